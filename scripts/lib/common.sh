@@ -1,0 +1,40 @@
+# Shared by the scripts: the Debian packages the project needs and how to get them.
+
+# Build, tests, window, sound, fonts, and the outside judges used by the tests (objcopy).
+KORU_PACKAGES=(
+    cmake ninja-build g++ clang-format
+    qt6-base-dev libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libasound2-dev
+    fonts-wqy-microhei
+    binutils
+)
+
+koru_root() {
+    cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd
+}
+
+# Installs whichever of the given Debian packages are missing: one apt-get update first, only
+# when something is missing. Needs root (or sudo) only then.
+koru_ensure_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+
+    echo "Installing missing packages: ${missing[*]}"
+    local as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            as_root=(sudo)
+        else
+            echo "These Debian packages are missing and this user cannot install them: ${missing[*]}" >&2
+            return 1
+        fi
+    fi
+    "${as_root[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,18 @@
+#include "tests/support/process_state.h"
+
+#include "core/shared_state.h"
+#include "image/program_memory.h"
+
+namespace koru::test {
+
+void ResetProcessState() {
+    ZeroSharedFlags();
+    AutoOptions = 0;
+    AutoFunc = 0;
+    AutoCount = 0;
+    SuccessCount = 0;
+    FailureCount = 0;
+    ResetProgramMemoryState();
+}
+
+}  // namespace koru::test
