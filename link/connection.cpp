@@ -1,0 +1,113 @@
+#include "link/connection.h"
+
+#include <cctype>
+#include <cstdint>
+
+#include "core/shared_state.h"
+#include "link/command_block.h"
+#include "link/reset_listener.h"
+#include "link/transport.h"
+#include "platform/serial_port.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+constexpr std::size_t kQueueBytesAtOpen = 65536;
+constexpr std::size_t kQueueBytesPerExchange = 1024;
+constexpr std::uint32_t kCommandTakeMs = 80;  // the programmer's time to take the block
+constexpr std::uint32_t kProbeRetryMs = 100;
+constexpr std::uint8_t kProbeCode = 1;
+
+bool FailConnect() {
+    FailureFlag = 1;
+    Window().SetStatusLine(kConnectFailedText);
+    return false;
+}
+
+std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return upper;
+}
+
+}  // namespace
+
+bool ConnectAndSend() {
+    if (!Port().SetupQueues(kQueueBytesPerExchange, kQueueBytesPerExchange)) {
+        Window().ShowMessageBox("警告", "读取串口错误,该端口可能不存在或被其它软件占用!",
+                                MessageIcon::Warning, MessageButtons::Ok);
+        FailureFlag = 1;
+        ProgrammerFoundFlag = 0;
+        PortSelectedFlag = 0;
+        Window().SetStatusLine(kPortHardwareErrorText);
+        return false;
+    }
+    ConfigurePort();
+
+    FailureFlag = 0;
+    std::uint32_t sent = 0;
+    SendBytes(CommandBlock.data(), kCommandBlockSize, sent);
+    if (FailureFlag != 0 || sent != kCommandBlockSize) {
+        return FailConnect();
+    }
+    Port().WaitTransmitEmpty();
+    DelayMs(kCommandTakeMs);
+
+    std::uint8_t answer[kCommandBlockSize] = {};
+    std::uint32_t received = 0;
+    ReceiveBytes(answer, kCommandBlockSize, received);
+    if (FailureFlag != 0 || received != kCommandBlockSize) {
+        return FailConnect();
+    }
+    ApplyNormalTimeouts();
+    return true;
+}
+
+bool OpenPort(std::string_view name) {
+    Port().Close();
+    if (!Port().Open(name)) {
+        return false;
+    }
+    Port().SetupQueues(kQueueBytesAtOpen, kQueueBytesAtOpen);
+    CommandBlock.fill(kCommandBlockFiller);
+    RefreshCommandBlock();
+    SetOperationCode(kProbeCode);
+    return ConnectAndSend();
+}
+
+void ProbePort(std::string_view name) {
+    Window().SetStatusLine(kProbeAnnounceText);
+    PortSelectedFlag = 1;
+    ProgrammerFoundFlag = 0;
+    FailureFlag = 0;
+
+    EndResetListener();
+
+    BusyFlag = 1;
+    FailureFlag = 0;
+    Window().RefreshCursor();
+    bool found = OpenPort(name);
+    if (!found) {
+        DelayMs(kProbeRetryMs);
+        found = OpenPort(name);
+    }
+    if (found) {
+        ProgrammerFoundFlag = 1;
+    }
+    BusyFlag = 0;
+    Window().RefreshCursor();
+
+    if (ProgrammerFoundFlag != 0) {
+        Window().SetStatusLine(kProbeFoundText + UpperCase(name));
+        return;
+    }
+    CountFailureFlag = 0;
+    Window().RestartTick();
+    FailureFlag = 1;
+    Window().SetStatusLine(kLinkBusyText);
+}
+
+}  // namespace koru

@@ -1,0 +1,141 @@
+#include "link/reset_listener.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "core/shared_state.h"
+#include "image/program_memory.h"
+#include "link/replies.h"
+#include "link/transport.h"
+#include "platform/serial_port.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+constexpr std::size_t kQueueBytes = 1024;
+constexpr std::size_t kListenBufferSize = 16;
+constexpr std::uint32_t kListenAttempts = 5;  // about 50 ms for the first byte
+constexpr int kPurgeAttempts = 10;            // a port that has gone fails every purge
+
+// What the window's thread and one listener thread share. The thread keeps its own reference,
+// so the control stays valid whether the listener is ended or finishes on its own.
+struct ListenerControl {
+    std::atomic<bool> stopRequested{false};
+    std::mutex mutex;
+    std::condition_variable released;
+    bool portReleased = false;  // guarded by mutex
+
+    void Release() {
+        {
+            std::lock_guard lock(mutex);
+            portReleased = true;
+        }
+        released.notify_all();
+    }
+    bool IsReleased() {
+        std::lock_guard lock(mutex);
+        return portReleased;
+    }
+    void WaitReleased() {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [this] { return portReleased; });
+    }
+};
+
+// The most recent listener; touched on the window's thread only.
+std::shared_ptr<ListenerControl> currentListener;
+std::atomic<int> liveThreads{0};
+
+// Listens on the port and acts on a reset announcement. Returns true when the reset text is
+// still to be shown; everything that touches the port or the image is done before it returns.
+bool ListenAndAct(const std::atomic<bool>* stopRequested) {
+    if (!Port().IsOpen()) {
+        return false;
+    }
+    if (!Port().SetupQueues(kQueueBytes, kQueueBytes)) {
+        return false;
+    }
+    ApplyListenTimeouts();
+    const int failureBefore = FailureFlag;
+
+    // One attempt at a time, so that a stop request is seen between reads.
+    std::uint8_t buffer[kListenBufferSize] = {};
+    bool heard = false;
+    for (std::uint32_t attempt = 0; attempt < kListenAttempts && !heard; ++attempt) {
+        if (stopRequested != nullptr && stopRequested->load()) {
+            break;
+        }
+        FailureFlag = 0;
+        ReadReply(buffer, sizeof buffer, kReplyReset.size(), 1);
+        heard = FailureFlag == 0;
+    }
+
+    const bool reset = heard && ReplyIs(buffer, sizeof buffer, kReplyReset);
+    if (reset) {
+        ProgrammerFoundFlag = 1;
+        FailureFlag = 1;
+        BlankProgramMemory();
+        CodeLoadedFlag = 0;
+    } else {
+        FailureFlag = failureBefore;
+    }
+
+    ClearLineErrors();
+    if (!reset) {
+        // ClearLineErrors may have flagged a port that went away; a silent listen still
+        // leaves the flag as it found it.
+        FailureFlag = failureBefore;
+    }
+    for (int i = 0; i < kPurgeAttempts && !Port().Purge(); ++i) {
+    }
+    return reset;
+}
+
+void RunListener(std::shared_ptr<ListenerControl> control) {
+    const bool report = ListenAndAct(&control->stopRequested);
+    control->Release();
+    // A probe or an operation that ended us writes its own text at once.
+    if (report && !control->stopRequested) {
+        Window().SetStatusLine(kProgrammerResetText);
+    }
+    --liveThreads;
+}
+
+}  // namespace
+
+void ResetListener() {
+    if (ListenAndAct(nullptr)) {
+        Window().SetStatusLine(kProgrammerResetText);
+    }
+}
+
+int LiveListenerThreads() { return liveThreads; }
+
+bool ResetListenerRunning() { return currentListener && !currentListener->IsReleased(); }
+
+void OnListenTick() {
+    if (BusyFlag != 0 || ResetListenerRunning()) {
+        return;
+    }
+    currentListener = std::make_shared<ListenerControl>();
+    ++liveThreads;
+    // Detached: the listener never needs joining, and the window's thread never waits for
+    // more than its release of the port (its own status report may be waiting for us).
+    std::thread(RunListener, currentListener).detach();
+}
+
+void EndResetListener() {
+    if (!currentListener) {
+        return;
+    }
+    currentListener->stopRequested = true;
+    currentListener->WaitReleased();
+    currentListener.reset();
+}
+
+}  // namespace koru

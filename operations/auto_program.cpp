@@ -1,0 +1,90 @@
+#include "operations/auto_program.h"
+
+#include <cstdint>
+
+#include "core/shared_state.h"
+#include "image/numbers.h"
+#include "link/command_block.h"
+#include "operations/beeps.h"
+#include "operations/one_shot.h"
+#include "operations/runner.h"
+#include "platform/delay.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+constexpr std::uint32_t kFastStepPauseMs = 300;
+constexpr std::uint32_t kStepPauseMs = 700;
+constexpr int kCountFailureArmed = 100;
+constexpr std::uint8_t kSuccessDigits = 6;
+constexpr std::uint8_t kFailureDigits = 5;
+constexpr int kFailureBeeps = 4;
+
+// One step of the sequence: its operation code, whether the step pause comes before it, and
+// whether it runs for these options and this chip kind.
+struct StepPlan {
+    std::uint8_t code;
+    bool pauseBefore;
+    bool runs;
+};
+
+bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t pauseMs) {
+    const bool locked = (func & kFuncLockedProduction) != 0;
+    const StepPlan plan[] = {
+        {kBlankCheck, false, (options & kAutoBlankCheck) != 0},
+        {kEraseMtp, true, (options & kAutoEraseMtp) != 0 && mtp},
+        {kProgramChip, true, true},
+        {kChipChecksum, true, (options & kAutoVerify) != 0},
+        {kEnableSmart, true, ((options & kAutoSmart) != 0 || locked) && mtp},
+        {kLdcProtect, true, (options & kAutoLdcProtect) != 0},
+        {kReadProtect, true, (options & kAutoReadProtect) != 0 || locked},
+        {kHwWriteProtect, true, (options & kAutoHwProtect) != 0 && mtp},
+    };
+    for (const StepPlan& entry : plan) {
+        if (!entry.runs) {
+            continue;
+        }
+        if (entry.pauseBefore) {
+            DelayMs(pauseMs);
+        }
+        RunOperation(entry.code);
+        if (FailureFlag != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void AutoProgram() {
+    BeepPattern(1, kShortBeepMs);
+    AutoRunFlag = 1;
+    CountFailureFlag = kCountFailureArmed;
+
+    const bool fast = Window().GetChoice(Choice::FastMode).marked;
+    const std::uint32_t options = AutoOptions;
+    const std::uint32_t func = AutoFunc;
+    const bool mtp = CommandBlock[kBlockChipKind] == kChipMtp;
+
+    const bool succeeded = RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs);
+    const bool paused = (AutoFunc & kFuncCountingPaused) != 0;
+    if (succeeded) {
+        Window().SetStatusLine(kAutoProgramDoneText);
+        if (!paused) {
+            const std::uint32_t count = SuccessCount.fetch_add(1) + 1;
+            Window().WriteField(TextField::SuccessCount, Decimal(count, kSuccessDigits));
+        }
+        BeepPattern(1, kLongBeepMs);
+    } else {
+        if (CountFailureFlag != 0 && !paused) {
+            const std::uint32_t count = FailureCount.fetch_add(1) + 1;
+            Window().WriteField(TextField::FailureCount, Decimal(count, kFailureDigits));
+        }
+        BeepPattern(kFailureBeeps, kShortBeepMs);
+    }
+    AutoRunFlag = 0;
+}
+
+}  // namespace koru

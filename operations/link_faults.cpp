@@ -1,0 +1,25 @@
+#include "operations/link_faults.h"
+
+#include "core/shared_state.h"
+#include "link/connection.h"
+#include "operations/beeps.h"
+#include "window/services.h"
+
+namespace koru {
+
+void HandleLinkFailure() {
+    FailureFlag = 1;
+    CountFailureFlag = 0;
+    Window().RestartTick();
+    Window().SetStatusLine(kLinkBusyText);
+}
+
+void HandleVddVppFault() {
+    FailureFlag = 1;
+    BeepPattern(3, kShortBeepMs);
+    Window().ShowMessageBox(kSupplyFaultCaption, kSupplyFaultText, MessageIcon::Warning,
+                            MessageButtons::Ok);
+    Window().SetStatusLine(kSupplyFaultStatus);
+}
+
+}  // namespace koru

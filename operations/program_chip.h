@@ -1,0 +1,15 @@
+#pragma once
+
+namespace koru {
+
+// Code 11, a step of auto-programming only: sends the image bytes of the range in blocks of 8
+// (the last block carries the bytes after the end address) and has the programmer check them
+// against the checksum in the command block.
+void ProgramChip();
+
+// Code 3: asks the programmer whether the chip is blank over the range. Progress reports come
+// as it goes; one above the end address means blank, silence means not blank at the last
+// address reported (or the start when none came).
+void BlankCheck();
+
+}  // namespace koru

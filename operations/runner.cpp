@@ -1,0 +1,106 @@
+#include "operations/runner.h"
+
+#include <atomic>
+#include <thread>
+
+#include "core/shared_state.h"
+#include "image/program_memory.h"
+#include "link/command_block.h"
+#include "link/connection.h"
+#include "link/reset_listener.h"
+#include "operations/auto_program.h"
+#include "operations/chip_read.h"
+#include "operations/one_shot.h"
+#include "operations/program_chip.h"
+#include "platform/thread_priority.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+std::atomic<int> liveWorkers{0};
+
+void Dispatch(std::uint8_t code) {
+    if (IsOneShotCommand(code)) {
+        RunOneShotCommand(code);
+        return;
+    }
+    if (code >= kFirstMemoryPageCode) {
+        Window().LockViewControls(true);
+        return;
+    }
+    switch (code) {
+        case kChipChecksum:
+            ChipChecksum();
+            break;
+        case kBlankCheck:
+            BlankCheck();
+            break;
+        case kVerifyChip:
+            VerifyChip();
+            break;
+        case kProgramChip:
+            ProgramChip();
+            break;
+        case kBufferChecksum:
+            BufferChecksum();
+            break;
+        case kAutoProgram:
+            AutoProgram();
+            break;
+        case kCopyChipToImage:
+            CopyChipToImage();
+            break;
+        default:
+            // 0, 1 (probe), 10 and 13 (block reads inside other operations), 12, 20..29:
+            // nothing beyond the bookkeeping.
+            break;
+    }
+}
+
+void WorkerThread() {
+    RaiseToTimeCritical();
+    OperationWorker();
+    --liveWorkers;
+}
+
+}  // namespace
+
+void StartOperation(std::uint8_t code) {
+    if (PortSelectedFlag == 0) {
+        Window().SetStatusLine(kNoPortText);
+        return;
+    }
+    EndResetListener();
+    SetOperationCode(code);
+    RefreshCommandBlock();
+    BusyFlag = 1;
+    ++liveWorkers;
+    // Never joined: the worker reports through blocking calls to the window's thread, which
+    // therefore must not wait for it.
+    std::thread(WorkerThread).detach();
+}
+
+void RunOperation(std::uint8_t code) {
+    SetOperationCode(code);
+    OperationWorker();
+}
+
+void OperationWorker() {
+    BusyFlag = 1;
+    FailureFlag = 0;
+    Window().RefreshCursor();
+
+    Dispatch(OperationCode());
+
+    if (AutoRunFlag != 0) {
+        return;
+    }
+    BusyFlag = 0;
+    Window().RefreshCursor();
+    Window().LockViewControls(false);
+}
+
+int LiveOperationWorkers() { return liveWorkers; }
+
+}  // namespace koru
