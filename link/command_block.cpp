@@ -27,17 +27,24 @@ struct OptionBox {
 };
 
 constexpr OptionBox kOptionBoxes[] = {
-    {Choice::AutoReadProtect, kAutoReadProtect}, {Choice::AutoLdcProtect, kAutoLdcProtect},
-    {Choice::AutoBlankCheck, kAutoBlankCheck},   {Choice::AutoHwProtect, kAutoHwProtect},
-    {Choice::AutoSmart, kAutoSmart},             {Choice::AutoVerify, kAutoVerify},
+    {Choice::AutoReadProtect, kAutoReadProtect},
+    {Choice::AutoLdcProtect, kAutoLdcProtect},
+    {Choice::AutoBlankCheck, kAutoBlankCheck},
+    {Choice::AutoHwProtect, kAutoHwProtect},
+    {Choice::AutoSmart, kAutoSmart},
+    {Choice::AutoVerify, kAutoVerify},
     {Choice::AutoEraseMtp, kAutoEraseMtp},
 };
 
 }  // namespace
 
-std::uint8_t OperationCode() { return CommandBlock[kBlockCode]; }
+std::uint8_t OperationCode() {
+    return CommandBlock[kBlockCode];
+}
 
-void SetOperationCode(std::uint8_t code) { CommandBlock[kBlockCode] = code; }
+void SetOperationCode(std::uint8_t code) {
+    CommandBlock[kBlockCode] = code;
+}
 
 void SetCommandRange(std::uint32_t first, std::uint32_t last) {
     CommandBlock[kBlockStart] = static_cast<std::uint8_t>(first >> 16);

@@ -13,7 +13,7 @@ namespace koru {
 
 inline constexpr std::string_view kReplyOk = "OK";
 inline constexpr std::string_view kReplyRefused = "NO";
-inline constexpr std::string_view kReplySupplyFault = "EV";  // Vdd or Vpp fault
+inline constexpr std::string_view kReplySupplyFault = "EV";   // Vdd or Vpp fault
 inline constexpr std::string_view kReplyReset = "ZEPHRESET";  // sent unprompted after a restart
 
 // True when buffer holds text followed by a zero byte. bufferSize must exceed text.size().

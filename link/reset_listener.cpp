@@ -114,9 +114,13 @@ void ResetListener() {
     }
 }
 
-int LiveListenerThreads() { return liveThreads; }
+int LiveListenerThreads() {
+    return liveThreads;
+}
 
-bool ResetListenerRunning() { return currentListener && !currentListener->IsReleased(); }
+bool ResetListenerRunning() {
+    return currentListener && !currentListener->IsReleased();
+}
 
 void OnListenTick() {
     if (BusyFlag != 0 || ResetListenerRunning()) {

@@ -19,9 +19,9 @@
 namespace koru {
 namespace {
 
-constexpr std::uint32_t kBlockBytes = 256;        // one exchange reads at most this much
+constexpr std::uint32_t kBlockBytes = 256;  // one exchange reads at most this much
 constexpr std::size_t kBlockBufferSize = 512;
-constexpr std::uint32_t kAfterBlockMs = 200;      // pause after each block read
+constexpr std::uint32_t kAfterBlockMs = 200;         // pause after each block read
 constexpr std::uint32_t kBeforeVerifyBlockMs = 700;  // without fast mode, before each block
 constexpr std::size_t kStatusBufferSize = 16;
 constexpr std::size_t kReportBufferSize = 8;

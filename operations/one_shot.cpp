@@ -24,10 +24,8 @@ constexpr OneShotTexts kTexts[] = {
     {kEraseMtp, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
     {kEnableSmart, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!",
      "使能芯片SMART系统失败!"},
-    {kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!",
-     "使能芯片读保护失败!"},
-    {kLdcProtect, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!",
-     "使能芯片LDC保护失败!"},
+    {kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "使能芯片读保护失败!"},
+    {kLdcProtect, "正在使能芯片LDC保护,请稍候......", "芯片LDC保护已使能!", "使能芯片LDC保护失败!"},
     {kHwWriteProtect, "正在使能硬件写保护,请稍候......", "芯片硬件写保护成功!",
      "使能芯片硬件写保护失败!"},
 };
@@ -43,7 +41,9 @@ const OneShotTexts* TextsFor(std::uint8_t code) {
 
 }  // namespace
 
-bool IsOneShotCommand(std::uint8_t code) { return TextsFor(code) != nullptr; }
+bool IsOneShotCommand(std::uint8_t code) {
+    return TextsFor(code) != nullptr;
+}
 
 void RunOneShotCommand(std::uint8_t code) {
     const OneShotTexts* texts = TextsFor(code);

@@ -24,9 +24,9 @@ constexpr std::size_t kReportBufferSize = 8;
 constexpr std::uint32_t kStatusLength = 2;
 constexpr std::uint32_t kReportLength = 3;  // a 24-bit address, most significant byte first
 
-constexpr std::uint32_t kProgramBlock = 8;        // bytes per write in the data phase
-constexpr std::uint32_t kProgressEvery = 128;     // bytes between two progress texts
-constexpr std::uint32_t kBeforeDataMs = 50;       // the programmer's time to prepare the chip
+constexpr std::uint32_t kProgramBlock = 8;     // bytes per write in the data phase
+constexpr std::uint32_t kProgressEvery = 128;  // bytes between two progress texts
+constexpr std::uint32_t kBeforeDataMs = 50;    // the programmer's time to prepare the chip
 
 constexpr char kProgramText[] = "请稍候,正在编程芯片";
 constexpr char kBlankCheckText[] = "请稍候,芯片空检查";

@@ -101,6 +101,8 @@ void OperationWorker() {
     Window().LockViewControls(false);
 }
 
-int LiveOperationWorkers() { return liveWorkers; }
+int LiveOperationWorkers() {
+    return liveWorkers;
+}
 
 }  // namespace koru

@@ -12,7 +12,7 @@ namespace koru {
 // kept open; where none opens, every beep waits its length in silence, and ALSA's own error
 // messages are kept off the terminal.
 class AlsaBuzzer final : public Buzzer {
-public:
+  public:
     AlsaBuzzer() = default;
     ~AlsaBuzzer() override;
     AlsaBuzzer(const AlsaBuzzer&) = delete;
@@ -23,7 +23,7 @@ public:
     // Whether a device is open (after the first beep).
     bool HasDevice();
 
-private:
+  private:
     bool OpenOnce();  // mutex_ held
 
     std::mutex mutex_;

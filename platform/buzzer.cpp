@@ -18,6 +18,8 @@ Buzzer& TheBuzzer() {
     return buzzer != nullptr ? *buzzer : *soundDevice;
 }
 
-void InstallBuzzer(Buzzer* buzzer) { installed = buzzer; }
+void InstallBuzzer(Buzzer* buzzer) {
+    installed = buzzer;
+}
 
 }  // namespace koru

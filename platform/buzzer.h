@@ -10,7 +10,7 @@ namespace koru {
 inline constexpr std::uint32_t kBeepHz = 1000;
 
 class Buzzer {
-public:
+  public:
     virtual ~Buzzer() = default;
     virtual void Beep(std::uint32_t frequencyHz, std::uint32_t ms) = 0;
 };

@@ -9,7 +9,7 @@
 namespace koru {
 namespace {
 
-constexpr int kAttempts = 3;      // a refusal is final; retries only cover a passing EAGAIN
+constexpr int kAttempts = 3;  // a refusal is final; retries only cover a passing EAGAIN
 constexpr int kBestNice = -20;
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace koru::test {
 
 // Records each beep instead of sounding it, and installs itself for its lifetime.
 class RecordingBuzzer final : public Buzzer {
-public:
+  public:
     struct Tone {
         std::uint32_t hz;
         std::uint32_t ms;
@@ -29,7 +29,7 @@ public:
         return tones_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Tone> tones_;
 };

@@ -10,7 +10,7 @@ namespace koru {
 namespace {
 
 class CommandBlockTest : public test::ProcessStateTest {
-protected:
+  protected:
     CommandBlockTest() { CommandBlock.fill(kCommandBlockFiller); }
 
     void MarkMtpWithAllOptions(bool mtpControlsAvailable) {

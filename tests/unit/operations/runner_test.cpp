@@ -1,0 +1,108 @@
+#include "operations/runner.h"
+
+#include <gtest/gtest.h>
+
+#include "core/shared_state.h"
+#include "link/command_block.h"
+#include "link/connection.h"
+#include "operations/link_faults.h"
+#include "tests/support/process_state.h"
+#include "tests/support/recording_buzzer.h"
+#include "tests/support/wait.h"
+
+namespace koru {
+namespace {
+
+class RunnerTest : public test::ProcessStateTest {
+protected:
+    ~RunnerTest() override { WaitForWorkers(); }
+
+    static void WaitForWorkers() {
+        ASSERT_TRUE(test::WaitUntil([] { return LiveOperationWorkers() == 0; }));
+    }
+};
+
+TEST_F(RunnerTest, NothingStartsBeforeAPortIsChosen) {
+    StartOperation(kBlankCheck);
+    EXPECT_EQ(window_.StatusLine(), kNoPortText);
+    EXPECT_EQ(LiveOperationWorkers(), 0);
+    EXPECT_EQ(BusyFlag, 0);
+    EXPECT_EQ(window_.CursorRefreshes(), 0);
+}
+
+// Codes that dispatch to nothing still run a worker that does its bookkeeping, and never touch
+// the port (no port is open here: any exchange would show the port warning).
+TEST_F(RunnerTest, CodesWithoutAnOperationOnlyDoTheBookkeeping) {
+    PortSelectedFlag = 1;
+    for (std::uint8_t code : {0, 1, 10, 12, 13, 20, 25, 29}) {
+        window_.ClearRecords();
+        StartOperation(code);
+        WaitForWorkers();
+        EXPECT_EQ(BusyFlag, 0) << int(code);
+        EXPECT_EQ(OperationCode(), code);
+        EXPECT_EQ(window_.CursorRefreshes(), 2) << int(code);
+        EXPECT_EQ(window_.LockCalls(), std::vector<bool>{false}) << int(code);
+        EXPECT_TRUE(window_.StatusHistory().empty()) << int(code);
+        EXPECT_TRUE(window_.MessageBoxes().empty()) << int(code);
+    }
+}
+
+TEST_F(RunnerTest, TheCommandBlockIsFilledBeforeTheWorkerRuns) {
+    PortSelectedFlag = 1;
+    window_.SetChoice(Choice::SerialOtp, true);
+    window_.SetField(TextField::Checksum, "1234");
+    StartOperation(20);
+    WaitForWorkers();
+    EXPECT_EQ(CommandBlock[0], 'Z');
+    EXPECT_EQ(CommandBlock[kBlockChipKind], kChipOtp);
+    EXPECT_EQ(CommandBlock[kBlockChecksum], 0x12);
+    EXPECT_EQ(CommandBlock[kBlockChecksum + 1], 0x34);
+}
+
+TEST_F(RunnerTest, AStepUnderAutoRunLeavesTheRunBusy) {
+    AutoRunFlag = 1;
+    FailureFlag = 1;
+    RunOperation(12);
+    EXPECT_EQ(BusyFlag, 1);
+    EXPECT_EQ(FailureFlag, 0);
+    EXPECT_EQ(window_.CursorRefreshes(), 1);
+    EXPECT_TRUE(window_.LockCalls().empty());
+}
+
+TEST_F(RunnerTest, MemoryPageCodesLockTheViewControlsUntilTheWorkerEnds) {
+    PortSelectedFlag = 1;
+    StartOperation(kFirstMemoryPageCode + 3);
+    WaitForWorkers();
+    ASSERT_FALSE(window_.LockCalls().empty());
+    EXPECT_TRUE(window_.LockCalls().front());
+    EXPECT_FALSE(window_.LockCalls().back());
+}
+
+TEST_F(RunnerTest, LinkFailureIsNotCountedAndRestartsTheTick) {
+    CountFailureFlag = 100;
+    HandleLinkFailure();
+    EXPECT_EQ(FailureFlag, 1);
+    EXPECT_EQ(CountFailureFlag, 0);
+    EXPECT_EQ(window_.TickRestarts(), 1);
+    EXPECT_EQ(window_.StatusLine(), kLinkBusyText);
+}
+
+TEST_F(RunnerTest, SupplyFaultWarnsAndBeepsThreeTimesOnlyWithTheBuzzerOn) {
+    test::RecordingBuzzer buzzer;
+    HandleVddVppFault();
+    EXPECT_TRUE(buzzer.Tones().empty());
+    ASSERT_EQ(window_.MessageBoxes().size(), 1u);
+    EXPECT_EQ(window_.MessageBoxes()[0].caption, "警  告");
+    EXPECT_EQ(window_.MessageBoxes()[0].text, kSupplyFaultText);
+    EXPECT_EQ(window_.MessageBoxes()[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(window_.StatusLine(), "编程电压错误,编程失败");
+    EXPECT_EQ(FailureFlag, 1);
+
+    AutoFunc = kFuncBuzzerOn;
+    HandleVddVppFault();
+    const std::vector<test::RecordingBuzzer::Tone> three(3, {1000, 100});
+    EXPECT_EQ(buzzer.Tones(), three);
+}
+
+}  // namespace
+}  // namespace koru
