@@ -95,7 +95,7 @@ bool MakeFolders(const std::string& path) {
 
 // Closes the descriptor on every path out.
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
@@ -111,7 +111,7 @@ public:
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -139,9 +139,9 @@ std::string SettingsStore::PathForKey(std::string_view keyName) {
 SettingsStore::SettingsStore(std::string path) : path_(std::move(path)) {
     // The key's name is the folder the file lives in.
     const std::size_t fileSlash = path_.rfind('/');
-    const std::size_t folderSlash =
-        fileSlash == std::string::npos || fileSlash == 0 ? std::string::npos
-                                                         : path_.rfind('/', fileSlash - 1);
+    const std::size_t folderSlash = fileSlash == std::string::npos || fileSlash == 0
+                                        ? std::string::npos
+                                        : path_.rfind('/', fileSlash - 1);
     keyName_ = fileSlash == std::string::npos
                    ? std::string("lumatrix")
                    : path_.substr(folderSlash + 1, fileSlash - folderSlash - 1);

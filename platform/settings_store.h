@@ -22,7 +22,7 @@
 namespace koru {
 
 class SettingsStore {
-public:
+  public:
     // The file of the key "Software\<keyName>" under the user's configuration folder.
     static std::string PathForKey(std::string_view keyName);
 
@@ -43,7 +43,7 @@ public:
 
     const std::string& path() const { return path_; }
 
-private:
+  private:
     using Value = std::variant<std::string, std::uint32_t>;
 
     std::string path_;

@@ -14,7 +14,7 @@ namespace koru {
 namespace {
 
 class RunnerTest : public test::ProcessStateTest {
-protected:
+  protected:
     ~RunnerTest() override { WaitForWorkers(); }
 
     static void WaitForWorkers() {

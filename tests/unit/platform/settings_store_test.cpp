@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class SettingsStoreTest : public ::testing::Test {
-protected:
+  protected:
     SettingsStoreTest() {
         char pattern[] = "/tmp/koru-settings-XXXXXX";
         folder_ = mkdtemp(pattern);
@@ -73,9 +73,9 @@ TEST_F(SettingsStoreTest, MissingOrCorruptFilesReadAsAnEmptyKey) {
 
     for (const char* corrupt : {
              "",
-             "\"com\"=\"com1\"\n",                                             // no key line
-             "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"com\"=\"com1\n",      // cut short
-             "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"auto\"=dword:79\n",   // short number
+             "\"com\"=\"com1\"\n",                                            // no key line
+             "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"com\"=\"com1\n",     // cut short
+             "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"auto\"=dword:79\n",  // short number
              "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"auto\"=dword:0000007g\n",
              "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"com\"=\"com1\"\n\x01\xff garbage\n",
          }) {
