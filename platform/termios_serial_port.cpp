@@ -155,14 +155,19 @@ bool TermiosSerialPort::ConfigureLine() {
     // Reads return as soon as one byte is there; the time-outs are kept by poll.
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd_, TCSANOW, &settings) != 0) {
-        return false;
-    }
+    // A pseudo-terminal may answer EINVAL for space parity although it took the rest: the
+    // settings read back decide.
+    ::tcsetattr(fd_, TCSANOW, &settings);
     termios applied{};
     if (::tcgetattr(fd_, &applied) != 0) {
         return false;
     }
     const tcflag_t lineBits = CSIZE | CSTOPB | PARENB | CMSPAR | PARODD | CRTSCTS;
+    const bool rawInput = (applied.c_lflag & (ICANON | ECHO | ISIG)) == 0 &&
+                          applied.c_cc[VMIN] == 1 && applied.c_cc[VTIME] == 0;
+    if (!rawInput || ::cfgetispeed(&applied) != kLineSpeed) {
+        return false;
+    }
     if ((applied.c_cflag & lineBits) == (settings.c_cflag & lineBits)) {
         return true;
     }
