@@ -33,13 +33,14 @@ struct Options {
 };
 
 void PrintUsage() {
-    std::cerr << "usage: koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]\n"
-                 "  --fast       no 19200-baud pacing of the line\n"
-                 "  --otp/--mtp  kind of the chip in the socket (default MTP)\n"
-                 "  --size       chip size in bytes, decimal or 0x-prefixed hexadecimal"
-                 " (default 0x10000)\n"
-                 "  --fill       value of every chip byte at start, hexadecimal (default FF)\n"
-                 "  --bin        raw image loaded into the chip from address 0\n";
+    std::cerr
+        << "usage: koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]\n"
+           "  --fast       no 19200-baud pacing of the line\n"
+           "  --otp/--mtp  kind of the chip in the socket (default MTP)\n"
+           "  --size       chip size in bytes, decimal or 0x-prefixed hexadecimal"
+           " (default 0x10000)\n"
+           "  --fill       value of every chip byte at start, hexadecimal (default FF)\n"
+           "  --bin        raw image loaded into the chip from address 0\n";
 }
 
 // A size in decimal or with a 0x prefix in hexadecimal; 0 when it is not a number.
@@ -95,8 +96,8 @@ bool LoadBin(const std::string& path, std::uint32_t chipSize, std::vector<std::u
     }
     bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     if (bytes.size() > chipSize) {
-        std::cerr << "koru-sim: " << path << " holds " << bytes.size()
-                  << " bytes; only the first " << chipSize << " fit the chip\n";
+        std::cerr << "koru-sim: " << path << " holds " << bytes.size() << " bytes; only the first "
+                  << chipSize << " fit the chip\n";
         bytes.resize(chipSize);
     }
     return true;

@@ -28,8 +28,7 @@ std::optional<PseudoTerminal> PseudoTerminal::Create() {
         return std::nullopt;
     }
     terminal.slavePath = name.data();
-    terminal.spareSlave =
-        UniqueFd(::open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    terminal.spareSlave = UniqueFd(::open(name.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!terminal.spareSlave.Valid()) {
         return std::nullopt;
     }

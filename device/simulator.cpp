@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <deque>
@@ -26,6 +27,10 @@ constexpr auto kDataFirstByteWait = std::chrono::seconds(2);
 constexpr auto kDataGap = std::chrono::seconds(1);
 constexpr std::size_t kProgramUnit = 8;  // data come in whole units of 8 bytes
 constexpr int kRealTimePriority = 50;
+// Before a hang-up the device lets the program read what it has sent, for at most this long.
+constexpr auto kHangUpGrace = std::chrono::milliseconds(200);
+constexpr auto kHangUpPoll = std::chrono::milliseconds(1);
+constexpr auto kHangUpSettle = std::chrono::milliseconds(10);
 
 const std::string kOk = "OK";
 const std::string kRefused = "NO";
@@ -56,8 +61,12 @@ std::uint64_t RangeLength(std::uint32_t start, std::uint32_t end) {
 
 }  // namespace
 
-std::uint32_t ReceivedExchange::Start() const { return Read24(block, 9); }
-std::uint32_t ReceivedExchange::End() const { return Read24(block, 12); }
+std::uint32_t ReceivedExchange::Start() const {
+    return Read24(block, 9);
+}
+std::uint32_t ReceivedExchange::End() const {
+    return Read24(block, 12);
+}
 std::uint16_t ReceivedExchange::Checksum() const {
     return static_cast<std::uint16_t>(block[15] << 8 | block[16]);
 }
@@ -228,7 +237,23 @@ class Simulator::Engine {
         return timing_;
     }
 
+    // Waits a little for the program to take what is already on its side, as bytes on the
+    // wire still arrive before the cable comes out; a hang-up discards unread input.
+    void LetPendingInputDrain() {
+        const auto giveUp = Clock::now() + kHangUpGrace;
+        // Bytes just written reach the program's input queue a moment later.
+        std::this_thread::sleep_for(kHangUpSettle);
+        while (!line_->stopRequested && Clock::now() < giveUp) {
+            int queued = 0;
+            if (::ioctl(pty_.spareSlave.Get(), FIONREAD, &queued) != 0 || queued == 0) {
+                return;
+            }
+            std::this_thread::sleep_for(kHangUpPoll);
+        }
+    }
+
     void CloseLine() {
+        LetPendingInputDrain();
         line_->Detach();
         line_->DropPending();
         pty_.master.Reset();
@@ -381,7 +406,8 @@ class Simulator::Engine {
         std::lock_guard lock(mutex_);
         std::uint16_t sum = 0;
         for (std::uint64_t a = start; a < std::uint64_t{start} + RangeLength(start, end); ++a) {
-            sum = static_cast<std::uint16_t>(sum + ReadChipByte(chip_, static_cast<std::uint32_t>(a)));
+            sum = static_cast<std::uint16_t>(sum +
+                                             ReadChipByte(chip_, static_cast<std::uint32_t>(a)));
         }
         return sum;
     }
@@ -454,7 +480,8 @@ class Simulator::Engine {
             }
             if (script.silentAfterReport && *script.silentAfterReport >= a &&
                 *script.silentAfterReport <= last) {
-                notBlank = std::min<std::uint64_t>(notBlank.value_or(last), *script.silentAfterReport);
+                notBlank =
+                    std::min<std::uint64_t>(notBlank.value_or(last), *script.silentAfterReport);
             }
             if (notBlank) {
                 Emit(Address24(static_cast<std::uint32_t>(*notBlank)));
@@ -498,7 +525,8 @@ class Simulator::Engine {
             const std::uint64_t length = RangeLength(start, end);
             data.reserve(static_cast<std::size_t>(length));
             for (std::uint64_t i = 0; i < length; ++i) {
-                const std::uint8_t byte = ReadChipByte(chip_, static_cast<std::uint32_t>(start + i));
+                const std::uint8_t byte =
+                    ReadChipByte(chip_, static_cast<std::uint32_t>(start + i));
                 data.push_back(byte);
                 sum = static_cast<std::uint16_t>(sum + byte);
             }
@@ -569,7 +597,9 @@ class Simulator::Engine {
 
 Simulator::Simulator() : engine_(std::make_unique<Engine>()) {}
 
-Simulator::~Simulator() { Stop(); }
+Simulator::~Simulator() {
+    Stop();
+}
 
 bool Simulator::Start(const DeviceTiming& timing, bool realTime) {
     const bool started = engine_->Start(timing, realTime);
@@ -577,7 +607,9 @@ bool Simulator::Start(const DeviceTiming& timing, bool realTime) {
     return started;
 }
 
-void Simulator::Stop() { engine_->Stop(); }
+void Simulator::Stop() {
+    engine_->Stop();
+}
 
 bool Simulator::RealTime() const {
     std::lock_guard lock(engine_->mutex_);
@@ -688,7 +720,9 @@ void Simulator::Send(std::vector<std::uint8_t> bytes, std::chrono::milliseconds 
     engine_->Wake();
 }
 
-void Simulator::SendReset() { Send(Bytes(kResetAnnouncement)); }
+void Simulator::SendReset() {
+    Send(Bytes(kResetAnnouncement));
+}
 
 void Simulator::QueueHangUp(std::chrono::milliseconds pause) {
     {

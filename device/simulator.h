@@ -65,10 +65,10 @@ inline constexpr std::chrono::nanoseconds kFrameTime{1'000'000'000LL * kFrameBit
 // its bytes times kFrameTime plus the delays it passes through.
 struct DeviceTiming {
     bool paceLine = false;
-    std::chrono::microseconds answerDelay{1000};  // last block byte taken -> answer
-    std::chrono::microseconds statusDelay{1000};  // answer sent -> first status
-    std::chrono::microseconds stepDelay{1000};    // work per progress step (checksum, blank check)
-    std::uint32_t stepBytes = 256;                // chip bytes per progress report
+    std::chrono::microseconds answerDelay{1000};   // last block byte taken -> answer
+    std::chrono::microseconds statusDelay{1000};   // answer sent -> first status
+    std::chrono::microseconds stepDelay{1000};     // work per progress step (checksum, blank check)
+    std::uint32_t stepBytes = 256;                 // chip bytes per progress report
     std::chrono::microseconds oneShotDelay{2000};  // answer sent -> one-shot status
     std::chrono::microseconds programDelay{2000};  // last data byte taken -> final reply
 };
@@ -88,7 +88,7 @@ struct CommandScript {
     Silence silentFrom = Silence::Never;
     bool hangUpWhenSilent = false;  // at the point of silence the adapter is removed instead
     std::optional<std::uint32_t> answerLength;  // send only this many bytes of the answer
-    std::vector<std::uint8_t> garbage;  // sent right after the answer, before anything else
+    std::vector<std::uint8_t> garbage;          // sent right after the answer, before anything else
     // The first status (codes 2, 3, 10, 11) or the one-shot status (4, 6 to 9), sent as given.
     // A scripted one-shot status leaves the chip unchanged. After "EV" the exchange ends;
     // after any other status it goes on as usual.
@@ -162,7 +162,8 @@ class Simulator {
     void SendReset();  // "ZEPHRESET"
     // Hangs up once the raw output queued before it is out, after the pause.
     void QueueHangUp(std::chrono::milliseconds pause = {});
-    // Hangs up now, whatever the device is doing.
+    // Hangs up now, whatever the device is doing (after letting the program read what it has
+    // already been sent, for at most 200 ms).
     void HangUp();
     bool HungUp() const;
     // Wait until the queued raw output is out; false on time-out.
