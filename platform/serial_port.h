@@ -13,10 +13,16 @@
 
 namespace koru {
 
-// COMMTIMEOUTS, in milliseconds. A read of n bytes returns when all n bytes have arrived, when
-// the gap after a received byte exceeds readInterval, or when readConstant +
-// readMultiplier * n have passed since the read began, whichever comes first, with whatever
-// arrived. A write gives up after writeConstant + writeMultiplier * n without progress.
+// COMMTIMEOUTS, in milliseconds, with exactly this meaning:
+// - A read of n bytes returns as soon as all n bytes have arrived; or when readInterval is
+//   non-zero, at least one byte has arrived and no further byte has come for readInterval since
+//   the last one; or when readConstant + readMultiplier * n have passed since the read began
+//   (only if that sum is non-zero). It returns whatever arrived, possibly nothing. With every
+//   read field zero a read waits until all n bytes have come (or the port goes away).
+// - A write of n bytes returns as soon as all n bytes have been handed to the driver, or when
+//   writeConstant + writeMultiplier * n have passed since it began (only if that sum is
+//   non-zero), with the number handed over.
+// Both measure on the monotonic clock, so a change of the wall clock moves nothing.
 struct PortTimeouts {
     std::uint32_t readInterval = 0;
     std::uint32_t readMultiplier = 0;

@@ -1,0 +1,166 @@
+#include "link/transport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "core/shared_state.h"
+#include "platform/serial_port.h"
+
+namespace koru {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A port that refuses to clear or purge has usually gone away (a removed USB adapter); it is
+// retried this long before the exchange is given up as failed.
+constexpr auto kGonePortRetry = std::chrono::milliseconds(100);
+constexpr std::uint32_t kGonePortRetryPauseMs = 1;
+
+constexpr std::size_t kWordReplyBufferSize = 8;
+constexpr std::uint32_t kWordReplyLength = 2;
+
+// Repeats step until it succeeds or the retry time has passed.
+template <typename Step>
+bool RetryBounded(Step step) {
+    const auto giveUp = Clock::now() + kGonePortRetry;
+    while (!step()) {
+        if (Clock::now() >= giveUp) {
+            return false;
+        }
+        DelayMs(kGonePortRetryPauseMs);
+    }
+    return true;
+}
+
+// ClearLineErrors with its outcome: false (and FailureFlag set) when the port has gone away.
+bool ClearLineErrorsChecked() {
+    SerialPort& port = Port();
+    if (!RetryBounded([&port] { return port.ClearErrors(); }) ||
+        !RetryBounded([&port] { return port.ClearBreak(); })) {
+        FailureFlag = 1;
+        return false;
+    }
+    return true;
+}
+
+void ApplyProfile(std::uint32_t ms) {
+    SetPortTimeouts(ms, ms, ms, ms, ms);
+}
+
+}  // namespace
+
+void ClearLineErrors() {
+    ClearLineErrorsChecked();
+}
+
+void ConfigurePort() {
+    if (!ClearLineErrorsChecked()) {
+        return;
+    }
+    SerialPort& port = Port();
+    if (!RetryBounded([&port] { return port.Purge(); })) {
+        FailureFlag = 1;
+        return;
+    }
+    // Not relied on: a pseudo-terminal refuses part of the line settings.
+    port.ConfigureLine();
+}
+
+void SetPortTimeouts(std::uint32_t interval, std::uint32_t readConstant,
+                     std::uint32_t readMultiplier, std::uint32_t writeConstant,
+                     std::uint32_t writeMultiplier) {
+    PortTimeouts timeouts;
+    timeouts.readInterval = interval;
+    timeouts.readConstant = readConstant;
+    timeouts.readMultiplier = readMultiplier;
+    timeouts.writeConstant = writeConstant;
+    timeouts.writeMultiplier = writeMultiplier;
+    Port().SetTimeouts(timeouts);
+}
+
+void ApplyNormalTimeouts() {
+    ApplyProfile(kNormalTimeoutMs);
+}
+
+void ApplyListenTimeouts() {
+    ApplyProfile(kListenTimeoutMs);
+}
+
+void ReceiveBytes(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) {
+    ApplyNormalTimeouts();
+    std::uint32_t total = 0;
+    while (total < count) {
+        if (!ClearLineErrorsChecked()) {
+            break;
+        }
+        const std::uint32_t chunk =
+            std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(kReceiveChunk));
+        const std::size_t got = Port().Read(buffer + total, chunk);
+        if (got == 0) {
+            FailureFlag = 1;
+            break;
+        }
+        total += static_cast<std::uint32_t>(got);
+    }
+    received = total;
+}
+
+void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& sent) {
+    ApplyNormalTimeouts();
+    std::uint32_t total = 0;
+    while (total < count) {
+        if (!ClearLineErrorsChecked()) {
+            break;
+        }
+        const std::uint32_t chunk =
+            std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(kSendChunk));
+        const std::size_t put = Port().Write(buffer + total, chunk);
+        if (put == 0) {
+            // Nothing went out within the write time-out: the port is stuck or gone.
+            FailureFlag = 1;
+            break;
+        }
+        total += static_cast<std::uint32_t>(put);
+    }
+    sent = total;
+}
+
+void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+               std::uint32_t attempts) {
+    if (bufferSize == 0) {
+        FailureFlag = 1;  // nowhere to put even the first byte
+        return;
+    }
+    std::memset(buffer, 0, bufferSize);
+    bool gotFirst = false;
+    for (std::uint32_t attempt = 0; attempt < attempts && !gotFirst; ++attempt) {
+        if (!ClearLineErrorsChecked()) {
+            return;  // the port has gone away; further attempts cannot succeed
+        }
+        gotFirst = Port().Read(buffer, 1) == 1;
+    }
+    if (!gotFirst) {
+        FailureFlag = 1;
+        return;
+    }
+    if (replyLength < 2) {
+        return;
+    }
+    // The rest in one read; whatever does not come stays zero. Never past the buffer's end.
+    const std::size_t rest = std::min<std::size_t>(replyLength - 1, bufferSize - 1);
+    if (rest > 0 && ClearLineErrorsChecked()) {
+        Port().Read(buffer + 1, rest);
+    }
+}
+
+std::uint16_t ReadWordReply() {
+    std::uint8_t reply[kWordReplyBufferSize];
+    ReadReply(reply, sizeof reply, kWordReplyLength, kWordReplyAttempts);
+    if (FailureFlag != 0) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(reply[0] << 8 | reply[1]);
+}
+
+}  // namespace koru

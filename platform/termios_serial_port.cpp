@@ -1,0 +1,264 @@
+#include "platform/termios_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+namespace koru {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr speed_t kLineSpeed = B19200;  // the programmer's only rate
+// Unix 98 pseudo-terminal slaves have these major numbers (136..143).
+constexpr unsigned kPtySlaveMajorFirst = 136;
+constexpr unsigned kPtySlaveMajorLast = 143;
+
+// Deadline of a total time-out of constant + multiplier * count ms, none when both are zero.
+std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uint32_t constant,
+                                               std::uint32_t multiplier, std::size_t count) {
+    const std::uint64_t ms =
+        std::uint64_t{constant} + std::uint64_t{multiplier} * std::uint64_t{count};
+    if (ms == 0) {
+        return std::nullopt;
+    }
+    return start + std::chrono::milliseconds(ms);
+}
+
+enum class WaitResult { Ready, TimedOut, Failed };
+
+// Waits until fd is ready for events or the deadline passes (none: no limit). POLLHUP and
+// POLLERR count as ready: the next read or write tells what happened.
+WaitResult WaitReady(int fd, short events, std::optional<Clock::time_point> deadline) {
+    for (;;) {
+        timespec timeout{};
+        timespec* timeoutPointer = nullptr;
+        if (deadline) {
+            const auto left = *deadline - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                return WaitResult::TimedOut;
+            }
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+            timeoutPointer = &timeout;
+        }
+        pollfd entry{fd, events, 0};
+        const int ready = ppoll(&entry, 1, timeoutPointer, nullptr);
+        if (ready > 0) {
+            return WaitResult::Ready;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return WaitResult::Failed;
+        }
+        // Time-out or signal: the loop checks the deadline against the clock again.
+    }
+}
+
+}  // namespace
+
+TermiosSerialPort::~TermiosSerialPort() {
+    Close();
+}
+
+bool TermiosSerialPort::Open(std::string_view name) {
+    Close();
+    const std::string path = DevicePathFor(name);
+    // O_NONBLOCK: a real port without carrier would otherwise block here; reads wait in poll.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    termios settings{};
+    // flock keeps out other cooperating programs (even root's); TIOCEXCL keeps out the rest.
+    if (::tcgetattr(fd, &settings) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    // A port opens raw, as a Win32 port does: no echo or line editing before the first set-up.
+    ConfigureLine();
+    return true;
+}
+
+void TermiosSerialPort::Close() {
+    if (fd_ < 0) {
+        return;
+    }
+    // Give up exclusivity first: the terminal may stay open elsewhere (a pseudo-terminal's
+    // other side), and a later open by an ordinary user would otherwise be refused.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+}
+
+bool TermiosSerialPort::Alive() const {
+    termios settings{};
+    return fd_ >= 0 && ::tcgetattr(fd_, &settings) == 0;
+}
+
+bool TermiosSerialPort::IsPseudoTerminal() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return false;
+    }
+    const unsigned majorNumber = major(info.st_rdev);
+    return majorNumber >= kPtySlaveMajorFirst && majorNumber <= kPtySlaveMajorLast;
+}
+
+bool TermiosSerialPort::SetupQueues(std::size_t, std::size_t) {
+    // The driver's queues have fixed sizes here; what remains of the request is the check that
+    // the port can be used.
+    return Alive();
+}
+
+bool TermiosSerialPort::ClearErrors() {
+    // Line errors are not latched by the driver (parity is not checked, breaks are ignored), so
+    // there is nothing to clear; the call still fails on a port that has gone away.
+    return Alive();
+}
+
+bool TermiosSerialPort::ClearBreak() {
+    return fd_ >= 0 && ::ioctl(fd_, TIOCCBRK) == 0;
+}
+
+bool TermiosSerialPort::Purge() {
+    return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
+}
+
+bool TermiosSerialPort::ConfigureLine() {
+    termios settings{};
+    if (fd_ < 0 || ::tcgetattr(fd_, &settings) != 0) {
+        return false;
+    }
+    ::cfmakeraw(&settings);
+    ::cfsetispeed(&settings, kLineSpeed);
+    ::cfsetospeed(&settings, kLineSpeed);
+    // 8 data bits, space parity (stick parity, even sense), 1 stop bit, no modem control.
+    settings.c_cflag &= ~(CSIZE | CSTOPB | PARODD | CRTSCTS | HUPCL);
+    settings.c_cflag |= CS8 | PARENB | CMSPAR | CREAD | CLOCAL;
+    // Parity errors are not checked and breaks are dropped: neither may end a transfer.
+    settings.c_iflag &= ~(INPCK | PARMRK | IXON | IXOFF | IXANY);
+    settings.c_iflag |= IGNBRK;
+    // Reads return as soon as one byte is there; the time-outs are kept by poll.
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    // A pseudo-terminal may answer EINVAL for space parity although it took the rest: the
+    // settings read back decide.
+    ::tcsetattr(fd_, TCSANOW, &settings);
+    termios applied{};
+    if (::tcgetattr(fd_, &applied) != 0) {
+        return false;
+    }
+    const tcflag_t lineBits = CSIZE | CSTOPB | PARENB | CMSPAR | PARODD | CRTSCTS;
+    const bool rawInput = (applied.c_lflag & (ICANON | ECHO | ISIG)) == 0 &&
+                          applied.c_cc[VMIN] == 1 && applied.c_cc[VTIME] == 0;
+    if (!rawInput || ::cfgetispeed(&applied) != kLineSpeed) {
+        return false;
+    }
+    if ((applied.c_cflag & lineBits) == (settings.c_cflag & lineBits)) {
+        return true;
+    }
+    // A pseudo-terminal keeps no parity and reads back without PARENB; only there is that fine.
+    const tcflag_t withoutParity = lineBits & ~(PARENB | CMSPAR);
+    return IsPseudoTerminal() &&
+           (applied.c_cflag & withoutParity) == (settings.c_cflag & withoutParity);
+}
+
+std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
+    if (fd_ < 0 || count == 0) {
+        return 0;
+    }
+    const auto total =
+        TotalDeadline(Clock::now(), timeouts_.readConstant, timeouts_.readMultiplier, count);
+    const auto interval = std::chrono::milliseconds(timeouts_.readInterval);
+    std::size_t received = 0;
+    Clock::time_point lastByte{};
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer + received, count - received);
+        if (got > 0) {
+            received += static_cast<std::size_t>(got);
+            lastByte = Clock::now();
+            if (received == count) {
+                return received;
+            }
+            continue;  // more may already be queued
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got == 0 || errno != EAGAIN) {
+            return received;  // hung up (0 or EIO) or another failure: nothing more will come
+        }
+        std::optional<Clock::time_point> deadline = total;
+        if (received > 0 && timeouts_.readInterval != 0) {
+            const auto gapEnd = lastByte + interval;
+            deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
+        }
+        const WaitResult waited = WaitReady(fd_, POLLIN, deadline);
+        if (waited != WaitResult::Ready) {
+            // A byte may have come in the last instant; take what is queued without waiting.
+            if (waited == WaitResult::TimedOut) {
+                const ssize_t late = ::read(fd_, buffer + received, count - received);
+                if (late > 0) {
+                    received += static_cast<std::size_t>(late);
+                }
+            }
+            return received;
+        }
+    }
+}
+
+std::size_t TermiosSerialPort::Write(const std::uint8_t* buffer, std::size_t count) {
+    if (fd_ < 0 || count == 0) {
+        return 0;
+    }
+    const auto deadline =
+        TotalDeadline(Clock::now(), timeouts_.writeConstant, timeouts_.writeMultiplier, count);
+    std::size_t written = 0;
+    while (written < count) {
+        const ssize_t put = ::write(fd_, buffer + written, count - written);
+        if (put > 0) {
+            written += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put == 0 || errno != EAGAIN) {
+            break;  // the port has gone away
+        }
+        if (WaitReady(fd_, POLLOUT, deadline) != WaitResult::Ready) {
+            break;
+        }
+    }
+    return written;
+}
+
+bool TermiosSerialPort::WaitTransmitEmpty() {
+    for (;;) {
+        if (fd_ < 0) {
+            return false;
+        }
+        if (::tcdrain(fd_) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+}  // namespace koru
