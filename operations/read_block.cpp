@@ -1,0 +1,45 @@
+#include "operations/read_block.h"
+
+#include <algorithm>
+
+#include "core/shared_state.h"
+#include "image/program_memory.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+constexpr char kBufferTooSmall[] = "指定的缓冲区不足以容纳要读取的数据,操作将中止!";
+constexpr char kReadFailed[] = "读取数据错误";
+
+void FailRead() {
+    FailureFlag = 1;
+    Window().SetStatusLine(kReadFailed);
+}
+
+}  // namespace
+
+void ReadBlock(std::uint8_t code, std::uint8_t* buffer, std::size_t capacity, std::uint32_t first,
+               std::uint32_t last) {
+    // Counted as the unsigned difference, so last < first asks for an impossible amount.
+    const std::uint32_t count = last - first + 1;
+    if (capacity < count) {
+        Window().ShowMessageBox("", kBufferTooSmall, MessageIcon::Warning, MessageButtons::Ok);
+        FailureFlag = 1;
+        return;
+    }
+    if (code == kReadImageBlock) {
+        // A range reaching past the image cannot come from it; nothing is read outside it.
+        if (count != 0 && (first >= kImageSize || last >= kImageSize)) {
+            FailRead();
+            return;
+        }
+        std::copy_n(ProgramMemory.begin() + first, count, buffer);
+        return;
+    }
+    // Reading from the chip needs the programmer connection, which is not part of this build
+    // yet: until it is, every chip read fails as a read whose data never came.
+    FailRead();
+}
+
+}  // namespace koru
