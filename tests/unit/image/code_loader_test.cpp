@@ -311,3 +311,24 @@ TEST_F(CodeLoaderTest, ChooseCodeFileFillsTheNameFieldOnlyWhenAFileIsChosen) {
 
 }  // namespace
 }  // namespace koru
+
+namespace koru {
+namespace {
+
+TEST_F(CodeLoaderTest, FixtureWithOddRecordsLoads) {
+    window_.SetField(TextField::CodeFileName, std::string(KORU_TEST_DATA_DIR) + "/odd_records.hex");
+    LoadCodeFile();
+    ExpectLoaded(0x10008);
+    EXPECT_EQ(window_.Field(TextField::EndAddress), "10008");
+    for (std::uint32_t a = 0; a < 0x20; ++a) {
+        EXPECT_EQ(ProgramMemory[a], a);
+    }
+    EXPECT_EQ(ProgramMemory[0x10000], 0xDE);
+    EXPECT_EQ(ProgramMemory[0x10003], 0xEF);
+    EXPECT_EQ(ProgramMemory[0x10008], 0x55);  // type 0x20 after a TAB
+    EXPECT_EQ(ProgramMemory[0x10010], 0xFF);  // the record with a trailing blank was skipped
+    EXPECT_EQ(ProgramMemory[0x00020], 0xFF);
+}
+
+}  // namespace
+}  // namespace koru
