@@ -43,6 +43,13 @@ std::uint16_t SegmentOf(std::uint64_t region) {
 void SaveImageAsHex() {
     FailureFlag = 0;
     SaveStopRequest = 0;
+    const std::uint32_t start = StartAddress;
+    const std::uint32_t end = EndAddress;
+    if (!RangeInImage(start, end)) {
+        FailureFlag = 1;
+        Window().SetStatusLine(kRangeOutsideImageText);
+        return;
+    }
     const std::optional<std::string> path =
         Window().ShowFileDialog(FileDialogKind::Save, kSaveFilter);
     if (!path) {
@@ -55,8 +62,6 @@ void SaveImageAsHex() {
         return;
     }
 
-    const std::uint64_t start = StartAddress;
-    const std::uint64_t end = EndAddress;
     std::uint64_t region = start >> kRegionShift;
     std::string lines;
     if (region != 0) {

@@ -67,6 +67,10 @@ void SetChecksumRange(AddressRange range) {
     checksumRange = range;
 }
 
+bool RangeInImage(std::uint32_t first, std::uint32_t last) {
+    return first <= last && last < kImageSize;
+}
+
 void BlankProgramMemory() {
     ProgramMemory.fill(kBlankByte);
 }

@@ -36,6 +36,12 @@ extern std::atomic<int> CodeLoadedFlag;
 // Chip contents were copied into the image since the last HEX/OBJ load.
 extern std::atomic<int> ImageOverwrittenFlag;
 
+// True when first..last is a non-empty range inside the image. Operations that read or write
+// the image over the range refuse any other: an address field holding a control character
+// reads as 0xFFFFFFFF.
+bool RangeInImage(std::uint32_t first, std::uint32_t last);
+inline constexpr char kRangeOutsideImageText[] = "地址超出范围!";
+
 // Sets every byte of the image to 0xFF.
 void BlankProgramMemory();
 

@@ -28,18 +28,19 @@ void ReadBlock(std::uint8_t code, std::uint8_t* buffer, std::size_t capacity, st
         FailureFlag = 1;
         return;
     }
-    if (code == kReadImageBlock) {
-        // A range reaching past the image cannot come from it; nothing is read outside it.
-        if (count != 0 && (first >= kImageSize || last >= kImageSize)) {
-            FailRead();
-            return;
-        }
-        std::copy_n(ProgramMemory.begin() + first, count, buffer);
+    if (code != kReadImageBlock) {
+        // Reading from the chip needs the programmer connection, which this build does not
+        // have yet: until it is wired in here, every chip read fails as a read whose data
+        // never came.
+        FailRead();
         return;
     }
-    // Reading from the chip needs the programmer connection, which is not part of this build
-    // yet: until it is, every chip read fails as a read whose data never came.
-    FailRead();
+    // A range that does not lie in the image cannot come from it; nothing is read outside it.
+    if (!RangeInImage(first, last)) {
+        FailRead();
+        return;
+    }
+    std::copy_n(ProgramMemory.begin() + first, count, buffer);
 }
 
 }  // namespace koru

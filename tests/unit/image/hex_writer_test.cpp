@@ -128,6 +128,17 @@ TEST_F(HexWriterTest, CancelledDialogWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
+TEST_F(HexWriterTest, RangeOutsideTheImageIsRefusedBeforeTheDialog) {
+    for (const auto& [start, end] : {std::pair{0xFFFFFFFFu, 0xFFFFFFFFu}, {0xFFFF0u, 0x100000u}}) {
+        StartAddress = start;
+        EndAddress = end;
+        SaveImageAsHex();
+        EXPECT_EQ(FailureFlag, 1);
+        EXPECT_EQ(window_.StatusLine(), kRangeOutsideImageText);
+    }
+    EXPECT_TRUE(window_.FileDialogs().empty());
+}
+
 TEST_F(HexWriterTest, FileThatCannotBeCreatedFails) {
     window_.QueueFileDialogAnswer(dir_.Path("no such folder/out.hex"));
     SaveImageAsHex();
