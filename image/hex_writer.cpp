@@ -34,7 +34,7 @@ constexpr char kStopped[] = "用户已中断操作!";
 constexpr char kWriteFailed[] = "保存文件失败,磁盘空间可能不足或指定的目标文件写保护.";
 constexpr char kSaved[] = "代码文件文件已成功保存在: ";
 
-std::uint16_t SegmentOf(std::uint64_t region) {
+std::uint16_t SegmentOf(std::uint32_t region) {
     return static_cast<std::uint16_t>(region * kSegmentPerRegion);
 }
 
@@ -62,13 +62,13 @@ void SaveImageAsHex() {
         return;
     }
 
-    std::uint64_t region = start >> kRegionShift;
+    std::uint32_t region = start >> kRegionShift;
     std::string lines;
     if (region != 0) {
         AppendSegmentRecord(lines, SegmentOf(region));
     }
     std::array<std::uint8_t, kBlockBufferBytes> block{};
-    std::uint64_t a = start;
+    std::uint32_t a = start;  // the range lies in the image, so b + 1 never wraps
     while (a <= end) {
         if (SaveStopRequest != 0) {
             if (file.Append(lines) && file.Close()) {
@@ -77,22 +77,20 @@ void SaveImageAsHex() {
             }
             break;  // what was written before the stop did not all reach the file
         }
-        const std::uint64_t b =
+        const std::uint32_t b =
             (a / kBlockBytes == end / kBlockBytes) ? end : (a | (kBlockBytes - 1));
-        Window().SetStatusLine(kProgress + Hex(static_cast<std::uint32_t>(a), kProgressDigits) +
-                               "~" + Hex(static_cast<std::uint32_t>(b), kProgressDigits));
-        ReadBlock(kReadImageBlock, block.data(), block.size(), static_cast<std::uint32_t>(a),
-                  static_cast<std::uint32_t>(b));
+        Window().SetStatusLine(kProgress + Hex(a, kProgressDigits) + "~" + Hex(b, kProgressDigits));
+        ReadBlock(kReadImageBlock, block.data(), block.size(), a, b);
         if (FailureFlag != 0) {
             break;
         }
-        for (std::uint64_t r = a; r <= b;) {
+        for (std::uint32_t r = a; r <= b;) {
             if ((r >> kRegionShift) != region) {
                 region = r >> kRegionShift;
                 AppendSegmentRecord(lines, SegmentOf(region));
             }
-            const std::uint64_t count =
-                std::min<std::uint64_t>(kRecordBytes - r % kRecordBytes, b - r + 1);
+            const std::uint32_t count =
+                std::min<std::uint32_t>(kRecordBytes - r % kRecordBytes, b - r + 1);
             AppendDataRecord(lines, static_cast<std::uint16_t>(r & 0xFFFF),
                              std::span(block.data() + (r - a), count));
             r += count;
