@@ -17,7 +17,7 @@ inline constexpr char kValueAutoCount[] = "autocount";
 inline constexpr char kValueAutoFunc[] = "autofunc";
 
 // What a load adds when a word is absent, and what it always sets.
-inline constexpr std::uint32_t kDefaultAutoFunc = 0x21;   // always-set bit, buzzer on
+inline constexpr std::uint32_t kDefaultAutoFunc = 0x21;  // always-set bit, buzzer on
 inline constexpr std::uint32_t kDefaultAutoOptions = 0x79;
 inline constexpr std::uint32_t kAutoCountAlways = 0x11;
 

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "core/shared_state.h"
+#include "image/code_loader.h"
+#include "image/hex_writer.h"
 #include "image/program_memory.h"
 #include "link/command_block.h"
 #include "link/connection.h"
@@ -48,8 +50,19 @@ void Dispatch(std::uint8_t code) {
         case kAutoProgram:
             AutoProgram();
             break;
+        case kSaveHexFile:
+            SaveImageAsHex();
+            break;
         case kCopyChipToImage:
             CopyChipToImage();
+            break;
+        case kLoadCodeFile:
+            LoadCodeFile();
+            break;
+        case kChooseAndLoadCodeFile:
+            if (ChooseCodeFile()) {
+                LoadCodeFile();
+            }
             break;
         default:
             // 0, 1 (probe), 10 and 13 (block reads inside other operations), 12, 20..29:

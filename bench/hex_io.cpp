@@ -1,0 +1,165 @@
+// Times the code-file loader and the HEX writer on a whole 1 MiB image against GNU objcopy doing
+// the same conversion in the same run, and prints each ratio (ours / objcopy; at most 1.0 is the
+// target). objcopy's time includes starting its process; ours runs in this process.
+//   hex_io [repetitions]   (default 7; the median of each is compared)
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/shared_state.h"
+#include "image/code_loader.h"
+#include "image/hex_writer.h"
+#include "image/program_memory.h"
+#include "window/services.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Answers the name field and the file dialogs with one path and ignores everything else, as a
+// window that repaints nothing would.
+class QuietWindow final : public koru::WindowServices {
+  public:
+    std::string path;
+
+    koru::ChoiceState GetChoice(koru::Choice) override { return {}; }
+    std::string ReadField(koru::TextField field) override {
+        return field == koru::TextField::CodeFileName ? path : std::string();
+    }
+    void WriteField(koru::TextField, const std::string&) override {}
+    void SetStatusLine(const std::string& text) override { last = text; }
+    void RefreshCursor() override {}
+    void LockViewControls(bool) override {}
+    void RestartTick() override {}
+    koru::MessageAnswer ShowMessageBox(const std::string&, const std::string&, koru::MessageIcon,
+                                       koru::MessageButtons) override {
+        return koru::MessageAnswer::Ok;
+    }
+    std::optional<std::string> ShowFileDialog(koru::FileDialogKind, const std::string&) override {
+        return path;
+    }
+    void ShowMemoryPage(const koru::MemoryPageText&) override {}
+
+    std::string last;
+};
+
+bool RunObjcopy(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::vector<std::string> owned = {"objcopy"};
+    owned.insert(owned.end(), arguments.begin(), arguments.end());
+    for (std::string& a : owned) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "objcopy", nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Median wall time in seconds of repetitions runs of work; nothing when a run fails.
+std::optional<double> MedianSeconds(int repetitions, const std::function<bool()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < repetitions; ++i) {
+        const auto start = Clock::now();
+        if (!work()) {
+            return std::nullopt;
+        }
+        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+bool Report(const char* what, std::optional<double> ours, std::optional<double> theirs) {
+    if (!ours || !theirs) {
+        std::printf("%s: a run failed\n", what);
+        return false;
+    }
+    std::printf("%s: ours %.2f ms, objcopy %.2f ms\n", what, *ours * 1e3, *theirs * 1e3);
+    std::printf("%s ratio %.3f\n", what, *ours / *theirs);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    char pattern[] = "/tmp/koru-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path dir = pattern;
+    const std::string dataBin = (dir / "data.bin").string();
+    const std::string dataHex = (dir / "data.hex").string();
+
+    // A whole image of varied bytes, and its HEX form in 16-byte records made by objcopy.
+    std::vector<char> data(koru::kImageSize);
+    std::uint32_t seed = 2024;
+    for (char& c : data) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    std::ofstream(dataBin, std::ios::binary).write(data.data(), static_cast<long>(data.size()));
+    bool ok = RunObjcopy({"-I", "binary", "-O", "ihex", dataBin, dataHex});
+    if (!ok) {
+        std::printf("objcopy is not available\n");
+        std::filesystem::remove_all(dir);
+        return 1;
+    }
+
+    QuietWindow window;
+    koru::InstallWindowServices(&window);
+
+    window.path = dataHex;
+    const auto loadOurs = MedianSeconds(repetitions, [] {
+        koru::LoadCodeFile();
+        return koru::FailureFlag == 0 && koru::EndAddress == koru::kImageSize - 1;
+    });
+    const bool sameImage =
+        std::equal(data.begin(), data.end(), koru::ProgramMemory.begin(),
+                   [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+    const std::string objcopyBin = (dir / "objcopy.bin").string();
+    const auto loadTheirs = MedianSeconds(repetitions, [&] {
+        return RunObjcopy({"-I", "ihex", "-O", "binary", dataHex, objcopyBin});
+    });
+    ok = Report("load 1 MiB HEX", loadOurs, loadTheirs) && sameImage && ok;
+
+    window.path = (dir / "ours.hex").string();
+    koru::StartAddress = 0;
+    koru::EndAddress = koru::kImageSize - 1;
+    const auto saveOurs = MedianSeconds(repetitions, [] {
+        koru::SaveImageAsHex();
+        return koru::FailureFlag == 0;
+    });
+    const std::string objcopyHex = (dir / "objcopy.hex").string();
+    const auto saveTheirs = MedianSeconds(repetitions, [&] {
+        return RunObjcopy({"-I", "binary", "-O", "ihex", dataBin, objcopyHex});
+    });
+    ok = Report("save 1 MiB HEX", saveOurs, saveTheirs) && ok;
+
+    koru::InstallWindowServices(nullptr);
+    std::filesystem::remove_all(dir);
+    if (!sameImage) {
+        std::printf("the loaded image differs from the data\n");
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,155 @@
+#include "cli/console_window_services.h"
+
+#include <unistd.h>
+
+#include "core/shared_state.h"
+
+namespace koru::cli {
+namespace {
+
+// Whether a box's buttons make it a question.
+bool IsQuestion(MessageButtons buttons) {
+    return buttons != MessageButtons::Ok;
+}
+
+}  // namespace
+
+ConsoleWindowServices::ConsoleWindowServices(ConsoleSelections selections, std::FILE* err)
+    : selections_(std::move(selections)), err_(err), rewrite_(isatty(fileno(err)) != 0) {}
+
+void ConsoleWindowServices::FinishLineLocked() {
+    if (lineOpen_) {
+        std::fputc('\n', err_);
+        lineOpen_ = false;
+    }
+    std::fflush(err_);
+}
+
+void ConsoleWindowServices::FinishLine() {
+    std::lock_guard lock(mutex_);
+    FinishLineLocked();
+}
+
+std::string ConsoleWindowServices::LastStatus() const {
+    std::lock_guard lock(mutex_);
+    return lastStatus_;
+}
+
+bool ConsoleWindowServices::LinkFailed() const {
+    std::lock_guard lock(mutex_);
+    return linkFailed_;
+}
+
+void ConsoleWindowServices::ResetLinkFailed() {
+    std::lock_guard lock(mutex_);
+    linkFailed_ = false;
+}
+
+bool ConsoleWindowServices::QuestionRefused() const {
+    std::lock_guard lock(mutex_);
+    return questionRefused_;
+}
+
+ChoiceState ConsoleWindowServices::GetChoice(Choice choice) {
+    const bool mtp = !selections_.otp;
+    auto option = [&](std::uint32_t bit, bool mtpOnly) {
+        return ChoiceState{(selections_.autoOptions & bit) != 0, !mtpOnly || mtp};
+    };
+    // Availability follows the window: the MTP-only controls and SAM4/SAM8 are disabled for
+    // OTP chips; CalmRisc, ARM and 3.3V are never available.
+    switch (choice) {
+        case Choice::SerialOtp:
+            return {selections_.otp, true};
+        case Choice::SerialMtp:
+            return {mtp, true};
+        case Choice::DataSam:
+            return {true, mtp};
+        case Choice::Vdd50:
+            return {true, true};
+        case Choice::AutoReadProtect:
+            return option(kAutoReadProtect, false);
+        case Choice::AutoLdcProtect:
+            return option(kAutoLdcProtect, true);
+        case Choice::AutoBlankCheck:
+            return option(kAutoBlankCheck, false);
+        case Choice::AutoHwProtect:
+            return option(kAutoHwProtect, true);
+        case Choice::AutoSmart:
+            return option(kAutoSmart, true);
+        case Choice::AutoVerify:
+            return option(kAutoVerify, false);
+        case Choice::AutoEraseMtp:
+            return option(kAutoEraseMtp, true);
+        case Choice::FastMode:
+            return {selections_.fast, true};
+        case Choice::DataCalmRisc:
+        case Choice::DataArm:
+        case Choice::Vdd33:
+        case Choice::ChipView:
+        case Choice::AsciiView:
+            break;
+    }
+    return {};
+}
+
+std::string ConsoleWindowServices::ReadField(TextField field) {
+    std::lock_guard lock(mutex_);
+    const auto it = fields_.find(field);
+    return it == fields_.end() ? std::string() : it->second;
+}
+
+void ConsoleWindowServices::WriteField(TextField field, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    fields_[field] = text;
+}
+
+void ConsoleWindowServices::SetStatusLine(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    lastStatus_ = text;
+    if (rewrite_) {
+        std::fprintf(err_, "\r%s\033[K", text.c_str());
+        lineOpen_ = true;
+        std::fflush(err_);
+    } else {
+        std::fprintf(err_, "%s\n", text.c_str());
+    }
+}
+
+void ConsoleWindowServices::RestartTick() {
+    std::lock_guard lock(mutex_);
+    linkFailed_ = true;
+}
+
+MessageAnswer ConsoleWindowServices::ShowMessageBox(const std::string& caption,
+                                                    const std::string& text, MessageIcon,
+                                                    MessageButtons buttons) {
+    std::lock_guard lock(mutex_);
+    FinishLineLocked();
+    std::fprintf(err_, "[%s] %s\n", caption.c_str(), text.c_str());
+    if (!IsQuestion(buttons)) {
+        std::fflush(err_);
+        return MessageAnswer::Ok;
+    }
+    const bool yes = selections_.yes;
+    if (!yes) {
+        questionRefused_ = true;
+    }
+    std::fprintf(err_, "%s\n", yes ? "(answered yes: --yes)" : "(not confirmed: pass --yes)");
+    std::fflush(err_);
+    if (buttons == MessageButtons::YesNo) {
+        return yes ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+    return yes ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+std::optional<std::string> ConsoleWindowServices::ShowFileDialog(FileDialogKind kind,
+                                                                 const std::string&) {
+    const std::string& path =
+        kind == FileDialogKind::Open ? selections_.openPath : selections_.savePath;
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+}  // namespace koru::cli

@@ -1,0 +1,199 @@
+// koru-cli: the programmer's operations from a script, through the same logic side and the
+// same port as the window, with a console in place of the window.
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/console_window_services.h"
+#include "cli/options.h"
+#include "core/settings_words.h"
+#include "core/shared_state.h"
+#include "image/code_loader.h"
+#include "image/program_memory.h"
+#include "link/connection.h"
+#include "operations/one_shot.h"
+#include "operations/runner.h"
+#include "platform/settings_store.h"
+
+namespace koru::cli {
+namespace {
+
+enum ExitStatus { kSuccess = 0, kChipFailed = 1, kNoProgrammer = 2, kBadUsage = 3 };
+
+constexpr auto kWorkerPoll = std::chrono::milliseconds(2);
+
+// The saved settings of the window program.
+struct Saved {
+    std::optional<std::string> port;  // "COM1".."COM4"
+    bool otp = false;
+    std::uint32_t optionMarks = 0;
+    bool lockedProduction = false;
+};
+
+Saved ReadSavedSettings() {
+    SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
+    store.Load();
+    Saved saved;
+    const std::string com = store.GetString(kValueCom).value_or("");
+    if (com.size() == 4 && com.compare(0, 3, "com") == 0 && com[3] >= '1' && com[3] <= '4') {
+        saved.port = "COM" + com.substr(3);
+    }
+    saved.otp = store.GetString(kValueChip).value_or("") == "sotp";
+    const std::uint32_t autoFunc = store.GetNumber(kValueAutoFunc).value_or(kDefaultAutoFunc);
+    const std::uint32_t options = store.GetNumber(kValueAuto).value_or(kDefaultAutoOptions);
+    saved.optionMarks = OptionMarksAfterLoad(options, autoFunc);
+    saved.lockedProduction = (autoFunc & kFuncLockedProduction) != 0;
+    return saved;
+}
+
+// Runs one operation on the runner's worker, as the window would, and waits for it.
+void Run(std::uint8_t code) {
+    StartOperation(code);
+    while (LiveOperationWorkers() != 0) {
+        std::this_thread::sleep_for(kWorkerPoll);
+    }
+}
+
+class Session {
+  public:
+    Session(const Options& options, const Saved& saved)
+        : options_(options), console_(MakeSelections(options, saved), stderr) {
+        InstallWindowServices(&console_);
+        AutoFunc = kFuncAlwaysSet | (options.beep ? kFuncBuzzerOn : 0) |
+                   (!options.stepsGiven && saved.lockedProduction ? kFuncLockedProduction : 0);
+        console_.WriteField(TextField::StartAddress, "0000");
+        console_.WriteField(TextField::EndAddress, "1FFF");
+    }
+    ~Session() { InstallWindowServices(nullptr); }
+
+    int RunCommand(const Saved& saved) {
+        if (options_.command == Command::ImageChecksum) {
+            return Finish(ImageChecksum());
+        }
+        const std::optional<std::string> port = options_.port ? options_.port : saved.port;
+        if (!port) {
+            std::fprintf(stderr, "koru-cli: no port given and none saved: use --port\n");
+            return kNoProgrammer;
+        }
+        ProbePort(*port);
+        if (ProgrammerFoundFlag == 0) {
+            return Finish(kNoProgrammer);
+        }
+        if (options_.command == Command::Probe) {
+            return Finish(kSuccess);
+        }
+        if (options_.command == Command::Verify || options_.command == Command::Program) {
+            console_.WriteField(TextField::CodeFileName, options_.file);
+            Run(kLoadCodeFile);
+            if (FailureFlag != 0) {
+                return Finish(kBadUsage);
+            }
+        }
+        ApplyRange();
+        switch (options_.command) {
+            case Command::BlankCheck:
+                Run(kBlankCheck);
+                break;
+            case Command::Checksum:
+                Run(kChipChecksum);
+                break;
+            case Command::Verify:
+                Run(kVerifyChip);
+                break;
+            case Command::Read:
+                Run(kCopyChipToImage);
+                if (FailureFlag == 0 && !console_.QuestionRefused()) {
+                    Run(kSaveHexFile);
+                }
+                break;
+            case Command::Erase:
+                Run(kEraseMtp);
+                break;
+            case Command::Protect:
+                Run(options_.protectCode);
+                break;
+            case Command::Program:
+                Run(kBufferChecksum);
+                Run(kAutoProgram);
+                break;
+            case Command::Probe:
+            case Command::ImageChecksum:
+                break;
+        }
+        return Finish(Outcome());
+    }
+
+  private:
+    static ConsoleSelections MakeSelections(const Options& options, const Saved& saved) {
+        ConsoleSelections selections;
+        selections.otp = options.otp.value_or(saved.otp);
+        selections.autoOptions = options.stepsGiven ? options.steps : saved.optionMarks;
+        selections.fast = options.fast;
+        selections.yes = options.yes;
+        selections.savePath = options.command == Command::Read ? options.file : "";
+        return selections;
+    }
+
+    // The range of --range, read like the address fields; else the fields as they stand.
+    void ApplyRange() {
+        if (options_.rangeStart) {
+            console_.WriteField(TextField::StartAddress, *options_.rangeStart);
+            console_.WriteField(TextField::EndAddress, *options_.rangeEnd);
+        }
+        ReadAddressRange();
+    }
+
+    int ImageChecksum() {
+        console_.WriteField(TextField::CodeFileName, options_.file);
+        LoadCodeFile();
+        if (FailureFlag != 0) {
+            return kBadUsage;
+        }
+        ApplyRange();
+        BufferChecksum();
+        return kSuccess;
+    }
+
+    int Outcome() const {
+        if (console_.LinkFailed()) {
+            return kNoProgrammer;
+        }
+        if (console_.QuestionRefused()) {
+            return kBadUsage;
+        }
+        return FailureFlag != 0 ? kChipFailed : kSuccess;
+    }
+
+    int Finish(int status) {
+        console_.FinishLine();
+        std::printf("%s\n", console_.LastStatus().c_str());
+        std::fflush(stdout);
+        return status;
+    }
+
+    const Options& options_;
+    ConsoleWindowServices console_;
+};
+
+}  // namespace
+}  // namespace koru::cli
+
+int main(int argc, char** argv) {
+    using namespace koru::cli;
+    std::string error;
+    const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "koru-cli: %s\n\n%s", error.c_str(), UsageText().c_str());
+        return kBadUsage;
+    }
+    if (options->help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return kSuccess;
+    }
+    const Saved saved = ReadSavedSettings();
+    Session session(*options, saved);
+    return session.RunCommand(saved);
+}

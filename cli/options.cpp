@@ -1,0 +1,175 @@
+#include "cli/options.h"
+
+#include <map>
+
+#include "core/shared_state.h"
+#include "image/numbers.h"
+#include "operations/one_shot.h"
+
+namespace koru::cli {
+namespace {
+
+const std::map<std::string, Command>& CommandNames() {
+    static const std::map<std::string, Command> names{
+        {"probe", Command::Probe},       {"blank-check", Command::BlankCheck},
+        {"checksum", Command::Checksum}, {"image-checksum", Command::ImageChecksum},
+        {"verify", Command::Verify},     {"read", Command::Read},
+        {"erase", Command::Erase},       {"protect", Command::Protect},
+        {"program", Command::Program},
+    };
+    return names;
+}
+
+const std::map<std::string, std::uint32_t>& StepOptions() {
+    static const std::map<std::string, std::uint32_t> steps{
+        {"--blank-check", kAutoBlankCheck},
+        {"--erase", kAutoEraseMtp},
+        {"--verify", kAutoVerify},
+        {"--read-protect", kAutoReadProtect},
+        {"--ldc-protect", kAutoLdcProtect},
+        {"--hw-protect", kAutoHwProtect},
+        {"--smart", kAutoSmart},
+    };
+    return steps;
+}
+
+bool NeedsFile(Command command) {
+    return command == Command::ImageChecksum || command == Command::Verify ||
+           command == Command::Read || command == Command::Program;
+}
+
+bool IsHexText(const std::string& text) {
+    return !text.empty() && text.size() <= 40 && AllCharsIn(text, "0123456789ABCDEFabcdef");
+}
+
+}  // namespace
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options options;
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](const char* what) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs " + what;
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--port") {
+            options.port = value("a port (COM1..COM4 or a device path)");
+            if (!options.port) {
+                return std::nullopt;
+            }
+        } else if (arg == "--otp" || arg == "--mtp") {
+            options.otp = arg == "--otp";
+        } else if (arg == "--fast" || arg == "--slow") {
+            options.fast = arg == "--fast";
+        } else if (arg == "--yes") {
+            options.yes = true;
+        } else if (arg == "--beep") {
+            options.beep = true;
+        } else if (arg == "--range") {
+            const auto range = value("START-END in hexadecimal");
+            if (!range) {
+                return std::nullopt;
+            }
+            const std::size_t dash = range->find('-');
+            if (dash == std::string::npos || !IsHexText(range->substr(0, dash)) ||
+                !IsHexText(range->substr(dash + 1))) {
+                error = "--range takes START-END in hexadecimal, for example 0000-1FFF";
+                return std::nullopt;
+            }
+            options.rangeStart = range->substr(0, dash);
+            options.rangeEnd = range->substr(dash + 1);
+        } else if (StepOptions().count(arg) != 0) {
+            options.steps |= StepOptions().at(arg);
+            options.stepsGiven = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (options.help) {
+        return options;
+    }
+    if (words.empty()) {
+        error = "no command given";
+        return std::nullopt;
+    }
+    const auto command = CommandNames().find(words[0]);
+    if (command == CommandNames().end()) {
+        error = "unknown command " + words[0];
+        return std::nullopt;
+    }
+    options.command = command->second;
+    std::size_t expected = 1;
+    if (options.command == Command::Protect) {
+        static const std::map<std::string, std::uint8_t> kinds{
+            {"read", kReadProtect}, {"ldc", kLdcProtect}, {"hw", kHwWriteProtect}};
+        if (words.size() < 2 || kinds.count(words[1]) == 0) {
+            error = "protect takes read, ldc or hw";
+            return std::nullopt;
+        }
+        options.protectCode = kinds.at(words[1]);
+        expected = 2;
+    } else if (NeedsFile(options.command)) {
+        if (words.size() < 2) {
+            error = words[0] + " needs a file";
+            return std::nullopt;
+        }
+        options.file = words[1];
+        expected = 2;
+    }
+    if (words.size() > expected) {
+        error = "unexpected " + words[expected];
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::string UsageText() {
+    return R"(usage: koru-cli [options] COMMAND [FILE]
+
+Runs the KORU programmer's operations from a script, through the same engine as the window.
+
+commands:
+  probe                  look for the programmer on the port
+  blank-check            is the chip blank over the range?
+  checksum               the chip's checksum over the range
+  image-checksum FILE    load FILE and print the checksum of its range (no programmer)
+  verify FILE            load FILE and compare the chip with it
+  read OUT.hex           copy the chip's range into the image and save it as HEX (needs --yes)
+  erase                  erase an MTP chip
+  protect read|ldc|hw    read protection, LDC protection or hardware write protection
+  program FILE           load FILE and auto-program the chip with the chosen steps
+
+options:
+  --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4 or /dev/ttyS0..3) or a device
+                         path; default: the port saved by the window program
+  --otp, --mtp           chip kind; default: the saved one
+  --range START-END      hexadecimal addresses, read like the window's address fields (the
+                         last four digits count); default: the loaded file's range, or 0000-1FFF
+  --fast, --slow         fast mode (default) or the slow pauses
+  --blank-check --erase --verify --read-protect --ldc-protect --hw-protect --smart
+                         the steps of program; without any, program uses the saved settings
+                         of the window program (erase, SMART, hardware protection: MTP only)
+  --yes                  answer yes to the confirmation questions
+  --beep                 sound the buzzer as the window does
+  --help                 this text
+
+Status lines go to standard error as they change; the last one also goes to standard output.
+
+exit status:
+  0  success
+  1  the chip operation failed
+  2  no programmer, or the link to it failed
+  3  bad usage, an unreadable or invalid file, or a question without --yes
+)";
+}
+
+}  // namespace koru::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+// The command line of koru-cli.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace koru::cli {
+
+enum class Command {
+    Probe,
+    BlankCheck,
+    Checksum,
+    ImageChecksum,
+    Verify,
+    Read,
+    Erase,
+    Protect,
+    Program,
+};
+
+struct Options {
+    Command command = Command::Probe;
+    std::string file;              // the code file, or the output file of read
+    std::uint8_t protectCode = 0;  // protect: the one-shot code
+    std::optional<std::string> port;
+    std::optional<bool> otp;                          // chip kind; unset: the saved one
+    std::optional<std::string> rangeStart, rangeEnd;  // as typed, read like the address fields
+    bool fast = true;
+    std::uint32_t steps = 0;  // auto option bits given on the command line
+    bool stepsGiven = false;
+    bool yes = false;
+    bool beep = false;
+    bool help = false;
+};
+
+// Parses argv[1..]. On failure returns nothing and puts the reason into error.
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
+
+// The --help text.
+std::string UsageText();
+
+}  // namespace koru::cli

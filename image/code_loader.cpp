@@ -1,0 +1,196 @@
+#include "image/code_loader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/shared_state.h"
+#include "image/hex_text_loader.h"
+#include "image/numbers.h"
+#include "image/program_memory.h"
+#include "image/text_line_reader.h"
+#include "image/unique_fd.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+// The open dialog's filter: HEX, OBJ and BIN files, HEX selected first.
+constexpr char kOpenFilter[] = "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj|BIN文件(*.*)|*.bin||";
+constexpr std::string_view kBinarySuffix = ".bin";
+constexpr std::size_t kMaxFileNameChars = 1023;  // longest name read from the name field
+constexpr std::uint8_t kAddressDigits = 4;
+constexpr std::uint8_t kChecksumDigits = 4;
+
+constexpr char kNoFileName[] = "请指定一个代码文件";
+constexpr char kBinaryOpenFailed[] = "打开文件失败";
+constexpr char kTextOpenFailed[] = "打开代码文件失败!请确认该文件是否存在或对该文件是否有存取权限!";
+constexpr char kLoading[] = "调入代码文件.....";
+constexpr char kBadRecordChecksum[] = "代码文件错误[行检查和错误]";
+constexpr char kNoCode[] = "代码文件错误[未包含有效代码]";
+constexpr char kOutOfRange[] = "代码文件错误[地址超出范围]";
+constexpr char kLoaded[] = "调入代码成功!";
+
+using Image = std::array<std::uint8_t, kImageSize>;
+
+// Off the stack: the worker's stack is no place for a megabyte.
+std::unique_ptr<Image> BlankScratchImage() {
+    auto image = std::make_unique_for_overwrite<Image>();
+    image->fill(kBlankByte);
+    return image;
+}
+
+void Fail(const char* text) {
+    FailureFlag = 1;
+    Window().SetStatusLine(text);
+}
+
+// Opens for reading without waiting on a FIFO or a device; a directory counts as not opened.
+UniqueFd OpenForReading(const std::string& name) {
+    UniqueFd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (fd.Valid() && (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))) {
+        return UniqueFd();
+    }
+    return fd;
+}
+
+// Reads exactly size bytes; false on a read error or when the file ends early.
+bool ReadExactly(int fd, std::uint8_t* out, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, out + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// The binary path. Returns the loaded end (one past the last byte), or 0 with the failure
+// reported.
+std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
+    const UniqueFd fd = OpenForReading(name);
+    struct stat info {};
+    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+        Fail(kBinaryOpenFailed);
+        return 0;
+    }
+    // Only regular files have a size to go by; anything else holds no code here.
+    const std::uint64_t size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    if (size > kImageSize) {
+        Fail(kOutOfRange);
+        return 0;
+    }
+    if (size == 0) {
+        Fail(kNoCode);
+        return 0;
+    }
+    if (!ReadExactly(fd.Get(), scratch.data(), size)) {
+        Fail(kBinaryOpenFailed);
+        return 0;
+    }
+    return static_cast<std::uint32_t>(size);
+}
+
+// The text path. Returns the loaded end, or 0 with the failure reported.
+std::uint32_t ReadHexFile(const std::string& name, Image& scratch) {
+    ImageOverwrittenFlag = 0;  // the image is about to come from a file again
+    const UniqueFd fd = OpenForReading(name);
+    if (!fd.Valid()) {
+        Fail(kTextOpenFailed);
+        return 0;
+    }
+    Window().SetStatusLine(kLoading);
+    TextLineReader reader(fd.Get());
+    const HexLoadResult result = LoadHexText(reader, scratch);
+    switch (result.outcome) {
+        case HexLoadOutcome::Done:
+            break;
+        case HexLoadOutcome::BadChecksum:
+            Fail(kBadRecordChecksum);
+            return 0;
+        case HexLoadOutcome::OutOfRange:
+            Fail(kOutOfRange);
+            return 0;
+        case HexLoadOutcome::ReadFailed:
+            Fail(kTextOpenFailed);
+            return 0;
+    }
+    if (result.end == 0) {
+        Fail(kNoCode);
+    }
+    return result.end;
+}
+
+}  // namespace
+
+bool IsBinaryCodeFileName(std::string_view name) {
+    if (name.size() < kBinarySuffix.size()) {
+        return false;
+    }
+    std::string tail(name.substr(name.size() - kBinarySuffix.size()));
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return tail == kBinarySuffix;
+}
+
+void ReadCodeFile() {
+    FailureFlag = 0;
+    std::string name = Window().ReadField(TextField::CodeFileName);
+    name.resize(std::min(name.size(), kMaxFileNameChars));
+    name.resize(std::min(name.size(), name.find('\0')));  // the system's names end at a NUL
+    if (name.empty()) {
+        Fail(kNoFileName);
+        return;
+    }
+    const std::unique_ptr<Image> scratch = BlankScratchImage();
+    const std::uint32_t end =
+        IsBinaryCodeFileName(name) ? ReadBinaryFile(name, *scratch) : ReadHexFile(name, *scratch);
+    if (end == 0) {
+        return;  // the failure is reported; the image and its range are untouched
+    }
+    ProgramMemory = *scratch;
+    StartAddress = 0;
+    EndAddress = end - 1;
+    CodeLoadedFlag = 1;
+    Window().SetStatusLine(kLoaded);
+}
+
+void LoadCodeFile() {
+    FailureFlag = 0;
+    ReadCodeFile();
+    if (FailureFlag != 0) {
+        return;
+    }
+    const std::uint32_t start = StartAddress;
+    const std::uint32_t end = EndAddress;
+    Window().WriteField(TextField::StartAddress, "0000");
+    Window().WriteField(TextField::EndAddress, Hex(end, kAddressDigits));
+    Window().WriteField(TextField::Checksum, Hex(SumImageRange(start, end), kChecksumDigits));
+    SetChecksumRange({start, end});
+}
+
+bool ChooseCodeFile() {
+    const std::optional<std::string> path =
+        Window().ShowFileDialog(FileDialogKind::Open, kOpenFilter);
+    if (!path) {
+        return false;
+    }
+    Window().WriteField(TextField::CodeFileName, *path);
+    return true;
+}
+
+}  // namespace koru

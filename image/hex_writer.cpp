@@ -1,0 +1,113 @@
+#include "image/hex_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "core/shared_state.h"
+#include "image/hex_record.h"
+#include "image/numbers.h"
+#include "image/output_file.h"
+#include "image/program_memory.h"
+#include "operations/read_block.h"
+#include "window/services.h"
+
+namespace koru {
+namespace {
+
+// The save dialog's filter: HEX and OBJ files.
+constexpr char kSaveFilter[] = "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj||";
+
+constexpr std::uint32_t kBlockBytes = 256;           // the image is taken one page at a time
+constexpr std::size_t kBlockBufferBytes = 512;       // room ReadBlock is given for a block
+constexpr std::uint32_t kRecordBytes = 16;           // data bytes of a full record
+constexpr unsigned kRegionShift = 16;                // a region is 64 KiB
+constexpr std::uint32_t kSegmentPerRegion = 0x1000;  // segment value of region 1
+constexpr std::uint8_t kProgressDigits = 5;
+
+constexpr char kCannotCreate[] = "保存文件错误!";
+constexpr char kProgress[] = "[双击这里中断操作] 读取编程内存数据并保存到文件, 地址: ";
+constexpr char kStopped[] = "用户已中断操作!";
+constexpr char kWriteFailed[] = "保存文件失败,磁盘空间可能不足或指定的目标文件写保护.";
+constexpr char kSaved[] = "代码文件文件已成功保存在: ";
+
+std::uint16_t SegmentOf(std::uint32_t region) {
+    return static_cast<std::uint16_t>(region * kSegmentPerRegion);
+}
+
+}  // namespace
+
+void SaveImageAsHex() {
+    FailureFlag = 0;
+    SaveStopRequest = 0;
+    const std::uint32_t start = StartAddress;
+    const std::uint32_t end = EndAddress;
+    if (!RangeInImage(start, end)) {
+        FailureFlag = 1;
+        Window().SetStatusLine(kRangeOutsideImageText);
+        return;
+    }
+    const std::optional<std::string> path =
+        Window().ShowFileDialog(FileDialogKind::Save, kSaveFilter);
+    if (!path) {
+        return;
+    }
+    OutputFile file;
+    if (!file.Create(*path)) {
+        FailureFlag = 1;
+        Window().SetStatusLine(kCannotCreate);
+        return;
+    }
+
+    std::uint32_t region = start >> kRegionShift;
+    std::string lines;
+    if (region != 0) {
+        AppendSegmentRecord(lines, SegmentOf(region));
+    }
+    std::array<std::uint8_t, kBlockBufferBytes> block{};
+    std::uint32_t a = start;  // the range lies in the image, so b + 1 never wraps
+    while (a <= end) {
+        if (SaveStopRequest != 0) {
+            if (file.Append(lines) && file.Close()) {
+                Window().SetStatusLine(kStopped);
+                return;
+            }
+            break;  // what was written before the stop did not all reach the file
+        }
+        const std::uint32_t b =
+            (a / kBlockBytes == end / kBlockBytes) ? end : (a | (kBlockBytes - 1));
+        Window().SetStatusLine(kProgress + Hex(a, kProgressDigits) + "~" + Hex(b, kProgressDigits));
+        ReadBlock(kReadImageBlock, block.data(), block.size(), a, b);
+        if (FailureFlag != 0) {
+            break;
+        }
+        for (std::uint32_t r = a; r <= b;) {
+            if ((r >> kRegionShift) != region) {
+                region = r >> kRegionShift;
+                AppendSegmentRecord(lines, SegmentOf(region));
+            }
+            const std::uint32_t count =
+                std::min<std::uint32_t>(kRecordBytes - r % kRecordBytes, b - r + 1);
+            AppendDataRecord(lines, static_cast<std::uint16_t>(r & 0xFFFF),
+                             std::span(block.data() + (r - a), count));
+            r += count;
+        }
+        if (!file.Append(lines)) {
+            break;
+        }
+        lines.clear();
+        a = b + 1;
+    }
+    const bool closed = file.Close();
+    if (a <= end || !closed) {
+        FailureFlag = 1;
+        Window().SetStatusLine(kWriteFailed);
+        return;
+    }
+    Window().SetStatusLine(kSaved + *path);
+}
+
+}  // namespace koru

@@ -1,0 +1,88 @@
+#include "image/text_line_reader.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace koru {
+
+TextLineReader::TextLineReader(int fd) : fd_(fd), chunk_(kChunkBytes) {
+    line_.reserve(kMaxLineChars);
+}
+
+TextLineReader::TextLineReader(std::string_view contents) : pending_(contents) {
+    line_.reserve(kMaxLineChars);
+}
+
+bool TextLineReader::Refill() {
+    if (fd_ < 0 || ended_ || failed_) {
+        return false;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, chunk_.data(), chunk_.size());
+        if (got > 0) {
+            pending_ = std::string_view(chunk_.data(), static_cast<std::size_t>(got));
+            return true;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            failed_ = true;
+        } else {
+            ended_ = true;
+        }
+        return false;
+    }
+}
+
+int TextLineReader::PeekRaw() {
+    if (pending_.empty() && !Refill()) {
+        return -1;
+    }
+    return static_cast<unsigned char>(pending_.front());
+}
+
+int TextLineReader::NextRaw() {
+    const int c = PeekRaw();
+    if (c >= 0) {
+        pending_.remove_prefix(1);
+    }
+    return c;
+}
+
+bool TextLineReader::NextLine(std::string_view& line) {
+    line_.clear();
+    while (line_.size() < kMaxLineChars) {
+        if (pending_.empty() && !Refill()) {
+            break;
+        }
+        // Take the plain characters up to the next CR or LF in one piece.
+        const std::size_t room = kMaxLineChars - line_.size();
+        const std::string_view view = pending_.substr(0, room);
+        std::size_t plain = 0;
+        while (plain < view.size() && view[plain] != '\r' && view[plain] != '\n') {
+            ++plain;
+        }
+        line_.append(view.substr(0, plain));
+        pending_.remove_prefix(plain);
+        if (plain == view.size()) {
+            continue;
+        }
+        int c = NextRaw();
+        if (c == '\r' && PeekRaw() == '\n') {
+            c = NextRaw();  // CR LF reads as one LF
+        }
+        line_.push_back(static_cast<char>(c));
+        if (c == '\n') {
+            break;
+        }
+    }
+    if (failed_) {
+        return false;
+    }
+    line = line_;
+    return !line_.empty();
+}
+
+}  // namespace koru

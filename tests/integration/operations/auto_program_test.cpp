@@ -1,0 +1,158 @@
+#include "operations/auto_program.h"
+
+#include <gtest/gtest.h>
+
+#include "core/shared_state.h"
+#include "image/numbers.h"
+#include "image/program_memory.h"
+#include "link/connection.h"
+#include "operations/link_faults.h"
+#include "operations/one_shot.h"
+#include "operations/runner.h"
+#include "tests/integration/support/simulator_fixture.h"
+#include "tests/support/recording_buzzer.h"
+
+namespace koru {
+namespace {
+
+using Tone = test::RecordingBuzzer::Tone;
+
+class AutoProgramTest : public test::SimulatorTest {
+  protected:
+    AutoProgramTest() {
+        Connect();
+        for (std::uint32_t a = 0; a < 0x100; ++a) {
+            ProgramMemory[a] = static_cast<std::uint8_t>(a);
+        }
+        StartAddress = 0;
+        EndAddress = 0xFF;
+        window_.SetField(TextField::Checksum, Hex(SumImageRange(0, 0xFF), 4));
+        sim_.ClearRecords();
+    }
+
+    void Tick(std::initializer_list<Choice> options) {
+        for (Choice option : options) {
+            window_.SetChoice(option, true, window_.GetChoice(option).available);
+        }
+    }
+
+    // The codes of the exchanges the run opened, in order.
+    std::vector<int> Codes() {
+        std::vector<int> codes;
+        for (const auto& exchange : sim_.Exchanges()) {
+            codes.push_back(exchange.Code());
+        }
+        return codes;
+    }
+
+    test::RecordingBuzzer buzzer_;
+};
+
+TEST_F(AutoProgramTest, WithNoOptionItProgramsAndSucceeds) {
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(Codes(), std::vector<int>{kProgramChip});
+    EXPECT_EQ(window_.StatusLine(), kAutoProgramDoneText);
+    EXPECT_EQ(window_.Field(TextField::SuccessCount), "000001");
+    EXPECT_EQ(SuccessCount, 1u);
+    EXPECT_EQ(FailureCount, 0u);
+    EXPECT_EQ(AutoRunFlag, 0);
+    EXPECT_EQ(BusyFlag, 0);
+    EXPECT_EQ(window_.LockCalls(), std::vector<bool>{false});  // once, at the very end
+}
+
+TEST_F(AutoProgramTest, RunsTheTickedStepsInTheirOrder) {
+    Tick({Choice::AutoBlankCheck, Choice::AutoEraseMtp, Choice::AutoVerify, Choice::AutoSmart,
+          Choice::AutoLdcProtect, Choice::AutoReadProtect, Choice::AutoHwProtect});
+    RunAndWait(kAutoProgram);
+    const std::vector<int> expected{kBlankCheck,  kEraseMtp,   kProgramChip, kChipChecksum,
+                                    kEnableSmart, kLdcProtect, kReadProtect, kHwWriteProtect};
+    EXPECT_EQ(Codes(), expected);
+    EXPECT_EQ(window_.StatusLine(), kAutoProgramDoneText);
+    EXPECT_EQ(sim_.Chip().protection.read, true);
+    EXPECT_EQ(sim_.Chip().protection.hardwareWrite, true);
+}
+
+TEST_F(AutoProgramTest, OnOtpChipsEraseSmartAndHardwareProtectionNeverRun) {
+    Tick({Choice::AutoEraseMtp, Choice::AutoSmart, Choice::AutoHwProtect, Choice::AutoLdcProtect,
+          Choice::AutoReadProtect});
+    SelectOtp();
+    sim_.SetChip(device::ChipKind::Otp, 0x2000);
+    AutoFunc = kFuncLockedProduction;  // would force SMART on an MTP chip
+    RunAndWait(kAutoProgram);
+    // LDC protection is an MTP-only box: unavailable with OTP, so it does not run either.
+    EXPECT_EQ(Codes(), (std::vector<int>{kProgramChip, kReadProtect}));
+}
+
+TEST_F(AutoProgramTest, LockedProductionForcesReadProtection) {
+    AutoFunc = kFuncLockedProduction;
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(Codes(), (std::vector<int>{kProgramChip, kEnableSmart, kReadProtect}));
+}
+
+TEST_F(AutoProgramTest, StopsAtTheFirstFailingStepAndCountsAFailedChip) {
+    Tick({Choice::AutoBlankCheck, Choice::AutoVerify});
+    sim_.WriteChip(0x10, {0x00});  // not blank
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(Codes(), std::vector<int>{kBlankCheck});
+    EXPECT_EQ(window_.StatusLine(), "芯片不空, 在地址: 00010");
+    EXPECT_EQ(window_.Field(TextField::FailureCount), "00001");
+    EXPECT_EQ(FailureCount, 1u);
+    EXPECT_EQ(SuccessCount, 0u);
+}
+
+TEST_F(AutoProgramTest, ALinkFailureLeavesBothCountersUnchanged) {
+    device::CommandScript silent;
+    silent.silentFrom = device::Silence::InsteadOfAnswer;
+    sim_.Script(kProgramChip, silent);
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(window_.StatusLine(), kLinkBusyText);
+    EXPECT_EQ(FailureCount, 0u);
+    EXPECT_EQ(SuccessCount, 0u);
+    EXPECT_EQ(window_.Field(TextField::FailureCount), "");
+}
+
+TEST_F(AutoProgramTest, ASupplyFaultCountsAsAFailedChip) {
+    Tick({Choice::AutoReadProtect});
+    device::CommandScript fault;
+    fault.firstStatus = "EV";
+    sim_.Script(kReadProtect, fault);
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(window_.StatusLine(), kSupplyFaultStatus);
+    EXPECT_EQ(FailureCount, 1u);
+}
+
+TEST_F(AutoProgramTest, VerifyStepComparesTheChipWithTheImage) {
+    Tick({Choice::AutoVerify});
+    sim_.WriteChip(0x20, {0x00});  // programming can only clear bits: the chip then differs
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(window_.StatusLine(), "编程失败,校验芯片错误!");
+    EXPECT_EQ(FailureCount, 1u);
+}
+
+TEST_F(AutoProgramTest, PausedCountingChangesNeitherCounter) {
+    AutoFunc = kFuncCountingPaused;
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(window_.StatusLine(), kAutoProgramDoneText);
+    EXPECT_EQ(SuccessCount, 0u);
+    EXPECT_EQ(window_.Field(TextField::SuccessCount), "");
+}
+
+TEST_F(AutoProgramTest, BeepsTwiceOnSuccessAndFiveTimesOnFailureWithTheBuzzerOn) {
+    RunAndWait(kAutoProgram);
+    EXPECT_TRUE(buzzer_.Tones().empty());
+
+    AutoFunc = kFuncBuzzerOn;
+    RunAndWait(kAutoProgram);
+    EXPECT_EQ(buzzer_.Tones(), (std::vector<Tone>{{1000, 100}, {1000, 500}}));
+
+    device::CommandScript refuse;
+    refuse.finalReply = "NO";
+    sim_.Script(kProgramChip, refuse);
+    RunAndWait(kAutoProgram);
+    const auto tones = buzzer_.Tones();
+    ASSERT_EQ(tones.size(), 7u);
+    EXPECT_EQ(std::vector<Tone>(tones.begin() + 2, tones.end()), std::vector<Tone>(5, {1000, 100}));
+}
+
+}  // namespace
+}  // namespace koru
