@@ -28,7 +28,7 @@ constexpr auto kDataGap = std::chrono::seconds(1);
 constexpr std::size_t kProgramUnit = 8;  // data come in whole units of 8 bytes
 constexpr int kRealTimePriority = 50;
 // Before a hang-up the device lets the program read what it has sent, for at most this long.
-constexpr auto kHangUpGrace = std::chrono::milliseconds(200);
+constexpr auto kHangUpGrace = std::chrono::milliseconds(500);
 constexpr auto kHangUpPoll = std::chrono::milliseconds(1);
 constexpr auto kHangUpSettle = std::chrono::milliseconds(10);
 
@@ -97,17 +97,25 @@ class Simulator::Engine {
             hungUp_ = false;
             realTime_ = false;
         }
+        serving_ = false;
         thread_ = std::thread([this, realTime] {
+            bool granted = false;
             if (realTime) {
                 sched_param parameter{};
                 parameter.sched_priority = kRealTimePriority;
-                const bool granted =
-                    pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
+                granted = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
+            }
+            {
                 std::lock_guard lock(mutex_);
                 realTime_ = granted;
+                serving_ = true;
             }
+            changed_.notify_all();
             Serve();
         });
+        // Whoever asks RealTime next gets the answer, not the state before the thread ran.
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return serving_; });
         return true;
     }
 
@@ -130,6 +138,8 @@ class Simulator::Engine {
             line_->Notify();
         }
     }
+
+    std::int64_t TakeMaxLateness() { return line_ ? line_->maxLatenessNs.exchange(0) : 0; }
 
     void RequestHangUp() {
         if (!line_) {
@@ -158,6 +168,7 @@ class Simulator::Engine {
     bool outputBusy_ = false;
     bool hungUp_ = false;
     bool realTime_ = false;
+    bool serving_ = false;
     std::function<void(const std::string&)> blockLog_;
 
   private:
@@ -614,6 +625,10 @@ void Simulator::Stop() {
 bool Simulator::RealTime() const {
     std::lock_guard lock(engine_->mutex_);
     return engine_->realTime_;
+}
+
+std::chrono::nanoseconds Simulator::TakeMaxOutputLateness() {
+    return std::chrono::nanoseconds(engine_->TakeMaxLateness());
 }
 
 void Simulator::SetTiming(const DeviceTiming& timing) {

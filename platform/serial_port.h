@@ -54,6 +54,7 @@ class SerialPort {
     // 19200 baud, 8 data bits, space parity, 1 stop bit, no flow control. The result is not
     // relied on: a pseudo-terminal refuses space parity although the rest takes effect.
     virtual bool ConfigureLine() = 0;
+    // Kept across Open and Close; until the first call every field is zero (reads block).
     virtual void SetTimeouts(const PortTimeouts& timeouts) = 0;
 
     // Blocks within the time-outs above; returns how many bytes were transferred.

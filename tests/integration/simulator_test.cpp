@@ -33,34 +33,34 @@ class SimulatorTest : public test::ProcessStateTest {
         ASSERT_TRUE(sim_.Start(timing));
         sim_.SetChip(ChipKind::Mtp, 0x1000);
         ASSERT_TRUE(Port().Open(sim_.SlavePath()));
+        ApplyNormalTimeouts();  // as every exchange starts; a fresh port has none
     }
     void TearDown() override { Port().Close(); }
 
     // Sends a command block and takes the 21-byte answer; true when it came whole.
     bool Open(std::uint8_t code, std::uint32_t start = 0, std::uint32_t end = 0,
               std::uint16_t sum = 0) {
-        const std::uint8_t block[device::kBlockSize] = {
-            'Z',
-            'E',
-            'P',
-            'H',
-            code,
-            2,
-            1,
-            1,
-            0x24,
-            static_cast<std::uint8_t>(start >> 16),
-            static_cast<std::uint8_t>(start >> 8),
-            static_cast<std::uint8_t>(start),
-            static_cast<std::uint8_t>(end >> 16),
-            static_cast<std::uint8_t>(end >> 8),
-            static_cast<std::uint8_t>(end),
-            static_cast<std::uint8_t>(sum >> 8),
-            static_cast<std::uint8_t>(sum),
-            0xA1,
-            0xA2,
-            0xA3,
-            0xA4};
+        const std::uint8_t block[device::kBlockSize] = {'Z',
+                                                        'E',
+                                                        'P',
+                                                        'H',
+                                                        code,
+                                                        2,
+                                                        1,
+                                                        1,
+                                                        0x24,
+                                                        static_cast<std::uint8_t>(start >> 16),
+                                                        static_cast<std::uint8_t>(start >> 8),
+                                                        static_cast<std::uint8_t>(start),
+                                                        static_cast<std::uint8_t>(end >> 16),
+                                                        static_cast<std::uint8_t>(end >> 8),
+                                                        static_cast<std::uint8_t>(end),
+                                                        static_cast<std::uint8_t>(sum >> 8),
+                                                        static_cast<std::uint8_t>(sum),
+                                                        0xA1,
+                                                        0xA2,
+                                                        0xA3,
+                                                        0xA4};
         FailureFlag = 0;
         ConfigurePort();
         std::uint32_t count = 0;
