@@ -136,12 +136,13 @@ PhaseResult RunPhase(koru::device::Simulator& sim, const Options& options) {
 }
 
 void Print(const char* name, const PhaseResult& r) {
-    std::printf("%-6s give-up p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms (nominal %.0f ms, p99 %+.2f)"
-                "  |  blocks cut short %d of %d (%d by the simulator's own lateness;"
-                " its largest %.2f ms)\n",
-                name, r.giveUpP50, r.giveUpP99, r.giveUpMax, kNominalGiveUpMs,
-                r.giveUpP99 - kNominalGiveUpMs, r.cutShort, r.blocks, r.cutBySimulator,
-                r.maxSimulatorLatenessMs);
+    std::printf(
+        "%-6s give-up p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms (nominal %.0f ms, p99 %+.2f)"
+        "  |  blocks cut short %d of %d (%d by the simulator's own lateness;"
+        " its largest %.2f ms)\n",
+        name, r.giveUpP50, r.giveUpP99, r.giveUpMax, kNominalGiveUpMs,
+        r.giveUpP99 - kNominalGiveUpMs, r.cutShort, r.blocks, r.cutBySimulator,
+        r.maxSimulatorLatenessMs);
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -191,11 +192,12 @@ int main(int argc, char** argv) {
         readerFifo = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
     }
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    std::printf("serial_timing: %d blocks of %zu bytes, %d give-ups per phase; paced line %.1f us"
-                " per byte; reader SCHED_FIFO %s, simulator SCHED_FIFO %s; %u cores\n",
-                options.blocks, kBlockBytes, options.giveUps,
-                std::chrono::duration<double, std::micro>(koru::device::kFrameTime).count(),
-                readerFifo ? "yes" : "no", sim.RealTime() ? "yes" : "no", cores);
+    std::printf(
+        "serial_timing: %d blocks of %zu bytes, %d give-ups per phase; paced line %.1f us"
+        " per byte; reader SCHED_FIFO %s, simulator SCHED_FIFO %s; %u cores\n",
+        options.blocks, kBlockBytes, options.giveUps,
+        std::chrono::duration<double, std::micro>(koru::device::kFrameTime).count(),
+        readerFifo ? "yes" : "no", sim.RealTime() ? "yes" : "no", cores);
 
     const PhaseResult idle = RunPhase(sim, options);
     Print("idle", idle);
@@ -206,8 +208,8 @@ int main(int argc, char** argv) {
     }
     Print("loaded", loaded);
 
-    const bool met = idle.cutShort == 0 && loaded.cutShort == 0 &&
-                     loaded.giveUpP99 - kNominalGiveUpMs <= 3.0;
+    const bool met =
+        idle.cutShort == 0 && loaded.cutShort == 0 && loaded.giveUpP99 - kNominalGiveUpMs <= 3.0;
     std::printf("target (no block cut short, loaded p99 give-up within 3 ms of nominal): %s\n",
                 met ? "met" : "NOT met");
     koru::Port().Close();
