@@ -69,7 +69,7 @@ TEST_F(SerialLinkTest, ASilentPeerEndsAOneByteReadAfterConstantPlusMultiplier) {
     EXPECT_EQ(Port().Read(&byte, 1), 0u);
     const double normal = MsSince(begin);
     EXPECT_GE(normal, 17.5);
-    EXPECT_LT(normal, 60.0);
+    EXPECT_LT(normal, 80.0);
 
     ApplyListenTimeouts();
     begin = Clock::now();
@@ -145,19 +145,20 @@ TEST_F(SerialLinkTest, APeerThatStopsAfter300LeavesThoseAndTheFlag) {
 }
 
 TEST_F(SerialLinkTest, APauseLongerThanTheIntervalEndsTheReadWithTheBytesBeforeIt) {
+    // The pause is long, so that a reader slowed down by a loaded machine still sees it.
     sim_.Send(Payload(10));
-    sim_.Send(Payload(11), milliseconds(40));
+    sim_.Send(Payload(11), milliseconds(100));
     std::uint8_t buffer[21] = {};
     ApplyNormalTimeouts();
     const auto begin = Clock::now();
     EXPECT_EQ(Port().Read(buffer, sizeof buffer), 10u);
-    EXPECT_LT(MsSince(begin), 38.0);
+    EXPECT_LT(MsSince(begin), 95.0);
 
     // A reset announcement broken after "ZEPHRES": the rest stays zero and no flag is set.
     ASSERT_TRUE(sim_.WaitForOutputSent(milliseconds(1000)));
     Port().Purge();
     sim_.Send({'Z', 'E', 'P', 'H', 'R', 'E', 'S'});
-    sim_.Send({'E', 'T'}, milliseconds(40));
+    sim_.Send({'E', 'T'}, milliseconds(100));
     ApplyListenTimeouts();
     std::uint8_t reply[16];
     ReadReply(reply, sizeof reply, 9, 5);

@@ -83,7 +83,7 @@ class SimulatorTest : public test::ProcessStateTest {
         std::vector<std::uint32_t> reports;
         for (;;) {
             std::uint8_t buffer[8];
-            ReadReply(buffer, sizeof buffer, 3, 5);
+            ReadReply(buffer, sizeof buffer, 3, kWordReplyAttempts);
             if (FailureFlag != 0) {
                 return reports;
             }
