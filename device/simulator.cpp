@@ -479,6 +479,11 @@ bool Simulator::HungUp() const {
     return engine_->hungUp_;
 }
 
+bool Simulator::WaitForHangUp(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(engine_->mutex_);
+    return engine_->changed_.wait_for(lock, timeout, [&] { return engine_->hungUp_; });
+}
+
 bool Simulator::WaitForOutputSent(std::chrono::milliseconds timeout) const {
     std::unique_lock lock(engine_->mutex_);
     return engine_->changed_.wait_for(lock, timeout, [&] {

@@ -174,6 +174,8 @@ class Simulator {
     // already been sent, for at most 500 ms).
     void HangUp();
     bool HungUp() const;
+    // Wait until the device has hung up (the master side is closed); false on time-out.
+    bool WaitForHangUp(std::chrono::milliseconds timeout) const;
     // Wait until the queued raw output is out; false on time-out.
     bool WaitForOutputSent(std::chrono::milliseconds timeout) const;
 

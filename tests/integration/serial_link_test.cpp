@@ -203,7 +203,7 @@ TEST_F(SerialLinkTest, AHangUpMidReadEndsInBoundedTimeWithTheFlag) {
     EXPECT_LT(MsSince(begin), 1500.0);
     EXPECT_EQ(count, 300u);
     EXPECT_EQ(FailureFlag, 1);
-    ASSERT_TRUE(sim_.HungUp());
+    ASSERT_TRUE(sim_.WaitForHangUp(milliseconds(1000)));
 
     // The port is gone: every step fails within the bounded retry instead of spinning.
     EXPECT_FALSE(Port().SetupQueues(1024, 1024));

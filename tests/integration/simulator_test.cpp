@@ -341,7 +341,7 @@ TEST_F(SimulatorTest, ResetAnnouncementAndHangUpOnDemand) {
     EXPECT_EQ(ReadWordReply(), 0);
     EXPECT_EQ(FailureFlag, 1);
     EXPECT_LT(Clock::now() - begin, milliseconds(1500));
-    EXPECT_TRUE(sim_.HungUp());
+    EXPECT_TRUE(sim_.WaitForHangUp(milliseconds(1000)));
     EXPECT_FALSE(Port().SetupQueues(1024, 1024));
 }
 
