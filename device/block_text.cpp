@@ -1,5 +1,6 @@
 #include <string>
 
+#include "device/exchange_player.h"
 #include "device/simulator.h"
 #include "image/numbers.h"
 
@@ -33,17 +34,13 @@ const char* CommandName(std::uint8_t code) {
     }
 }
 
-std::uint32_t Read24(const std::array<std::uint8_t, kBlockSize>& block, std::size_t at) {
-    return std::uint32_t{block[at]} << 16 | std::uint32_t{block[at + 1]} << 8 | block[at + 2];
-}
-
 }  // namespace
 
 std::string DescribeBlock(const std::array<std::uint8_t, kBlockSize>& block) {
     std::string text = "code " + Decimal(block[4], 1) + " (" + CommandName(block[4]) + ")";
     text += " chip " + Hex(block[5], 2) + " data " + Hex(block[6], 2) + " vdd " + Hex(block[7], 2);
     text += " auto " + Hex(block[8], 2);
-    text += " range " + Hex(Read24(block, 9), 5) + ".." + Hex(Read24(block, 12), 5);
+    text += " range " + Hex(BlockField24(block, 9), 5) + ".." + Hex(BlockField24(block, 12), 5);
     text += " sum " + Hex(static_cast<std::uint32_t>(block[15] << 8 | block[16]), 4);
     text += " bytes3C";
     for (std::size_t i = 17; i < kBlockSize; ++i) {

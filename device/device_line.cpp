@@ -148,6 +148,13 @@ bool DeviceLine::Emit(const std::uint8_t* bytes, std::size_t count) {
             due = std::min<std::size_t>(count, static_cast<std::size_t>((now - base) / kFrameTime));
         }
         if (due > sent) {
+            if (paced_) {
+                const auto lateness = now - (base + kFrameTime * static_cast<long>(sent + 1));
+                const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(lateness);
+                if (ns.count() > maxLatenessNs.load(std::memory_order_relaxed)) {
+                    maxLatenessNs.store(ns.count(), std::memory_order_relaxed);
+                }
+            }
             const ssize_t put = ::write(masterFd_, bytes + sent, due - sent);
             if (put > 0) {
                 sent += static_cast<std::size_t>(put);

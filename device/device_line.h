@@ -63,6 +63,10 @@ class DeviceLine {
     // False when interrupted, or when the other side takes nothing for a long time.
     bool Emit(const std::uint8_t* bytes, std::size_t count);
 
+    // The most a paced byte went out after its time on the line, since the last reset: a gap
+    // the device itself put on the line.
+    std::atomic<std::int64_t> maxLatenessNs{0};
+
   private:
     struct PendingByte {
         std::uint8_t value;

@@ -59,6 +59,11 @@ inline constexpr std::uint32_t kLineBaud = 19200;
 inline constexpr std::uint32_t kFrameBits = 11;
 inline constexpr std::chrono::nanoseconds kFrameTime{1'000'000'000LL * kFrameBits / kLineBaud};
 
+// Time that count bytes take on a paced line.
+constexpr std::chrono::nanoseconds LineTime(std::size_t count) {
+    return kFrameTime * static_cast<std::int64_t>(count);
+}
+
 // How the device paces itself. With paceLine the device's bytes come out one frame time apart,
 // and a byte it receives counts as taken only one frame time after the previous one (as on a
 // real line). The delays are the device's own working times; an exchange's ideal duration is
@@ -130,6 +135,9 @@ class Simulator {
     const std::string& SlavePath() const { return slavePath_; }
     // The serving thread got SCHED_FIFO.
     bool RealTime() const;
+    // With a paced line: the longest delay of a byte behind its time on the line since the last
+    // call (a gap the device's own scheduling put on the line). Resets it.
+    std::chrono::nanoseconds TakeMaxOutputLateness();
 
     void SetTiming(const DeviceTiming& timing);
     DeviceTiming Timing() const;
@@ -163,9 +171,11 @@ class Simulator {
     // Hangs up once the raw output queued before it is out, after the pause.
     void QueueHangUp(std::chrono::milliseconds pause = {});
     // Hangs up now, whatever the device is doing (after letting the program read what it has
-    // already been sent, for at most 200 ms).
+    // already been sent, for at most 500 ms).
     void HangUp();
     bool HungUp() const;
+    // Wait until the device has hung up (the master side is closed); false on time-out.
+    bool WaitForHangUp(std::chrono::milliseconds timeout) const;
     // Wait until the queued raw output is out; false on time-out.
     bool WaitForOutputSent(std::chrono::milliseconds timeout) const;
 

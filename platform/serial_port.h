@@ -51,9 +51,11 @@ class SerialPort {
     virtual bool ClearErrors() = 0;
     virtual bool ClearBreak() = 0;
     virtual bool Purge() = 0;  // drop everything queued both ways
-    // 19200 baud, 8 data bits, space parity, 1 stop bit, no flow control. The result is not
-    // relied on: a pseudo-terminal refuses space parity although the rest takes effect.
+    // 19200 baud, 8 data bits, space parity, 1 stop bit, no flow control, raw. True when the
+    // settings read back are these; a pseudo-terminal keeps no parity (and may answer EINVAL
+    // for it), so there all but the parity count. The transport does not rely on the result.
     virtual bool ConfigureLine() = 0;
+    // Kept across Open and Close; until the first call every field is zero (reads block).
     virtual void SetTimeouts(const PortTimeouts& timeouts) = 0;
 
     // Blocks within the time-outs above; returns how many bytes were transferred.

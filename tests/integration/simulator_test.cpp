@@ -33,6 +33,7 @@ class SimulatorTest : public test::ProcessStateTest {
         ASSERT_TRUE(sim_.Start(timing));
         sim_.SetChip(ChipKind::Mtp, 0x1000);
         ASSERT_TRUE(Port().Open(sim_.SlavePath()));
+        ApplyNormalTimeouts();  // as every exchange starts; a fresh port has none
     }
     void TearDown() override { Port().Close(); }
 
@@ -82,7 +83,7 @@ class SimulatorTest : public test::ProcessStateTest {
         std::vector<std::uint32_t> reports;
         for (;;) {
             std::uint8_t buffer[8];
-            ReadReply(buffer, sizeof buffer, 3, 5);
+            ReadReply(buffer, sizeof buffer, 3, kWordReplyAttempts);
             if (FailureFlag != 0) {
                 return reports;
             }
@@ -340,7 +341,7 @@ TEST_F(SimulatorTest, ResetAnnouncementAndHangUpOnDemand) {
     EXPECT_EQ(ReadWordReply(), 0);
     EXPECT_EQ(FailureFlag, 1);
     EXPECT_LT(Clock::now() - begin, milliseconds(1500));
-    EXPECT_TRUE(sim_.HungUp());
+    EXPECT_TRUE(sim_.WaitForHangUp(milliseconds(1000)));
     EXPECT_FALSE(Port().SetupQueues(1024, 1024));
 }
 
