@@ -52,11 +52,12 @@ void Fail(const char* text) {
     Window().SetStatusLine(text);
 }
 
-// Opens for reading without waiting on a FIFO or a device; a directory counts as not opened.
+// Opens a regular file for reading. Anything else (a directory, a FIFO, a device that never
+// ends) counts as not opened, so that a load neither waits nor reads forever.
 UniqueFd OpenForReading(const std::string& name) {
     UniqueFd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (fd.Valid() && (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))) {
+    if (fd.Valid() && (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))) {
         return UniqueFd();
     }
     return fd;
@@ -87,8 +88,7 @@ std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
         Fail(kBinaryOpenFailed);
         return 0;
     }
-    // Only regular files have a size to go by; anything else holds no code here.
-    const std::uint64_t size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    const auto size = static_cast<std::uint64_t>(info.st_size);
     if (size > kImageSize) {
         Fail(kOutOfRange);
         return 0;

@@ -18,7 +18,9 @@ OutputFile::OutputFile() {
 }
 
 bool OutputFile::Create(const std::string& path) {
-    fd_ = UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode));
+    // Non-blocking only so that a FIFO without a reader is refused instead of waited for.
+    fd_ = UniqueFd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, kNewFileMode));
     failed_ = !fd_.Valid();
     buffer_.clear();
     return fd_.Valid();

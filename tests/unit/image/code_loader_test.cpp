@@ -1,8 +1,10 @@
 #include "image/code_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -286,6 +288,18 @@ TEST_F(FailedLoadTest, FilesThatCannotBeOpened) {
     EXPECT_EQ(ImageOverwrittenFlag, 0);  // cleared before the text file is opened
 
     window_.SetField(TextField::CodeFileName, dir_.Path(""));  // the directory itself
+    LoadCodeFile();
+    ExpectRefused(kTextOpenFailed);
+
+    // Devices and FIFOs are not code files: refused at once instead of read without end.
+    for (const char* name : {"zero.hex", "zero.bin"}) {
+        std::filesystem::create_symlink("/dev/zero", dir_.Path(name));
+        window_.SetField(TextField::CodeFileName, dir_.Path(name));
+        LoadCodeFile();
+        ExpectRefused(name == std::string("zero.hex") ? kTextOpenFailed : "打开文件失败");
+    }
+    ASSERT_EQ(::mkfifo(dir_.Path("pipe.hex").c_str(), 0600), 0);
+    window_.SetField(TextField::CodeFileName, dir_.Path("pipe.hex"));
     LoadCodeFile();
     ExpectRefused(kTextOpenFailed);
 

@@ -1,6 +1,7 @@
 #include "image/hex_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <sstream>
@@ -140,10 +141,13 @@ TEST_F(HexWriterTest, RangeOutsideTheImageIsRefusedBeforeTheDialog) {
 }
 
 TEST_F(HexWriterTest, FileThatCannotBeCreatedFails) {
-    window_.QueueFileDialogAnswer(dir_.Path("no such folder/out.hex"));
-    SaveImageAsHex();
-    EXPECT_EQ(FailureFlag, 1);
-    EXPECT_EQ(window_.StatusLine(), "保存文件错误!");
+    ASSERT_EQ(::mkfifo(dir_.Path("pipe.hex").c_str(), 0600), 0);  // no reader: not waited for
+    for (const char* name : {"no such folder/out.hex", "pipe.hex"}) {
+        window_.QueueFileDialogAnswer(dir_.Path(name));
+        SaveImageAsHex();
+        EXPECT_EQ(FailureFlag, 1);
+        EXPECT_EQ(window_.StatusLine(), "保存文件错误!");
+    }
 }
 
 TEST_F(HexWriterTest, FullDiskIsReported) {
