@@ -19,9 +19,9 @@ inline constexpr std::size_t kReceiveChunk = 256;  // largest single read
 inline constexpr std::size_t kSendChunk = 255;     // largest single write (not 256)
 
 // Attempts for the first byte of a reply (about 18 ms each under the normal profile).
-inline constexpr std::uint32_t kWordReplyAttempts = 30;     // sums, three-byte reports
-inline constexpr std::uint32_t kDataStatusAttempts = 50;    // first status after a data command
-inline constexpr std::uint32_t kOneShotReplyAttempts = 100; // one-shot status, final "OK"
+inline constexpr std::uint32_t kWordReplyAttempts = 30;      // sums, three-byte reports
+inline constexpr std::uint32_t kDataStatusAttempts = 50;     // first status after a data command
+inline constexpr std::uint32_t kOneShotReplyAttempts = 100;  // one-shot status, final "OK"
 
 // Clears the port's error and break state; retries for a bounded time on a port that has gone
 // away, then sets FailureFlag.

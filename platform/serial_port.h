@@ -26,7 +26,7 @@ struct PortTimeouts {
 };
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // "COM1".."COM4" (any case) map to KORU_COM1..KORU_COM4 when set, else /dev/ttyS0..3;
