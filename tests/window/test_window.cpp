@@ -15,7 +15,7 @@ std::optional<QString> TestWindow::RunEditDialog(const QString& value, const QSt
     if (m_editAnswers.empty()) {
         return std::nullopt;
     }
-    std::optional<QString> answer = m_editAnswers.front();
+    const QString answer = m_editAnswers.front();
     m_editAnswers.pop_front();
     return answer;
 }

@@ -30,14 +30,14 @@ class TestWindow : public CProgrammerDlg {
                               MessageButtons buttons) override;
     std::optional<QString> RunEditDialog(const QString& value, const QString& address) override;
 
-    // Answers of the next cell edits, in order; none queued means Cancel.
-    void QueueEditAnswer(std::optional<QString> answer) { m_editAnswers.push_back(answer); }
+    // Values the next cell edits return with OK, in order; none queued means Cancel.
+    void QueueEditAnswer(const QString& value) { m_editAnswers.push_back(value); }
 
     std::vector<ShownBox> boxes;
     std::vector<EditRequest> editRequests;
 
   private:
-    std::deque<std::optional<QString>> m_editAnswers;
+    std::deque<QString> m_editAnswers;
 };
 
 // The colour a widget was last painted in for role: paints it first.
