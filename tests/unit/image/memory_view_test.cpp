@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MemoryViewTest, BadDisplayAddressIsRefusedAndNothingIsDrawn) {
     // Letters beyond F, a control character that passes the character check but is no digit,
     // and a text too long to be fitted.
-    for (const std::string& typed : {std::string("12G45"), std::string("12\t45"), std::string(60, '1')}) {
+    for (const std::string& typed :
+         {std::string("12G45"), std::string("12\t45"), std::string(60, '1')}) {
         window_.ClearRecords();
         FailureFlag = 0;
         DisplayAddress = 0x700;
