@@ -39,7 +39,7 @@ ControlHost* MainWindowHost();
 void SetMainWindowHost(ControlHost* host);
 
 // Control ids: every custom control carries its id, so that tests and the window find controls
-// by id and the controls treat the special ids alike.
+// by id and the controls single out the ids they act on.
 void SetControlId(QObject* control, int id);
 // The id given to control, or -1.
 int ControlId(const QObject* control);

@@ -1,6 +1,6 @@
 #pragma once
 
-// The ids of the window's controls that the custom controls treat specially.
+// The ids of the window's controls that the custom controls single out.
 
 namespace koru {
 

@@ -28,7 +28,7 @@ inline constexpr int kParentMain = 0;  // the control sits directly on the main 
 // The window's four fonts (see window_fonts.h).
 enum class WindowFont { Controls = 1, Fields = 2, Link = 3, MemoryList = 4 };
 
-struct ControlSpec {
+struct ControlEntry {
     int id;
     ControlKind kind;
     const char* caption;           // UTF-8; for edits the start-up text
@@ -39,9 +39,9 @@ struct ControlSpec {
 };
 
 // Every control, in creation order.
-std::span<const ControlSpec> ControlTable();
+std::span<const ControlEntry> ControlTable();
 
 // The row of id, or nullptr.
-const ControlSpec* FindControlSpec(int id);
+const ControlEntry* FindControlEntry(int id);
 
 }  // namespace koru

@@ -108,43 +108,44 @@ CProgrammerDlg::~CProgrammerDlg() {
 
 void CProgrammerDlg::CreateControls() {
     setFont(GetWindowFont(WindowFont::Controls));
-    for (const ControlSpec& spec : ControlTable()) {
-        QWidget* parent = spec.parent == kParentMain ? this : Control(spec.parent);
-        QWidget* control = CreateControl(spec, parent);
-        control->setGeometry(spec.left, spec.top, spec.right - spec.left, spec.bottom - spec.top);
-        if (spec.font != WindowFont::Controls) {
-            control->setFont(GetWindowFont(spec.font));
+    for (const ControlEntry& entry : ControlTable()) {
+        QWidget* parent = entry.parent == kParentMain ? this : Control(entry.parent);
+        QWidget* control = CreateControl(entry, parent);
+        control->setGeometry(entry.left, entry.top, entry.right - entry.left,
+                             entry.bottom - entry.top);
+        if (entry.font != WindowFont::Controls) {
+            control->setFont(GetWindowFont(entry.font));
         }
-        if (spec.flags & kDisabledAtStart) {
+        if (entry.flags & kDisabledAtStart) {
             control->setEnabled(false);
         }
-        if (spec.flags & kHiddenAtStart) {
+        if (entry.flags & kHiddenAtStart) {
             control->hide();
         }
-        m_controls.emplace(spec.id, control);
-        if (spec.flags & kMarkedAtStart) {
-            SetMarked(spec.id, true);
+        m_controls.emplace(entry.id, control);
+        if (entry.flags & kMarkedAtStart) {
+            SetMarked(entry.id, true);
         }
     }
     ApplyCaptionColours();
     Control(kIdWebLink)->installEventFilter(this);
 }
 
-QWidget* CProgrammerDlg::CreateControl(const ControlSpec& spec, QWidget* parent) {
-    const QString caption = QString::fromUtf8(spec.caption);
-    switch (spec.kind) {
+QWidget* CProgrammerDlg::CreateControl(const ControlEntry& entry, QWidget* parent) {
+    const QString caption = QString::fromUtf8(entry.caption);
+    switch (entry.kind) {
         case ControlKind::Group:
-            return new CMygrp(spec.id, caption, parent);
+            return new CMygrp(entry.id, caption, parent);
         case ControlKind::Radio:
         case ControlKind::Check:
         case ControlKind::Button: {
             CMybtn* button = nullptr;
-            if (spec.kind == ControlKind::Radio) {
-                button = new CMyRadioButton(spec.id, caption, parent);
-            } else if (spec.kind == ControlKind::Check) {
-                button = new CMyCheckBox(spec.id, caption, parent);
+            if (entry.kind == ControlKind::Radio) {
+                button = new CMyRadioButton(entry.id, caption, parent);
+            } else if (entry.kind == ControlKind::Check) {
+                button = new CMyCheckBox(entry.id, caption, parent);
             } else {
-                auto* push = new CMyPushButton(spec.id, caption, parent);
+                auto* push = new CMyPushButton(entry.id, caption, parent);
                 push->setAutoDefault(false);
                 button = push;
             }
@@ -154,25 +155,25 @@ QWidget* CProgrammerDlg::CreateControl(const ControlSpec& spec, QWidget* parent)
             return &button->Widget();
         }
         case ControlKind::Edit: {
-            auto* edit = new CMyedit(spec.id, parent);
+            auto* edit = new CMyedit(entry.id, parent);
             edit->setText(caption);
-            edit->setAlignment((spec.flags & kCentred) ? Qt::AlignCenter
-                                                       : Qt::AlignLeft | Qt::AlignVCenter);
-            edit->SetUpperCase(spec.flags & kUpperCase);
-            edit->setReadOnly(spec.flags & kReadOnly);
+            edit->setAlignment((entry.flags & kCentred) ? Qt::AlignCenter
+                                                        : Qt::AlignLeft | Qt::AlignVCenter);
+            edit->SetUpperCase(entry.flags & kUpperCase);
+            edit->setReadOnly(entry.flags & kReadOnly);
             edit->setFocusPolicy(Qt::ClickFocus);
             return edit;
         }
         case ControlKind::Label:
-            return new CMystatic(spec.id, caption, parent);
+            return new CMystatic(entry.id, caption, parent);
         case ControlKind::Link: {
-            auto* link = new CMystatic(spec.id, WebAddress(), parent);
+            auto* link = new CMystatic(entry.id, WebAddress(), parent);
             link->setCursor(Qt::PointingHandCursor);
             return link;
         }
         case ControlKind::List: {
             auto* list = new QTableWidget(parent);
-            SetControlId(list, spec.id);
+            SetControlId(list, entry.id);
             list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             list->verticalHeader()->hide();
@@ -193,13 +194,13 @@ QWidget* CProgrammerDlg::CreateControl(const ControlSpec& spec, QWidget* parent)
 // Group captions take the window's caption colours; the controls inside keep the default.
 void CProgrammerDlg::ApplyCaptionColours() {
     const QPalette defaults = QApplication::palette();
-    for (const ControlSpec& spec : ControlTable()) {
-        if (spec.kind != ControlKind::Group || spec.parent != kParentMain) {
+    for (const ControlEntry& entry : ControlTable()) {
+        if (entry.kind != ControlKind::Group || entry.parent != kParentMain) {
             continue;
         }
-        QWidget* group = Control(spec.id);
+        QWidget* group = Control(entry.id);
         QPalette palette = group->palette();
-        palette.setColor(QPalette::WindowText, CaptionColour(spec.id));
+        palette.setColor(QPalette::WindowText, CaptionColour(entry.id));
         group->setPalette(palette);
         for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             QPalette childPalette = child->palette();

@@ -114,7 +114,7 @@ class CProgrammerDlg : public QDialog, public ControlHost {
 
   private:
     void CreateControls();
-    QWidget* CreateControl(const ControlSpec& spec, QWidget* parent);
+    QWidget* CreateControl(const ControlEntry& entry, QWidget* parent);
     void ApplyCaptionColours();
     void SetControlsVisible(std::initializer_list<int> ids, bool visible);
     void SetControlsEnabled(std::initializer_list<int> ids, bool enabled);

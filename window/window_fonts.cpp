@@ -23,7 +23,7 @@ constexpr int kMinPixelSize = 6;
 
 }  // namespace
 
-FontSpec WindowFontSpec(WindowFont font) {
+FontDesign WindowFontDesign(WindowFont font) {
     switch (font) {
         case WindowFont::Controls:
             return {kDialogFace, 12, 6, 400, false, false};
@@ -56,22 +56,22 @@ const QFont& GetWindowFont(WindowFont which) {
     static std::map<WindowFont, QFont> fonts;
     auto it = fonts.find(which);
     if (it == fonts.end()) {
-        const FontSpec spec = WindowFontSpec(which);
-        QFont font(NearestFace(QString::fromUtf8(spec.face)));
-        font.setWeight(static_cast<QFont::Weight>(spec.weight));
-        font.setItalic(spec.italic);
-        font.setUnderline(spec.underline);
+        const FontDesign design = WindowFontDesign(which);
+        QFont font(NearestFace(QString::fromUtf8(design.face)));
+        font.setWeight(static_cast<QFont::Weight>(design.weight));
+        font.setItalic(design.italic);
+        font.setUnderline(design.underline);
         // The height is the character cell (ascent plus descent), as the window was designed:
         // the largest pixel size whose cell fits in it.
-        int pixels = spec.height;
+        int pixels = design.height;
         font.setPixelSize(pixels);
-        while (pixels > kMinPixelSize && QFontMetrics(font).height() > spec.height) {
+        while (pixels > kMinPixelSize && QFontMetrics(font).height() > design.height) {
             font.setPixelSize(--pixels);
         }
         // The designed average character width is kept by stretching the face to it.
         const int natural = QFontMetrics(font).averageCharWidth();
-        if (natural > 0 && natural != spec.width) {
-            const int stretch = static_cast<int>(std::lround(100.0 * spec.width / natural));
+        if (natural > 0 && natural != design.width) {
+            const int stretch = static_cast<int>(std::lround(100.0 * design.width / natural));
             font.setStretch(std::clamp(stretch, kMinStretch, kMaxStretch));
         }
         it = fonts.emplace(which, font).first;

@@ -11,7 +11,7 @@
 
 namespace koru {
 
-struct FontSpec {
+struct FontDesign {
     const char* face;  // empty: the system's choice
     int height;        // pixels
     int width;         // average character width in pixels, as designed
@@ -20,7 +20,7 @@ struct FontSpec {
     bool underline;
 };
 
-FontSpec WindowFontSpec(WindowFont font);
+FontDesign WindowFontDesign(WindowFont font);
 
 // The face used for face: itself when the system has it, else the nearest one that shows the
 // window's Chinese texts (an empty face gives the application's default face).

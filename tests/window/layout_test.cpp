@@ -30,8 +30,8 @@
 namespace koru::test {
 namespace {
 
-QString Caption(const ControlSpec& spec) {
-    return QString::fromUtf8(spec.caption);
+QString Caption(const ControlEntry& entry) {
+    return QString::fromUtf8(entry.caption);
 }
 
 // The widest text each field is expected to hold, where it starts empty or short.
@@ -49,8 +49,8 @@ QString WidestFieldText(int id, const QString& startText) {
     }
 }
 
-QRect TableRect(const ControlSpec& spec) {
-    return QRect(QPoint(spec.left, spec.top), QPoint(spec.right - 1, spec.bottom - 1));
+QRect TableRect(const ControlEntry& entry) {
+    return QRect(QPoint(entry.left, entry.top), QPoint(entry.right - 1, entry.bottom - 1));
 }
 
 // Overlaps the window is designed with: the address labels reach under their edits, and the
@@ -92,58 +92,59 @@ class LayoutTest : public QObject {
 
     void everyControlAsTheTableSays_data() {
         QTest::addColumn<int>("id");
-        for (const ControlSpec& spec : ControlTable()) {
-            QTest::addRow("%d", spec.id) << spec.id;
+        for (const ControlEntry& entry : ControlTable()) {
+            QTest::addRow("%d", entry.id) << entry.id;
         }
     }
 
     void everyControlAsTheTableSays() {
         QFETCH(int, id);
         TestWindow window;
-        const ControlSpec& spec = *FindControlSpec(id);
+        const ControlEntry& entry = *FindControlEntry(id);
         QWidget* control = window.Control(id);
         QVERIFY(control != nullptr);
         QCOMPARE(ControlId(control), id);
-        QCOMPARE(control->geometry(), TableRect(spec));
-        QWidget* expectedParent = spec.parent == kParentMain ? static_cast<QWidget*>(&window)
-                                                             : window.Control(spec.parent);
+        QCOMPARE(control->geometry(), TableRect(entry));
+        QWidget* expectedParent = entry.parent == kParentMain ? static_cast<QWidget*>(&window)
+                                                              : window.Control(entry.parent);
         QCOMPARE(control->parentWidget(), expectedParent);
-        QCOMPARE(!control->isHidden(), (spec.flags & kHiddenAtStart) == 0);
-        QCOMPARE(control->isEnabled(), (spec.flags & kDisabledAtStart) == 0);
-        QVERIFY(QFontMetrics(control->font()).height() <= WindowFontSpec(spec.font).height);
-        QCOMPARE(control->font().weight(), WindowFontSpec(spec.font).weight);
+        QCOMPARE(!control->isHidden(), (entry.flags & kHiddenAtStart) == 0);
+        QCOMPARE(control->isEnabled(), (entry.flags & kDisabledAtStart) == 0);
+        QVERIFY(QFontMetrics(control->font()).height() <= WindowFontDesign(entry.font).height);
+        QCOMPARE(control->font().weight(), WindowFontDesign(entry.font).weight);
         // Only the memory list is a tab stop.
-        QCOMPARE((control->focusPolicy() & Qt::TabFocus) != 0, spec.kind == ControlKind::List);
+        QCOMPARE((control->focusPolicy() & Qt::TabFocus) != 0, entry.kind == ControlKind::List);
 
-        switch (spec.kind) {
+        switch (entry.kind) {
             case ControlKind::Group:
-                QCOMPARE(qobject_cast<QGroupBox*>(control)->title(), Caption(spec));
+                QCOMPARE(qobject_cast<QGroupBox*>(control)->title(), Caption(entry));
                 break;
             case ControlKind::Radio:
                 QVERIFY(qobject_cast<QRadioButton*>(control) != nullptr);
-                QCOMPARE(window.ButtonWidget(id)->text(), Caption(spec));
-                QCOMPARE(window.IsMarked(id), (spec.flags & kMarkedAtStart) != 0);
+                QCOMPARE(window.ButtonWidget(id)->text(), Caption(entry));
+                QCOMPARE(window.IsMarked(id), (entry.flags & kMarkedAtStart) != 0);
                 break;
             case ControlKind::Check:
                 QVERIFY(qobject_cast<QCheckBox*>(control) != nullptr);
-                QCOMPARE(window.ButtonWidget(id)->text(), Caption(spec));
-                QCOMPARE(window.IsMarked(id), (spec.flags & kMarkedAtStart) != 0);
+                QCOMPARE(window.ButtonWidget(id)->text(), Caption(entry));
+                QCOMPARE(window.IsMarked(id), (entry.flags & kMarkedAtStart) != 0);
                 break;
             case ControlKind::Button:
                 QVERIFY(qobject_cast<QPushButton*>(control) != nullptr);
-                QCOMPARE(window.ButtonWidget(id)->text(), Caption(spec));
+                QCOMPARE(window.ButtonWidget(id)->text(), Caption(entry));
                 break;
             case ControlKind::Edit: {
                 CMyedit* edit = window.Edit(id);
                 QVERIFY(edit != nullptr);
-                QCOMPARE(edit->text(), Caption(spec));
-                QCOMPARE(edit->isReadOnly(), (spec.flags & kReadOnly) != 0);
-                QCOMPARE(edit->IsUpperCase(), (spec.flags & kUpperCase) != 0);
-                QCOMPARE((edit->alignment() & Qt::AlignHCenter) != 0, (spec.flags & kCentred) != 0);
+                QCOMPARE(edit->text(), Caption(entry));
+                QCOMPARE(edit->isReadOnly(), (entry.flags & kReadOnly) != 0);
+                QCOMPARE(edit->IsUpperCase(), (entry.flags & kUpperCase) != 0);
+                QCOMPARE((edit->alignment() & Qt::AlignHCenter) != 0,
+                         (entry.flags & kCentred) != 0);
                 break;
             }
             case ControlKind::Label:
-                QCOMPARE(qobject_cast<QLabel*>(control)->text(), Caption(spec));
+                QCOMPARE(qobject_cast<QLabel*>(control)->text(), Caption(entry));
                 break;
             case ControlKind::Link:
                 QCOMPARE(qobject_cast<QLabel*>(control)->text(),
@@ -160,8 +161,8 @@ class LayoutTest : public QObject {
     void controlsAreCreatedInTableOrder() {
         TestWindow window;
         std::map<int, QList<int>> expected;
-        for (const ControlSpec& spec : ControlTable()) {
-            expected[spec.parent].append(spec.id);
+        for (const ControlEntry& entry : ControlTable()) {
+            expected[entry.parent].append(entry.id);
         }
         for (const auto& [parentId, ids] : expected) {
             QWidget* parent = parentId == kParentMain ? &window : window.Control(parentId);
@@ -191,9 +192,9 @@ class LayoutTest : public QObject {
 
     void captionsFitTheirRectangles_data() {
         QTest::addColumn<int>("id");
-        for (const ControlSpec& spec : ControlTable()) {
-            if (spec.kind != ControlKind::List) {
-                QTest::addRow("%d", spec.id) << spec.id;
+        for (const ControlEntry& entry : ControlTable()) {
+            if (entry.kind != ControlKind::List) {
+                QTest::addRow("%d", entry.id) << entry.id;
             }
         }
     }
@@ -202,23 +203,23 @@ class LayoutTest : public QObject {
         QFETCH(int, id);
         TestWindow window;
         window.show();
-        const ControlSpec& spec = *FindControlSpec(id);
+        const ControlEntry& entry = *FindControlEntry(id);
         QWidget* control = window.Control(id);
         const QFontMetrics metrics(control->font());
         QStyle* style = control->style();
         const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, control);
         int needed = 0;
         int available = control->width();
-        switch (spec.kind) {
+        switch (entry.kind) {
             case ControlKind::Radio:
             case ControlKind::Check:
                 needed = control->sizeHint().width();
                 break;
             case ControlKind::Button:
-                needed = metrics.horizontalAdvance(Caption(spec)) + 2 * frame + 2;
+                needed = metrics.horizontalAdvance(Caption(entry)) + 2 * frame + 2;
                 break;
             case ControlKind::Group:
-                needed = metrics.horizontalAdvance(Caption(spec)) + 2 * frame;
+                needed = metrics.horizontalAdvance(Caption(entry)) + 2 * frame;
                 break;
             case ControlKind::Edit: {
                 auto* edit = window.Edit(id);
@@ -262,10 +263,10 @@ class LayoutTest : public QObject {
         TestWindow window;
         window.ApplyChipKind(115);
         window.SetFieldText(135, QStringLiteral("3.3"));
-        for (const ControlSpec& spec : ControlTable()) {
-            if (spec.flags & kMtpOnly) {
-                QVERIFY2(window.Control(spec.id)->isEnabled(),
-                         qPrintable(QString::number(spec.id)));
+        for (const ControlEntry& entry : ControlTable()) {
+            if (entry.flags & kMtpOnly) {
+                QVERIFY2(window.Control(entry.id)->isEnabled(),
+                         qPrintable(QString::number(entry.id)));
             }
         }
         QCOMPARE(window.FieldText(135), QStringLiteral("3.3"));  // MTP leaves the voltage alone
@@ -274,10 +275,10 @@ class LayoutTest : public QObject {
         QCOMPARE(window.FieldText(135), QStringLiteral("5.0"));
         QVERIFY(window.IsMarked(116));
         QVERIFY(!window.IsMarked(117));
-        for (const ControlSpec& spec : ControlTable()) {
-            if (spec.flags & kMtpOnly) {
-                QVERIFY2(!window.Control(spec.id)->isEnabled(),
-                         qPrintable(QString::number(spec.id)));
+        for (const ControlEntry& entry : ControlTable()) {
+            if (entry.flags & kMtpOnly) {
+                QVERIFY2(!window.Control(entry.id)->isEnabled(),
+                         qPrintable(QString::number(entry.id)));
             }
         }
         // No chip kind enables CalmRisc, ARM or 3.3 V.
@@ -291,10 +292,10 @@ class LayoutTest : public QObject {
         TestWindow window;
         window.ShowMemoryView(true);
         QStringList shownGroups;
-        for (const ControlSpec& spec : ControlTable()) {
-            if (spec.kind == ControlKind::Group && spec.parent == kParentMain &&
-                window.Control(spec.id)->isVisibleTo(&window)) {
-                shownGroups << Caption(spec);
+        for (const ControlEntry& entry : ControlTable()) {
+            if (entry.kind == ControlKind::Group && entry.parent == kParentMain &&
+                window.Control(entry.id)->isVisibleTo(&window)) {
+                shownGroups << Caption(entry);
             }
         }
         QCOMPARE(shownGroups,
@@ -306,8 +307,8 @@ class LayoutTest : public QObject {
         QVERIFY(!window.Control(156)->isVisibleTo(&window));
 
         window.ShowMemoryView(false);
-        for (const ControlSpec& spec : ControlTable()) {
-            QCOMPARE(!window.Control(spec.id)->isHidden(), (spec.flags & kHiddenAtStart) == 0);
+        for (const ControlEntry& entry : ControlTable()) {
+            QCOMPARE(!window.Control(entry.id)->isHidden(), (entry.flags & kHiddenAtStart) == 0);
         }
     }
 

@@ -25,7 +25,7 @@ TEST_F(MemoryViewTest, PageShowsImageBytesWithLabelsAndStatusTexts) {
     ShowMemoryPage(kShowPageEnter);
 
     ASSERT_EQ(window_.MemoryPages().size(), 1u);
-    const MemoryPageText& page = window_.MemoryPages()[0];
+    const MemoryPageText page = window_.MemoryPages()[0];
     EXPECT_EQ(page.rowLabels[0], "00300");
     EXPECT_EQ(page.rowLabels[15], "003F0");
     EXPECT_EQ(page.cells[0][0], "FF");
@@ -97,7 +97,7 @@ TEST_F(MemoryViewTest, AsciiModeAndTheLastPageRange) {
     window_.SetChoice(Choice::AsciiView, true);
     DisplayAddress = kLastPageAddress;
     ShowMemoryPage(kShowPageMode);
-    const MemoryPageText& page = window_.MemoryPages().at(0);
+    const MemoryPageText page = window_.MemoryPages().at(0);
     EXPECT_EQ(page.cells[0][0], "K");
     EXPECT_EQ(page.cells[0][1], "");
     EXPECT_EQ(page.cells[0][2], "");  // 0xFF of the blank image
