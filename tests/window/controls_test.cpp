@@ -115,6 +115,19 @@ class ControlsTest : public QObject {
         QCOMPARE(CommandIds(), QList<int>{id});
     }
 
+    // Every click of a double-click reaches the window, so a check box's mark and what the
+    // window was told stay in step.
+    void doubleClickedCheckBoxStaysInStep() {
+        QWidget* box = Window().Control(171);
+        const bool markedBefore = Window().IsMarked(171);
+        // What the platform delivers: press, release, double-click (the second press), release.
+        Click(box, box->rect().center());
+        QTest::mouseDClick(box, Qt::LeftButton, {}, box->rect().center());
+        QTest::mouseRelease(box, Qt::LeftButton, {}, box->rect().center());
+        QCOMPARE(m_commands->count(), 2);
+        QCOMPARE(Window().IsMarked(171), markedBefore != (m_commands->count() % 2 == 1));
+    }
+
     void enterSendsTheCommandSpaceDoesNot() {
         QWidget* button = Window().Control(137);
         button->setFocus();

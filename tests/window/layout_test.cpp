@@ -350,6 +350,13 @@ class LayoutTest : public QObject {
         QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
         QVERIFY(!list->horizontalHeader()->sectionsClickable());
         QVERIFY(list->showGrid());
+        // Titles and the widest cell texts fit their columns at the list's font.
+        const QFontMetrics header(list->horizontalHeader()->font());
+        QVERIFY(header.horizontalAdvance(QStringLiteral("ADDR")) < list->columnWidth(0));
+        const QFontMetrics cells(list->font());
+        QVERIFY(cells.horizontalAdvance(QStringLiteral("FFFF0")) < list->columnWidth(0));
+        QVERIFY(cells.horizontalAdvance(QStringLiteral("WW")) < list->columnWidth(1));
+        QVERIFY(cells.height() <= list->rowHeight(0));
         QCOMPARE(window.FieldText(162), QStringLiteral("00000"));
         QVERIFY(window.IsMarked(165));
         QVERIFY(window.IsMarked(167) == false);
