@@ -185,6 +185,10 @@ QWidget* CProgrammerDlg::CreateControl(const ControlEntry& entry, QWidget* paren
             list->setLineWidth(1);
             list->setFocusPolicy(Qt::StrongFocus);
             connect(list, &QTableWidget::cellDoubleClicked, this, &CProgrammerDlg::EditMemoryCell);
+            // Track-select: the row under the mouse becomes the selected one.
+            list->setMouseTracking(true);
+            connect(list, &QTableWidget::cellEntered, list,
+                    [list](int row, int) { list->selectRow(row); });
             return list;
         }
     }
@@ -311,7 +315,6 @@ void CProgrammerDlg::PrepareMemoryList() {
     list->setShowGrid(true);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setMouseTracking(true);
     list->setColumnCount(kListColumns);
     QStringList titles{QStringLiteral("ADDR")};
     for (int digit = 0; digit < kListColumns - 1; ++digit) {
