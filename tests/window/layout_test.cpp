@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
@@ -400,6 +401,44 @@ class LayoutTest : public QObject {
         QCOMPARE(answer, MessageAnswer::Ok);
         QCOMPARE(window.boxes.size(), std::size_t{1});
         QCOMPARE(window.boxes[0].caption, QStringLiteral("警 告"));
+    }
+
+    // The real boxes: caption, text, icon and the default button, answered by a key press.
+    void messageBoxesAsAsked_data() {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok, Enter")
+            << int(MessageButtons::Ok) << int(Qt::Key_Return) << int(MessageAnswer::Ok);
+        QTest::newRow("ok-cancel, Enter takes Cancel")
+            << int(MessageButtons::OkCancel) << int(Qt::Key_Return) << int(MessageAnswer::Cancel);
+        QTest::newRow("yes-no, Enter")
+            << int(MessageButtons::YesNo) << int(Qt::Key_Return) << int(MessageAnswer::Yes);
+        QTest::newRow("yes-no, Esc")
+            << int(MessageButtons::YesNo) << int(Qt::Key_Escape) << int(MessageAnswer::No);
+    }
+
+    void messageBoxesAsAsked() {
+        QFETCH(int, buttons);
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        CProgrammerDlg window;
+        window.show();
+        QString seenTitle;
+        QString seenText;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box != nullptr);
+            seenTitle = box->windowTitle();
+            seenText = qobject_cast<QMessageBox*>(box)->text();
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+        const MessageAnswer given =
+            window.ShowMessage(QStringLiteral("确 认"), QStringLiteral("计数器将被清零!确定吗?"),
+                               MessageIcon::Question, static_cast<MessageButtons>(buttons));
+        QCOMPARE(int(given), answer);
+        QCOMPARE(seenTitle, QStringLiteral("确 认"));
+        QCOMPARE(seenText, QStringLiteral("计数器将被清零!确定吗?"));
     }
 
     void cursorFollowsTheBusyFlag() {
