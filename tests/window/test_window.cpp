@@ -1,0 +1,28 @@
+#include "tests/window/test_window.h"
+
+#include <QWidget>
+
+namespace koru::test {
+
+MessageAnswer TestWindow::ShowMessage(const QString& caption, const QString& text, MessageIcon icon,
+                                      MessageButtons buttons) {
+    boxes.push_back({caption, text, icon, buttons});
+    return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+}
+
+std::optional<QString> TestWindow::RunEditDialog(const QString& value, const QString& address) {
+    editRequests.push_back({value, address});
+    if (m_editAnswers.empty()) {
+        return std::nullopt;
+    }
+    const QString answer = m_editAnswers.front();
+    m_editAnswers.pop_front();
+    return answer;
+}
+
+QColor PaintedColour(QWidget* widget, QPalette::ColorRole role) {
+    widget->repaint();
+    return widget->palette().color(role);
+}
+
+}  // namespace koru::test

@@ -1,0 +1,540 @@
+#include "window/programmer_dlg.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMessageBox>
+#include <QTableWidget>
+
+#include "controls/cmyedit.h"
+#include "controls/cmygrp.h"
+#include "controls/cmystatic.h"
+#include "controls/control_ids.h"
+#include "core/shared_state.h"
+#include "image/memory_view.h"
+#include "image/numbers.h"
+#include "image/program_memory.h"
+#include "resources/dialog_texts.h"
+#include "window/dialog_style.h"
+#include "window/edit_dialog.h"
+#include "window/window_fonts.h"
+
+namespace koru {
+namespace {
+
+// Client size of the window: 419 x 293 dialog units of its 8-point dialog font.
+constexpr int kClientWidth = 629;
+constexpr int kClientHeight = 476;
+// The caption bar and top frame the window region was designed with: the region's height
+// less this is the client height that stays visible.
+constexpr int kDesignCaptionHeight = 22;
+constexpr int kTickMs = 1000;  // both timers tick once a second
+
+// Memory list geometry.
+constexpr int kListAddressColumnWidth = 45;
+constexpr int kListByteColumnWidth = 26;
+constexpr int kListColumns = 17;
+constexpr int kListPageRows = 16;
+constexpr int kListRows = 17 * 16;
+constexpr int kListHeaderPadding = 6;
+
+const QColor kGroupCaptionColour{0, 100, 100};
+const QColor kOperationCaptionColour{0, 100, 255};
+const QColor kLinkPressedColour{255, 0, 0};
+const QColor kLinkColour{0, 0, 255};
+const QColor kMemoryTextColour{0, 0, 255};
+
+constexpr char kWrongOperation[] = "错误操作";
+constexpr char kNoChipEdit[] = "不能改变芯片代码数据!";
+constexpr char kNoAsciiEdit[] = "不能在ASCII码方式改变代码!";
+constexpr char kBadCellValue[] = "代码输入错误!";
+constexpr char kGreetingCaption[] = "尊敬的用户";
+constexpr char kGreetingText[] =
+    "感谢您使用 KORU 编程器!\n"
+    "KORU 编程器工作室\n"
+    "网址: koru.example";
+
+constexpr int kIdChipOtp = 114;
+constexpr int kIdChipMtp = 115;
+constexpr int kIdVdd50 = 116;
+constexpr int kIdVdd33 = 117;
+constexpr int kIdChipVoltage = 135;
+constexpr int kIdMemoryGroup = 158;
+constexpr int kIdMemoryList = 159;
+constexpr int kIdStatusGroup = 109;
+
+QString WindowCaption() {
+    return QString::fromUtf8(kMainWindowProduct) + QString(kMainWindowCaptionBlanks, u' ') +
+           WebAddress();
+}
+
+QColor CaptionColour(int id) {
+    switch (id) {
+        case 107:
+        case 108:
+            return kOperationCaptionColour;
+        default:
+            return kGroupCaptionColour;
+    }
+}
+
+}  // namespace
+
+CProgrammerDlg::CProgrammerDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(WindowCaption());
+    setWindowIcon(QIcon(QStringLiteral(":/koru/icon.png")));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    SetMainWindowHost(this);
+    CreateControls();
+    SetWindowRegion(kRegionCountersHidden);
+
+    m_mainTimer.setInterval(kTickMs);
+    m_tickTimer.setInterval(kTickMs);
+    connect(&m_mainTimer, &QTimer::timeout, this, &CProgrammerDlg::tick);
+    connect(&m_tickTimer, &QTimer::timeout, this, &CProgrammerDlg::tick);
+}
+
+CProgrammerDlg::~CProgrammerDlg() {
+    if (m_waitCursorShown) {
+        QApplication::restoreOverrideCursor();
+    }
+    if (MainWindowHost() == this) {
+        SetMainWindowHost(nullptr);
+    }
+}
+
+void CProgrammerDlg::CreateControls() {
+    setFont(GetWindowFont(WindowFont::Controls));
+    for (const ControlEntry& entry : ControlTable()) {
+        QWidget* parent = entry.parent == kParentMain ? this : Control(entry.parent);
+        QWidget* control = CreateControl(entry, parent);
+        control->setGeometry(entry.left, entry.top, entry.right - entry.left,
+                             entry.bottom - entry.top);
+        if (entry.font != WindowFont::Controls) {
+            control->setFont(GetWindowFont(entry.font));
+        }
+        if (entry.flags & kDisabledAtStart) {
+            control->setEnabled(false);
+        }
+        if (entry.flags & kHiddenAtStart) {
+            control->hide();
+        }
+        m_controls.emplace(entry.id, control);
+        if (entry.flags & kMarkedAtStart) {
+            SetMarked(entry.id, true);
+        }
+    }
+    ApplyCaptionColours();
+    Control(kIdWebLink)->installEventFilter(this);
+}
+
+QWidget* CProgrammerDlg::CreateControl(const ControlEntry& entry, QWidget* parent) {
+    const QString caption = QString::fromUtf8(entry.caption);
+    switch (entry.kind) {
+        case ControlKind::Group:
+            return new CMygrp(entry.id, caption, parent);
+        case ControlKind::Radio:
+        case ControlKind::Check:
+        case ControlKind::Button: {
+            CMybtn* button = nullptr;
+            if (entry.kind == ControlKind::Radio) {
+                button = new CMyRadioButton(entry.id, caption, parent);
+            } else if (entry.kind == ControlKind::Check) {
+                button = new CMyCheckBox(entry.id, caption, parent);
+            } else {
+                auto* push = new CMyPushButton(entry.id, caption, parent);
+                push->setAutoDefault(false);
+                button = push;
+            }
+            // Buttons take the focus when clicked but are no tab stops.
+            button->Widget().setFocusPolicy(Qt::ClickFocus);
+            button->Widget().setStyle(DialogStyle());
+            return &button->Widget();
+        }
+        case ControlKind::Edit: {
+            auto* edit = new CMyedit(entry.id, parent);
+            edit->setText(caption);
+            edit->setAlignment((entry.flags & kCentred) ? Qt::AlignCenter
+                                                        : Qt::AlignLeft | Qt::AlignVCenter);
+            edit->SetUpperCase(entry.flags & kUpperCase);
+            edit->setReadOnly(entry.flags & kReadOnly);
+            edit->setFocusPolicy(Qt::ClickFocus);
+            return edit;
+        }
+        case ControlKind::Label:
+            return new CMystatic(entry.id, caption, parent);
+        case ControlKind::Link: {
+            auto* link = new CMystatic(entry.id, WebAddress(), parent);
+            link->setCursor(Qt::PointingHandCursor);
+            return link;
+        }
+        case ControlKind::List: {
+            auto* list = new QTableWidget(parent);
+            SetControlId(list, entry.id);
+            list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            list->verticalHeader()->hide();
+            list->horizontalHeader()->setSectionsClickable(false);
+            list->horizontalHeader()->setHighlightSections(false);
+            list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            list->setFrameShape(QFrame::Box);
+            list->setFrameShadow(QFrame::Plain);
+            list->setLineWidth(1);
+            list->setFocusPolicy(Qt::StrongFocus);
+            connect(list, &QTableWidget::cellDoubleClicked, this, &CProgrammerDlg::EditMemoryCell);
+            // Track-select: the row under the mouse becomes the selected one.
+            list->setMouseTracking(true);
+            connect(list, &QTableWidget::cellEntered, list,
+                    [list](int row, int) { list->selectRow(row); });
+            return list;
+        }
+    }
+    return nullptr;
+}
+
+// Group captions take the window's caption colours; the controls inside keep the default.
+void CProgrammerDlg::ApplyCaptionColours() {
+    const QPalette defaults = QApplication::palette();
+    for (const ControlEntry& entry : ControlTable()) {
+        if (entry.kind != ControlKind::Group || entry.parent != kParentMain) {
+            continue;
+        }
+        QWidget* group = Control(entry.id);
+        QPalette palette = group->palette();
+        palette.setColor(QPalette::WindowText, CaptionColour(entry.id));
+        group->setPalette(palette);
+        for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            QPalette childPalette = child->palette();
+            childPalette.setColor(QPalette::WindowText, defaults.color(QPalette::WindowText));
+            child->setPalette(childPalette);
+        }
+    }
+}
+
+bool CProgrammerDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && ControlId(watched) == kIdWebLink) {
+        auto* link = static_cast<QWidget*>(watched);
+        const QColor colour = m_linkPressed ? kLinkPressedColour : kLinkColour;
+        if (link->palette().color(QPalette::WindowText) != colour) {
+            QPalette palette = link->palette();
+            palette.setColor(QPalette::WindowText, colour);
+            link->setPalette(palette);
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+QWidget* CProgrammerDlg::Control(int id) const {
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+CMybtn* CProgrammerDlg::Button(int id) const {
+    return dynamic_cast<CMybtn*>(Control(id));
+}
+
+QAbstractButton* CProgrammerDlg::ButtonWidget(int id) const {
+    return qobject_cast<QAbstractButton*>(Control(id));
+}
+
+CMyedit* CProgrammerDlg::Edit(int id) const {
+    return dynamic_cast<CMyedit*>(Control(id));
+}
+
+QGroupBox* CProgrammerDlg::Group(int id) const {
+    return qobject_cast<QGroupBox*>(Control(id));
+}
+
+QTableWidget* CProgrammerDlg::MemoryList() const {
+    return qobject_cast<QTableWidget*>(Control(kIdMemoryList));
+}
+
+bool CProgrammerDlg::IsMarked(int id) const {
+    const QAbstractButton* button = ButtonWidget(id);
+    return button != nullptr && button->isChecked();
+}
+
+void CProgrammerDlg::SetMarked(int id, bool marked) {
+    QAbstractButton* button = ButtonWidget(id);
+    if (button == nullptr) {
+        return;
+    }
+    // An exclusive radio cannot be unmarked while it is the group's marked one.
+    const bool exclusive = button->autoExclusive();
+    if (!marked && exclusive) {
+        button->setAutoExclusive(false);
+    }
+    button->setChecked(marked);
+    button->setAutoExclusive(exclusive);
+}
+
+QString CProgrammerDlg::FieldText(int id) const {
+    const CMyedit* edit = Edit(id);
+    return edit != nullptr ? edit->text() : QString();
+}
+
+void CProgrammerDlg::SetFieldText(int id, const QString& text) {
+    if (CMyedit* edit = Edit(id)) {
+        edit->setText(text);
+    }
+}
+
+void CProgrammerDlg::SetControlsVisible(std::initializer_list<int> ids, bool visible) {
+    for (int id : ids) {
+        Control(id)->setVisible(visible);
+    }
+}
+
+void CProgrammerDlg::SetControlsEnabled(std::initializer_list<int> ids, bool enabled) {
+    for (int id : ids) {
+        Control(id)->setEnabled(enabled);
+    }
+}
+
+void CProgrammerDlg::ApplyChipKind(int id) {
+    SetControlsEnabled({118, 119, 120, kIdVdd33, 125, 124, 127, 126, 143, 145, 144}, false);
+    if (id == kIdChipOtp) {
+        SetMarked(kIdVdd50, true);
+        SetMarked(kIdVdd33, false);
+        SetFieldText(kIdChipVoltage, QStringLiteral("5.0"));
+    } else if (id == kIdChipMtp) {
+        SetControlsEnabled({118, 125, 124, 127, 126, 143, 145, 144}, true);
+    }
+}
+
+void CProgrammerDlg::ShowMemoryView(bool on) {
+    SetControlsVisible({176, 101, 102, 103, 104, 105, 106, 107, 108, kIdWebLink, 154}, !on);
+    SetControlsVisible({kIdMemoryGroup, kIdMemoryList, 168}, on);
+}
+
+void CProgrammerDlg::PrepareMemoryList() {
+    QTableWidget* list = MemoryList();
+    list->setShowGrid(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setColumnCount(kListColumns);
+    QStringList titles{QStringLiteral("ADDR")};
+    for (int digit = 0; digit < kListColumns - 1; ++digit) {
+        titles << QString::fromStdString(Hex(static_cast<std::uint32_t>(digit), 1));
+    }
+    list->setHorizontalHeaderLabels(titles);
+    QHeaderView* header = list->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignCenter);
+    header->setMinimumSectionSize(1);
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    list->setColumnWidth(0, kListAddressColumnWidth);
+    for (int column = 1; column < kListColumns; ++column) {
+        list->setColumnWidth(column, kListByteColumnWidth);
+    }
+    // Sixteen rows fill the list below its header.
+    const int headerHeight = list->fontMetrics().height() + kListHeaderPadding;
+    header->setFixedHeight(headerHeight);
+    const int rowHeight = (list->height() - 2 * list->frameWidth() - headerHeight) / kListPageRows;
+    list->verticalHeader()->setMinimumSectionSize(1);
+    list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list->verticalHeader()->setDefaultSectionSize(rowHeight);
+    list->setRowCount(kListRows);
+
+    ResetDisplayAddress();
+    SetFieldText(kIdDisplayAddress, QString::fromStdString(Hex(0, kViewAddressDigits)));
+    SetMarked(kIdImageView, true);
+    SetMarked(kIdAsciiView, false);
+    m_memoryListPrepared = true;
+}
+
+void CProgrammerDlg::SetWindowRegion(int height) {
+    m_regionHeight = height;
+    const int clientHeight = std::min(kClientHeight, height - kDesignCaptionHeight);
+    setFixedSize(kClientWidth, clientHeight);
+    setMask(QRegion(0, 0, kRegionWidth, clientHeight));
+    update();
+}
+
+void CProgrammerDlg::SetStatusText(const QString& text) {
+    QWidget* status = Control(kIdStatusLine);
+    static_cast<CMyedit*>(status)->setText(text);
+    status->repaint();
+}
+
+void CProgrammerDlg::ShowMemoryPage(const MemoryPageText& page) {
+    QTableWidget* list = MemoryList();
+    if (list->rowCount() < kListPageRows) {
+        return;  // not prepared: no rows to write into
+    }
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::Text, kMemoryTextColour);
+    list->setPalette(palette);
+    auto setCell = [list](int row, int column, const std::string& text) {
+        QTableWidgetItem* item = list->item(row, column);
+        if (item == nullptr) {
+            item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignCenter);
+            list->setItem(row, column, item);
+        }
+        item->setText(QString::fromStdString(text));
+    };
+    for (int row = 0; row < kListPageRows; ++row) {
+        setCell(row, 0, page.rowLabels[row]);
+        for (int column = 1; column < kListColumns; ++column) {
+            setCell(row, column, page.cells[row][column - 1]);
+        }
+    }
+}
+
+void CProgrammerDlg::EditMemoryCell(int row, int column) {
+    if (BusyFlag.load() != 0) {
+        return;
+    }
+    FailureFlag = 0;
+    if (row < 0 || column <= 0) {
+        return;
+    }
+    if (IsMarked(kIdChipView)) {
+        ShowMessage(QString::fromUtf8(kWrongOperation), QString::fromUtf8(kNoChipEdit),
+                    MessageIcon::Warning, MessageButtons::Ok);
+        return;
+    }
+    if (IsMarked(kIdAsciiView)) {
+        ShowMessage(QString::fromUtf8(kWrongOperation), QString::fromUtf8(kNoAsciiEdit),
+                    MessageIcon::Warning, MessageButtons::Ok);
+        return;
+    }
+    QTableWidget* list = MemoryList();
+    const QTableWidgetItem* labelItem = list->item(row, 0);
+    QTableWidgetItem* cell = list->item(row, column);
+    // Rows below the page hold no address: nothing there to edit.
+    const std::optional<std::string> address = MemoryCellAddressText(
+        labelItem != nullptr ? labelItem->text().toStdString() : std::string(), column);
+    if (!address || cell == nullptr) {
+        return;
+    }
+    const std::optional<QString> value =
+        RunEditDialog(cell->text(), QString::fromStdString(*address));
+    if (!value) {
+        return;
+    }
+    const std::optional<std::string> shown = StoreMemoryCell(*address, value->toStdString());
+    if (!shown) {
+        ShowMessage(QString::fromUtf8(kApplicationTitle), QString::fromUtf8(kBadCellValue),
+                    MessageIcon::Warning, MessageButtons::Ok);
+        return;
+    }
+    cell->setText(QString::fromStdString(*shown));
+}
+
+void CProgrammerDlg::RefreshCursor() {
+    const bool busy = BusyFlag.load() != 0;
+    if (busy && !m_waitCursorShown) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_waitCursorShown = true;
+    } else if (!busy && m_waitCursorShown) {
+        QApplication::restoreOverrideCursor();
+        m_waitCursorShown = false;
+    }
+}
+
+void CProgrammerDlg::LockViewControls(bool locked) {
+    for (int id : {kIdImageView, kIdChipView, kIdAsciiView}) {
+        Button(id)->SetLocked(locked);
+    }
+}
+
+void CProgrammerDlg::StartMainTimer() {
+    m_mainTimer.start();
+}
+
+void CProgrammerDlg::RestartTick() {
+    m_tickTimer.start();
+}
+
+MessageAnswer CProgrammerDlg::ShowMessage(const QString& caption, const QString& text,
+                                          MessageIcon icon, MessageButtons buttons) {
+    QMessageBox box(this);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+        case MessageIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MessageIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MessageIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MessageIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+    }
+    switch (buttons) {
+        case MessageButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case MessageButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Cancel);
+            break;
+        case MessageButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Ok:
+            return MessageAnswer::Ok;
+        case QMessageBox::Yes:
+            return MessageAnswer::Yes;
+        case QMessageBox::No:
+            return MessageAnswer::No;
+        default:
+            // Closing a Yes/No box counts as No, any other box as Cancel.
+            return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Cancel;
+    }
+}
+
+std::optional<QString> CProgrammerDlg::RunEditDialog(const QString& value, const QString& address) {
+    EditDialog dialog(this, value, address);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.Value();
+}
+
+void CProgrammerDlg::Command(int id, QWidget* parent) {
+    emit commandIssued(id, parent);
+}
+
+bool CProgrammerDlg::StatusIsFailure() {
+    return FailureFlag.load() != 0;
+}
+
+void CProgrammerDlg::LinkPressed() {
+    m_linkPressed = true;
+}
+
+bool CProgrammerDlg::LinkReleased() {
+    if (!m_linkPressed) {
+        return false;
+    }
+    m_linkPressed = false;
+    return true;
+}
+
+void CProgrammerDlg::RequestSaveStop() {
+    SaveStopRequest = 1;
+}
+
+void CProgrammerDlg::FunctionKey(int vk) {
+    emit functionKeyReleased(vk);
+}
+
+void CProgrammerDlg::ShowGreeting() {
+    ShowMessage(QString::fromUtf8(kGreetingCaption), QString::fromUtf8(kGreetingText),
+                MessageIcon::None, MessageButtons::Ok);
+}
+
+}  // namespace koru

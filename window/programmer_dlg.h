@@ -1,0 +1,131 @@
+#pragma once
+
+// CProgrammerDlg: the program's one window. Every control is built from the control table at
+// construction and found by its id. The window answers the controls' requests (ControlHost),
+// switches between the normal layout and the memory view, applies the chip-kind rule, and
+// offers what the window services need. Commands, function keys and timer ticks leave the
+// window as signals, for the command router and the shell to act on.
+
+#include <QDialog>
+#include <QString>
+#include <QTimer>
+#include <map>
+#include <optional>
+
+#include "controls/cmybtn.h"
+#include "controls/control_host.h"
+#include "window/control_table.h"
+#include "window/services.h"
+
+class QLineEdit;
+class QTableWidget;
+class QAbstractButton;
+class QGroupBox;
+
+namespace koru {
+
+class CMyedit;
+
+// Heights of the window region in window coordinates (the width is always 700): the counter
+// group is cut off at 440 and shown at 700.
+inline constexpr int kRegionCountersHidden = 440;
+inline constexpr int kRegionCountersShown = 700;
+inline constexpr int kRegionWidth = 700;
+
+class CProgrammerDlg : public QDialog, public ControlHost {
+    Q_OBJECT
+
+  public:
+    explicit CProgrammerDlg(QWidget* parent = nullptr);
+    ~CProgrammerDlg() override;
+
+    // Controls by id; nullptr for an unknown id or one of another kind.
+    QWidget* Control(int id) const;
+    CMybtn* Button(int id) const;
+    QAbstractButton* ButtonWidget(int id) const;
+    CMyedit* Edit(int id) const;
+    QGroupBox* Group(int id) const;
+    QTableWidget* MemoryList() const;
+
+    // The check mark of a radio button or check box. Unmarking works on radio buttons too.
+    bool IsMarked(int id) const;
+    void SetMarked(int id, bool marked);
+    QString FieldText(int id) const;
+    void SetFieldText(int id, const QString& text);
+
+    // Enables and disables the controls that depend on the chip kind; id is 114 (OTP) or 115
+    // (MTP).
+    void ApplyChipKind(int id);
+    // Switches between the normal layout (false) and the memory view (true).
+    void ShowMemoryView(bool on);
+    // The memory list's one-time set-up: columns, rows, the first page address.
+    void PrepareMemoryList();
+    bool IsMemoryListPrepared() const { return m_memoryListPrepared; }
+
+    // Clips the window to (0, 0)-(700, height) in window coordinates: the client area keeps
+    // height minus the caption bar the window was designed with.
+    void SetWindowRegion(int height);
+    int WindowRegionHeight() const { return m_regionHeight; }
+
+    // The status line: replaced as a whole and repainted at once.
+    void SetStatusText(const QString& text);
+    // Writes one page into the top sixteen rows of the memory list, in blue.
+    void ShowMemoryPage(const MemoryPageText& page);
+    // The cell editor: a double-click on the memory list at row, column.
+    void EditMemoryCell(int row, int column);
+
+    // Wait cursor while BusyFlag is set, the arrow otherwise.
+    void RefreshCursor();
+    // Locks or unlocks the three view-mode controls 165..167.
+    void LockViewControls(bool locked);
+    // Timer 501 runs from the start of the window; timer 0 is (re)started by failed
+    // connections. Both tick once a second and are never stopped.
+    void StartMainTimer();
+    void RestartTick();
+    bool IsTickRunning() const { return m_tickTimer.isActive(); }
+
+    // Modal boxes owned by the window; tests answer them by overriding.
+    virtual MessageAnswer ShowMessage(const QString& caption, const QString& text, MessageIcon icon,
+                                      MessageButtons buttons);
+    // Runs the cell editor dialog; returns the new value text, or nothing on cancel.
+    virtual std::optional<QString> RunEditDialog(const QString& value, const QString& address);
+
+    // ControlHost: the controls' requests.
+    void Command(int id, QWidget* parent) override;
+    bool StatusIsFailure() override;
+    void LinkPressed() override;
+    bool LinkReleased() override;
+    void RequestSaveStop() override;
+    void FunctionKey(int vk) override;
+    void ShowGreeting() override;
+
+    bool IsLinkPressed() const { return m_linkPressed; }
+
+  signals:
+    // A click on a button or its stand-in; the command router acts on it.
+    void commandIssued(int id, QWidget* parent);
+    // F2..F12 released on a button (virtual-key code 0x71..0x7B).
+    void functionKeyReleased(int vk);
+    // Either timer ticked.
+    void tick();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void CreateControls();
+    QWidget* CreateControl(const ControlEntry& entry, QWidget* parent);
+    void ApplyCaptionColours();
+    void SetControlsVisible(std::initializer_list<int> ids, bool visible);
+    void SetControlsEnabled(std::initializer_list<int> ids, bool enabled);
+
+    std::map<int, QWidget*> m_controls;
+    bool m_linkPressed = false;
+    bool m_memoryListPrepared = false;
+    bool m_waitCursorShown = false;
+    int m_regionHeight = kRegionCountersHidden;
+    QTimer m_mainTimer;
+    QTimer m_tickTimer;
+};
+
+}  // namespace koru
