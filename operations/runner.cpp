@@ -6,6 +6,7 @@
 #include "core/shared_state.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
+#include "image/memory_view.h"
 #include "image/program_memory.h"
 #include "link/command_block.h"
 #include "link/connection.h"
@@ -29,6 +30,7 @@ void Dispatch(std::uint8_t code) {
     }
     if (code >= kFirstMemoryPageCode) {
         Window().LockViewControls(true);
+        ShowMemoryPage(code);
         return;
     }
     switch (code) {

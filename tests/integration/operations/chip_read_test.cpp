@@ -24,6 +24,7 @@ class ChipReadTest : public test::SimulatorTest {
         }
         sim_.WriteChip(0, pattern);
         chip_ = sim_.ChipContents();
+        window_.ClearRecords();
     }
 
     void SetRange(std::uint32_t first, std::uint32_t last) {

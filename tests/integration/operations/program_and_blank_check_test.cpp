@@ -136,6 +136,7 @@ class BlankCheckTest : public test::SimulatorTest {
   protected:
     BlankCheckTest() {
         Connect();
+        window_.ClearRecords();
         StartAddress = 0x0100;
         EndAddress = 0x04FF;
     }
