@@ -21,10 +21,12 @@ class QLineEdit;
 class QTableWidget;
 class QAbstractButton;
 class QGroupBox;
+class QMenu;
 
 namespace koru {
 
 class CMyedit;
+struct CounterSettings;
 
 // Heights of the window region in window coordinates (the width is always 700): the counter
 // group is cut off at 440 and shown at 700.
@@ -90,6 +92,31 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     // Runs the cell editor dialog; returns the new value text, or nothing on cancel.
     virtual std::optional<QString> RunEditDialog(const QString& value, const QString& address);
 
+    // Runs the counter settings dialog on settings; true (with settings updated) after OK.
+    virtual bool RunCounterDialog(CounterSettings& settings);
+
+    // The start-up of the running program, after the controls exist: routes commands, function
+    // keys and timer ticks, zeroes the shared flags, blanks the image, starts timer 501, loads
+    // the settings (probing the saved port) and sets the fixed start-up choices. From then on
+    // the window saves the settings when it ends.
+    void OnInitDialog();
+    bool IsStarted() const { return m_started; }
+
+    // The about box, the F5 contact box and the F8 thank-you box.
+    void ShowAbout();
+    void ShowContactBox();
+    void ShowThanks();
+    // The context menu of the window's background, holding the about entry.
+    QMenu* CreateContextMenu();
+    // F8 fills the random sequence into the image, F5 shows the contact box.
+    void OnFunctionKey(int vk);
+
+    // Enter never closes the window.
+    void accept() override;
+    // Esc, the close box and "退出编程" end the window here; a started window saves the
+    // settings once, before it closes.
+    void done(int result) override;
+
     // ControlHost: the controls' requests.
     void Command(int id, QWidget* parent) override;
     bool StatusIsFailure() override;
@@ -111,6 +138,8 @@ class CProgrammerDlg : public QDialog, public ControlHost {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void CreateControls();
@@ -123,6 +152,8 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     bool m_linkPressed = false;
     bool m_memoryListPrepared = false;
     bool m_waitCursorShown = false;
+    bool m_started = false;
+    bool m_settingsSaved = false;
     int m_regionHeight = kRegionCountersHidden;
     QTimer m_mainTimer;
     QTimer m_tickTimer;

@@ -1,0 +1,35 @@
+#pragma once
+
+// RouteCommand: the single place where a click on the window becomes an action — a port probe,
+// a change of the window, a message box, or an operation handed to the runner. Runs on the
+// window's thread and never waits for an operation.
+
+class QWidget;
+
+namespace koru {
+
+class CProgrammerDlg;
+
+// id: the clicked control (or the button an edit stands in for); parent: the widget that holds
+// it. While an operation runs, commands from the groups "编程操作", "文件操作", "端口" and the
+// memory view are ignored.
+void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent);
+
+// The boxes of the router.
+inline constexpr char kNoCodeCaption[] = "警 告";
+inline constexpr char kNoCodeText[] =
+    "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!";
+inline constexpr char kAddressChangedCaption[] = "提 示";
+inline constexpr char kAddressChangedText[] =
+    "编程地址已改变,请首先点击[缓冲区检查和]按钮\n以得到编程内存检查和!";
+inline constexpr char kOverwrittenCaption[] = "提示";
+inline constexpr char kOverwrittenText[] =
+    "编程内存代码已被重写,请先将内存代码保存\n为HEX文件然后重新加载,再执行本操作!";
+inline constexpr char kDataFormatCaption[] = "提  示";
+inline constexpr char kRiscFormatText[] =
+    "你已选择Risc数据格式,\n请设置编程起始地址和终止地址为\n字(WORD)格式(WORD = BYTES*2)";
+inline constexpr char kArmFormatText[] =
+    "你已选择ARM数据格式,\n请设置编程起始地址和终止地址为\n双字(DWORD)格式(DWORD = BYTES*4)";
+inline constexpr char kChooseOperationText[] = "请选择编程操作";
+
+}  // namespace koru

@@ -1,0 +1,44 @@
+#include "window/programmer_app.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/reset_listener.h"
+#include "operations/runner.h"
+#include "window/programmer_dlg.h"
+#include "window/qt_window_services.h"
+
+namespace koru {
+namespace {
+
+// The name the application registers under; the settings use their own key.
+constexpr char kApplicationKeyName[] = "应用程序向导生成的本地应用程序";
+
+}  // namespace
+
+int CProgrammerApp::Run(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QCoreApplication::setOrganizationName(QString::fromUtf8(kApplicationKeyName));
+
+    CProgrammerDlg window;
+    QtWindowServices services(window);
+    InstallWindowServices(&services);
+    window.OnInitDialog();
+    window.exec();  // the settings are saved as the window ends
+
+    // Nothing waits for a running worker or listener: they are detached threads that use the
+    // process's globals (port, image, command block, the window services). Returning would
+    // destroy the window and the services and then run the static destructors under them, so
+    // while any of them lives the process ends here, without destructors; the kernel closes
+    // the port. Only the window's thread starts such threads, so none can begin after this
+    // check.
+    if (LiveOperationWorkers() > 0 || LiveListenerThreads() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(EXIT_SUCCESS);
+    }
+    InstallWindowServices(nullptr);
+    return EXIT_SUCCESS;
+}
+
+}  // namespace koru

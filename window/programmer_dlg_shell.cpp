@@ -1,0 +1,148 @@
+// The running program's side of the main window: start-up, the routing of commands, keys and
+// ticks, the about entry, and the end that saves the settings.
+
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMenu>
+
+#include "core/shared_state.h"
+#include "image/program_memory.h"
+#include "link/reset_listener.h"
+#include "resources/dialog_texts.h"
+#include "window/command_router.h"
+#include "window/programmer_dlg.h"
+#include "window/set_count_dialog.h"
+#include "window/settings.h"
+
+namespace koru {
+namespace {
+
+constexpr int kVkF5 = 0x74;
+constexpr int kVkF8 = 0x77;
+constexpr std::uint32_t kDefaultRangeEnd = 0x1FFF;
+
+constexpr char kAboutCaption[] = "关于KORU V2.0B";
+constexpr char kAboutText[] =
+    "KORU V2.0B 串行OTP/MTP芯片编程器控制程序\n"
+    "支持自动编程、校验、空检查、检查和与读写保护\n"
+    "支持Intel HEX与二进制代码文件\n"
+    "KORU 编程器工作室 出品\n"
+    "网址: koru.example\n"
+    "电子邮件: support@koru.example\n"
+    "版权所有 (C) KORU 编程器工作室";
+constexpr char kThanksCaption[] = "亲爱的用户:";
+constexpr char kThanksText[] = "感谢您选用 KORU 编程器,祝您工作顺利!";
+constexpr char kContactCaption[] = "尊敬的用户";
+constexpr char kContactText[] =
+    "KORU 编程器工作室\n"
+    "网址: koru.example\n"
+    "电子邮件: support@koru.example";
+
+}  // namespace
+
+void CProgrammerDlg::OnInitDialog() {
+    connect(this, &CProgrammerDlg::commandIssued, this,
+            [this](int id, QWidget* parent) { RouteCommand(*this, id, parent); });
+    connect(this, &CProgrammerDlg::functionKeyReleased, this, &CProgrammerDlg::OnFunctionKey);
+    connect(this, &CProgrammerDlg::tick, this, [] { OnListenTick(); });
+
+    ZeroSharedFlags();
+    ImageOverwrittenFlag = 0;
+    CodeLoadedFlag = 0;
+    m_linkPressed = false;
+    m_memoryListPrepared = false;
+    ShowMemoryView(false);
+    BlankProgramMemory();
+    StartMainTimer();
+
+    LoadSettings(*this);
+
+    SetFieldText(129, QStringLiteral("0000"));
+    SetFieldText(131, QStringLiteral("1FFF"));
+    SetFieldText(133, QStringLiteral("12.0"));
+    SetFieldText(135, QStringLiteral("5.0"));
+    Control(135)->setEnabled(false);
+    Control(133)->setEnabled(false);
+    SetMarked(116, true);
+    SetMarked(117, false);
+    Control(117)->setEnabled(false);
+    SetMarked(118, true);
+    SetMarked(119, false);
+    SetMarked(120, false);
+    Control(119)->setEnabled(false);
+    Control(120)->setEnabled(false);
+    SetMarked(200, true);
+    SetChecksumRange({0, kDefaultRangeEnd});
+    SuccessCount = 0;
+    FailureCount = 0;
+    m_started = true;
+}
+
+bool CProgrammerDlg::RunCounterDialog(CounterSettings& settings) {
+    SetCount dialog(this, settings);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    settings = dialog.Settings();
+    return true;
+}
+
+void CProgrammerDlg::ShowAbout() {
+    ShowMessage(QString::fromUtf8(kAboutCaption), QString::fromUtf8(kAboutText),
+                MessageIcon::None, MessageButtons::Ok);
+}
+
+void CProgrammerDlg::ShowContactBox() {
+    ShowMessage(QString::fromUtf8(kContactCaption), QString::fromUtf8(kContactText),
+                MessageIcon::None, MessageButtons::Ok);
+}
+
+void CProgrammerDlg::ShowThanks() {
+    ShowMessage(QString::fromUtf8(kThanksCaption), QString::fromUtf8(kThanksText),
+                MessageIcon::None, MessageButtons::Ok);
+}
+
+QMenu* CProgrammerDlg::CreateContextMenu() {
+    auto* menu = new QMenu(this);
+    menu->addAction(QString::fromUtf8(kAboutEntryText), this, &CProgrammerDlg::ShowAbout);
+    return menu;
+}
+
+void CProgrammerDlg::OnFunctionKey(int vk) {
+    if (vk == kVkF8) {
+        FillRandomSequence();
+    } else if (vk == kVkF5) {
+        ShowContactBox();
+    }
+}
+
+void CProgrammerDlg::accept() {}
+
+void CProgrammerDlg::done(int result) {
+    if (m_started && !m_settingsSaved) {
+        m_settingsSaved = true;
+        SaveSettings(*this);
+    }
+    QDialog::done(result);
+}
+
+void CProgrammerDlg::keyPressEvent(QKeyEvent* event) {
+    QDialog::keyPressEvent(event);
+    if (event->key() == Qt::Key_F8) {
+        ShowThanks();
+    }
+}
+
+void CProgrammerDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // Only the window's own background: the controls keep their own menus.
+    const QWidget* child = childAt(event->pos());
+    if (child != nullptr && qobject_cast<const QGroupBox*>(child) == nullptr) {
+        return;
+    }
+    QMenu* menu = CreateContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+}  // namespace koru
