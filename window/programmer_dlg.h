@@ -92,6 +92,10 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     // Runs the cell editor dialog; returns the new value text, or nothing on cancel.
     virtual std::optional<QString> RunEditDialog(const QString& value, const QString& address);
 
+    // The system's file dialog for opening or saving, with a Qt filter; the chosen path, or
+    // nothing when cancelled. Tests answer it by overriding.
+    virtual std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter);
+
     // Runs the counter settings dialog on settings; true (with settings updated) after OK.
     virtual bool RunCounterDialog(CounterSettings& settings);
 

@@ -2,6 +2,7 @@
 // ticks, the about entry, and the end that saves the settings.
 
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QMenu>
@@ -86,6 +87,16 @@ bool CProgrammerDlg::RunCounterDialog(CounterSettings& settings) {
     }
     settings = dialog.Settings();
     return true;
+}
+
+std::optional<QString> CProgrammerDlg::RunFileDialog(FileDialogKind kind, const QString& filter) {
+    const QString path = kind == FileDialogKind::Open
+                             ? QFileDialog::getOpenFileName(this, QString(), QString(), filter)
+                             : QFileDialog::getSaveFileName(this, QString(), QString(), filter);
+    if (path.isEmpty()) {
+        return std::nullopt;
+    }
+    return path;
 }
 
 void CProgrammerDlg::ShowAbout() {

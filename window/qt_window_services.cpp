@@ -1,6 +1,5 @@
 #include "window/qt_window_services.h"
 
-#include <QFileDialog>
 #include <QMetaObject>
 #include <QStringList>
 #include <QThread>
@@ -144,15 +143,11 @@ MessageAnswer QtWindowServices::ShowMessageBox(const std::string& caption, const
 std::optional<std::string> QtWindowServices::ShowFileDialog(FileDialogKind kind,
                                                             const std::string& filter) {
     return OnWindowThread([&]() -> std::optional<std::string> {
-        const QString qtFilter = ToQtFileFilter(filter);
-        const QString path =
-            kind == FileDialogKind::Open
-                ? QFileDialog::getOpenFileName(&m_window, QString(), QString(), qtFilter)
-                : QFileDialog::getSaveFileName(&m_window, QString(), QString(), qtFilter);
-        if (path.isEmpty()) {
+        const std::optional<QString> path = m_window.RunFileDialog(kind, ToQtFileFilter(filter));
+        if (!path) {
             return std::nullopt;
         }
-        return path.toStdString();
+        return path->toStdString();
     });
 }
 

@@ -20,6 +20,21 @@ std::optional<QString> TestWindow::RunEditDialog(const QString& value, const QSt
     return answer;
 }
 
+std::optional<QString> TestWindow::RunFileDialog(FileDialogKind, const QString& filter) {
+    fileFilters.push_back(filter);
+    if (m_fileAnswers.empty()) {
+        return std::nullopt;
+    }
+    const QString answer = m_fileAnswers.front();
+    m_fileAnswers.pop_front();
+    return answer;
+}
+
+bool TestWindow::RunCounterDialog(CounterSettings& settings) {
+    counterDialogShown.push_back(settings);
+    return counterDialog ? counterDialog(settings) : false;
+}
+
 QColor PaintedColour(QWidget* widget, QPalette::ColorRole role) {
     widget->repaint();
     return widget->palette().color(role);

@@ -5,10 +5,12 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
 #include "window/programmer_dlg.h"
+#include "window/set_count_dialog.h"
 
 namespace koru::test {
 
@@ -30,6 +32,17 @@ class TestWindow : public CProgrammerDlg {
                               MessageButtons buttons) override;
     std::optional<QString> RunEditDialog(const QString& value, const QString& address) override;
 
+    std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter) override;
+    bool RunCounterDialog(CounterSettings& settings) override;
+
+    // Paths the next file dialogs return, in order; none queued means Cancel.
+    void QueueFileAnswer(const QString& path) { m_fileAnswers.push_back(path); }
+    // Answers the counter settings dialog: edits the settings and returns true for OK. Unset
+    // means Cancel.
+    std::function<bool(CounterSettings&)> counterDialog;
+    std::vector<CounterSettings> counterDialogShown;
+    std::vector<QString> fileFilters;
+
     // Values the next cell edits return with OK, in order; none queued means Cancel.
     void QueueEditAnswer(const QString& value) { m_editAnswers.push_back(value); }
 
@@ -38,6 +51,7 @@ class TestWindow : public CProgrammerDlg {
 
   private:
     std::deque<QString> m_editAnswers;
+    std::deque<QString> m_fileAnswers;
 };
 
 // The colour a widget was last painted in for role: paints it first.
