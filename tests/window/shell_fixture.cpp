@@ -20,6 +20,7 @@ StartedWindow::StartedWindow() {
 StartedWindow::~StartedWindow() {
     if (m_window) {
         WaitForThreads();
+        Port().Close();
         InstallWindowServices(nullptr);
     }
 }
@@ -34,6 +35,7 @@ TestWindow& StartedWindow::Start() {
 void StartedWindow::Close() {
     m_window->close();
     WaitForThreads();
+    Port().Close();
     InstallWindowServices(nullptr);
     m_services.reset();
     m_window.reset();
@@ -63,7 +65,6 @@ bool StartedWindow::WaitForThreads(int timeoutMs) {
         QTest::qSleep(1);
         EndResetListener();
     }
-    Port().Close();
     return true;
 }
 

@@ -25,7 +25,8 @@ class StartedWindow {
     // Runs the start-up (loading the settings) and shows the window.
     TestWindow& Start();
     TestWindow& Window() { return *m_window; }
-    // Ends the window as the close box does (saving the settings) and destroys it.
+    // Ends the window as the close box does (saving the settings), waits for the threads,
+    // closes the port and destroys the window.
     void Close();
 
     // Clicks a control of the window with the mouse.

@@ -1,0 +1,62 @@
+// make-sample-hex FILE: writes the sample image as Intel HEX with the program's own writer.
+
+#include <iostream>
+
+#include "core/shared_state.h"
+#include "image/hex_writer.h"
+#include "image/program_memory.h"
+#include "samples/sample_image.h"
+#include "window/services.h"
+
+namespace {
+
+// Answers the writer's save dialog with the file named on the command line.
+class SaveTo final : public koru::WindowServices {
+  public:
+    explicit SaveTo(std::string path) : m_path(std::move(path)) {}
+    koru::ChoiceState GetChoice(koru::Choice) override { return {}; }
+    std::string ReadField(koru::TextField) override { return {}; }
+    void WriteField(koru::TextField, const std::string&) override {}
+    void SetStatusLine(const std::string& text) override { m_status = text; }
+    void RefreshCursor() override {}
+    void LockViewControls(bool) override {}
+    void RestartTick() override {}
+    koru::MessageAnswer ShowMessageBox(const std::string&, const std::string&, koru::MessageIcon,
+                                       koru::MessageButtons) override {
+        return koru::MessageAnswer::Ok;
+    }
+    std::optional<std::string> ShowFileDialog(koru::FileDialogKind,
+                                              const std::string&) override {
+        return m_path;
+    }
+    void ShowMemoryPage(const koru::MemoryPageText&) override {}
+    const std::string& Status() const { return m_status; }
+
+  private:
+    std::string m_path;
+    std::string m_status;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: make-sample-hex FILE\n";
+        return 2;
+    }
+    SaveTo window(argv[1]);
+    koru::InstallWindowServices(&window);
+    koru::ResetProgramMemoryState();
+    for (std::uint32_t address = 0; address <= koru::sample::kSampleEnd; ++address) {
+        koru::ProgramMemory[address] = koru::sample::SampleByte(address);
+    }
+    koru::StartAddress = 0;
+    koru::EndAddress = koru::sample::kSampleEnd;
+    koru::SaveImageAsHex();
+    koru::InstallWindowServices(nullptr);
+    if (koru::FailureFlag != 0) {
+        std::cerr << "make-sample-hex: " << window.Status() << "\n";
+        return 1;
+    }
+    return 0;
+}
