@@ -25,8 +25,7 @@ class SaveTo final : public koru::WindowServices {
                                        koru::MessageButtons) override {
         return koru::MessageAnswer::Ok;
     }
-    std::optional<std::string> ShowFileDialog(koru::FileDialogKind,
-                                              const std::string&) override {
+    std::optional<std::string> ShowFileDialog(koru::FileDialogKind, const std::string&) override {
         return m_path;
     }
     void ShowMemoryPage(const koru::MemoryPageText&) override {}

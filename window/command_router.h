@@ -17,8 +17,7 @@ void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent);
 
 // The boxes of the router.
 inline constexpr char kNoCodeCaption[] = "警 告";
-inline constexpr char kNoCodeText[] =
-    "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!";
+inline constexpr char kNoCodeText[] = "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!";
 inline constexpr char kAddressChangedCaption[] = "提 示";
 inline constexpr char kAddressChangedText[] =
     "编程地址已改变,请首先点击[缓冲区检查和]按钮\n以得到编程内存检查和!";

@@ -100,8 +100,8 @@ std::optional<QString> CProgrammerDlg::RunFileDialog(FileDialogKind kind, const 
 }
 
 void CProgrammerDlg::ShowAbout() {
-    ShowMessage(QString::fromUtf8(kAboutCaption), QString::fromUtf8(kAboutText),
-                MessageIcon::None, MessageButtons::Ok);
+    ShowMessage(QString::fromUtf8(kAboutCaption), QString::fromUtf8(kAboutText), MessageIcon::None,
+                MessageButtons::Ok);
 }
 
 void CProgrammerDlg::ShowContactBox() {

@@ -74,8 +74,8 @@ class OperatorTest : public QObject {
         }
 
         // The operator changes two choices and closes the window with its close box.
-        program->Click(122);   // "自动空检查" on
-        program->Click(171);   // counters hidden
+        program->Click(122);  // "自动空检查" on
+        program->Click(171);  // counters hidden
         program->Close();
 
         ResetProcessState();

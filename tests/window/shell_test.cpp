@@ -260,9 +260,12 @@ class ShellTest : public QObject {
         QTest::addColumn<uint>("successCount");
         QTest::addColumn<uint>("failureCount");
         QTest::addColumn<QString>("successField");
-        QTest::newRow("longer keeps the last six") << "1234567" << "42" << 234567u << 42u << "234567";
-        QTest::newRow("empty is zero") << "" << "" << 0u << 0u << "000000";
-        QTest::newRow("fifteen digits") << "999999999999999" << "7" << 999999u << 7u << "999999";
+        QTest::newRow("longer keeps the last six") << "1234567"
+                                                   << "42" << 234567u << 42u << "234567";
+        QTest::newRow("empty is zero") << ""
+                                       << "" << 0u << 0u << "000000";
+        QTest::newRow("fifteen digits") << "999999999999999"
+                                        << "7" << 999999u << 7u << "999999";
     }
     void counterStartValues() {
         QFETCH(QString, success);
@@ -362,7 +365,8 @@ class ShellTest : public QObject {
     }
 
     void startValueRule() {
-        QCOMPARE(CounterStartValue(QStringLiteral("1234567")), std::optional<std::uint32_t>(234567));
+        QCOMPARE(CounterStartValue(QStringLiteral("1234567")),
+                 std::optional<std::uint32_t>(234567));
         QCOMPARE(CounterStartValue(QString()), std::optional<std::uint32_t>(0));
         QCOMPARE(CounterStartValue(QStringLiteral("007")), std::optional<std::uint32_t>(7));
         QCOMPARE(CounterStartValue(QStringLiteral("4294967295")),
