@@ -187,6 +187,7 @@ void LoadSettings(CProgrammerDlg& window) {
 
 void SaveSettings(const CProgrammerDlg& window) {
     SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
+    store.Load();  // values of others under the key stay as they are
     store.SetString(kValueCom, SavedPort(window));
     store.SetString(kValueData, SavedDataType(window));
     store.SetString(kValueChip, SavedChipKind(window));

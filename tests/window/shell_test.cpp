@@ -170,6 +170,7 @@ class ShellTest : public QObject {
             s.SetNumber(kValueAuto, 0x7F);
             s.SetString(kValueData, "arm");
             s.SetString(kValueVdd, "3.3V");
+            s.SetString("other", "kept");
         });
         m_program->Start();
         // The start-up's fixed choices override the stored data type and Vdd.
@@ -186,6 +187,7 @@ class ShellTest : public QObject {
         QCOMPARE(saved.GetString(kValueCom), std::string("com0"));  // no port marked
         QCOMPARE(saved.GetNumber(kValueAutoCount), 0x11u);
         QCOMPARE(saved.GetNumber(kValueAutoFunc), 0x21u);
+        QCOMPARE(saved.GetString("other"), std::string("kept"));
 
         // The next start takes OTP and probes nothing.
         m_program = std::make_unique<StartedWindow>();
