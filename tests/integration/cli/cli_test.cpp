@@ -50,7 +50,7 @@ std::string HexFileOf(const std::vector<std::uint8_t>& data) {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     CliTest() {
         char pattern[] = "/tmp/koru-cli-XXXXXX";
         folder_ = mkdtemp(pattern);
@@ -70,10 +70,12 @@ protected:
                                      "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
         args.insert(args.begin(), KORU_CLI_PATH);
         std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
+        for (auto& arg : args)
+            argv.push_back(arg.data());
         argv.push_back(nullptr);
         std::vector<char*> envp;
-        for (auto& entry : env) envp.push_back(entry.data());
+        for (auto& entry : env)
+            envp.push_back(entry.data());
         envp.push_back(nullptr);
 
         posix_spawn_file_actions_t actions;
