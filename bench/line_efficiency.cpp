@@ -38,7 +38,7 @@ constexpr int kStepPauses = 2;
 
 // The real port, counting the bytes that cross it.
 class CountingPort final : public SerialPort {
-public:
+  public:
     std::size_t Bytes() const { return bytes_; }
     void Reset() { bytes_ = 0; }
 
@@ -65,14 +65,14 @@ public:
     }
     bool WaitTransmitEmpty() override { return port_.WaitTransmitEmpty(); }
 
-private:
+  private:
     TermiosSerialPort port_;
     std::atomic<std::size_t> bytes_{0};
 };
 
 // The window of this run: MTP chip, fast mode, blank check and verify ticked.
 class BenchWindow final : public WindowServices {
-public:
+  public:
     ChoiceState GetChoice(Choice choice) override {
         switch (choice) {
             case Choice::SerialMtp:
@@ -108,7 +108,9 @@ public:
     std::string status;
 };
 
-double Ms(std::chrono::nanoseconds d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(std::chrono::nanoseconds d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 int Run(std::uint32_t size, bool fifo) {
     device::DeviceTiming timing;
@@ -153,13 +155,13 @@ int Run(std::uint32_t size, bool fifo) {
     const double lineMs = static_cast<double>(port.Bytes()) * Ms(device::kFrameTime);
     const double pausesMs =
         kExchanges * kConnectPauseMs + kBeforeDataMs + kStepPauses * kFastStepPauseMs;
-    const double delaysMs = kExchanges * Ms(timing.answerDelay) +
-                            kExchanges * Ms(timing.statusDelay) +
-                            2.0 * static_cast<double>(steps) * Ms(timing.stepDelay) +
-                            Ms(timing.programDelay);
+    const double delaysMs =
+        kExchanges * Ms(timing.answerDelay) + kExchanges * Ms(timing.statusDelay) +
+        2.0 * static_cast<double>(steps) * Ms(timing.stepDelay) + Ms(timing.programDelay);
     const double idealMs = lineMs + pausesMs + delaysMs;
-    std::printf("image %u bytes, %zu bytes on the line (%.1f ms), pauses %.1f ms, device delays %.1f ms\n",
-                size, port.Bytes(), lineMs, pausesMs, delaysMs);
+    std::printf(
+        "image %u bytes, %zu bytes on the line (%.1f ms), pauses %.1f ms, device delays %.1f ms\n",
+        size, port.Bytes(), lineMs, pausesMs, delaysMs);
     std::printf("measured %.1f ms, ideal %.1f ms\n", measuredMs, idealMs);
     std::printf("ratio measured/ideal: %.3f (target at most 1.03)\n", measuredMs / idealMs);
     InstallWindowServices(nullptr);

@@ -14,6 +14,7 @@
 
 #include "device/simulator.h"
 #include "image/numbers.h"
+#include "tests/support/hex_text.h"
 
 extern char** environ;
 
@@ -31,22 +32,6 @@ struct Result {
 std::string ReadAll(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-// Intel HEX text of data from address 0, 16 bytes per record.
-std::string HexFileOf(const std::vector<std::uint8_t>& data) {
-    std::string text;
-    for (std::size_t at = 0; at < data.size(); at += 16) {
-        const std::size_t count = std::min<std::size_t>(16, data.size() - at);
-        std::uint32_t sum = count + (at >> 8) + (at & 0xFF);
-        std::string line = ":" + Hex(count, 2) + Hex(at, 4) + "00";
-        for (std::size_t i = 0; i < count; ++i) {
-            line += Hex(data[at + i], 2);
-            sum += data[at + i];
-        }
-        text += line + Hex((0x100 - (sum & 0xFF)) & 0xFF, 2) + "\r\n";
-    }
-    return text;
 }
 
 class CliTest : public ::testing::Test {
@@ -100,7 +85,7 @@ class CliTest : public ::testing::Test {
 
     fs::path WriteCodeFile(const std::vector<std::uint8_t>& data) {
         const fs::path path = folder_ / "code.hex";
-        std::ofstream(path, std::ios::binary) << HexFileOf(data);
+        std::ofstream(path, std::ios::binary) << test::HexFileOf(data);
         return path;
     }
 
@@ -178,7 +163,7 @@ TEST_F(CliTest, ProgramThenReadGivesBackTheBytes) {
 
     Result read = Run({"--port", "COM1", "--range", "0000-02FF", "--yes", "read", readBack});
     EXPECT_EQ(read.status, 0) << read.err;
-    EXPECT_EQ(ReadAll(readBack), HexFileOf(code));
+    EXPECT_EQ(ReadAll(readBack), test::HexFileOf(code));
 }
 
 TEST_F(CliTest, VerifyReportsADifference) {
