@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "core/shared_state.h"
 
 namespace koru::cli {
@@ -149,7 +151,10 @@ std::optional<std::string> ConsoleWindowServices::ShowFileDialog(FileDialogKind 
     if (path.empty()) {
         return std::nullopt;
     }
-    return path;
+    // A file dialog answers with a full path.
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    return error ? path : full.string();
 }
 
 }  // namespace koru::cli

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "core/shared_state.h"
@@ -126,11 +127,17 @@ void OnListenTick() {
     if (BusyFlag != 0 || ResetListenerRunning()) {
         return;
     }
-    currentListener = std::make_shared<ListenerControl>();
+    auto control = std::make_shared<ListenerControl>();
     ++liveThreads;
-    // Detached: the listener never needs joining, and the window's thread never waits for
-    // more than its release of the port (its own status report may be waiting for us).
-    std::thread(RunListener, currentListener).detach();
+    try {
+        // Detached: the listener never needs joining, and the window's thread never waits for
+        // more than its release of the port (its own status report may be waiting for us).
+        std::thread(RunListener, control).detach();
+    } catch (const std::system_error&) {
+        --liveThreads;  // no thread this tick; the next one tries again
+        return;
+    }
+    currentListener = std::move(control);
 }
 
 void EndResetListener() {

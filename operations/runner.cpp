@@ -1,6 +1,7 @@
 #include "operations/runner.h"
 
 #include <atomic>
+#include <system_error>
 #include <thread>
 
 #include "core/shared_state.h"
@@ -91,9 +92,17 @@ void StartOperation(std::uint8_t code) {
     RefreshCommandBlock();
     BusyFlag = 1;
     ++liveWorkers;
-    // Never joined: the worker reports through blocking calls to the window's thread, which
-    // therefore must not wait for it.
-    std::thread(WorkerThread).detach();
+    try {
+        // Never joined: the worker reports through blocking calls to the window's thread,
+        // which therefore must not wait for it.
+        std::thread(WorkerThread).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the operation does not run, and says so.
+        --liveWorkers;
+        BusyFlag = 0;
+        FailureFlag = 1;
+        Window().SetStatusLine(kOperationFailedText);
+    }
 }
 
 void RunOperation(std::uint8_t code) {

@@ -60,6 +60,8 @@ class SerialPort {
 
     // Blocks within the time-outs above; returns how many bytes were transferred.
     virtual std::size_t Read(std::uint8_t* buffer, std::size_t count) = 0;
+    // A write hands its bytes over once they fit in the output queue of SetupQueues' size, as a
+    // driver queue of that size would take them, so at most that many bytes wait for the line.
     virtual std::size_t Write(const std::uint8_t* buffer, std::size_t count) = 0;
     // Returns once the last written byte has left the line.
     virtual bool WaitTransmitEmpty() = 0;

@@ -9,9 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <optional>
+#include <thread>
 
 namespace koru {
 namespace {
@@ -87,6 +89,8 @@ bool TermiosSerialPort::Open(std::string_view name) {
     }
     fd_ = fd;
     path_ = path;
+    outQueueBytes_ = kDefaultOutQueueBytes;
+    lineIdleAt_ = Clock::now();
     // A port opens raw, as a Win32 port does: no echo or line editing before the first set-up.
     ConfigureLine();
     return true;
@@ -118,9 +122,12 @@ bool TermiosSerialPort::IsPseudoTerminal() const {
     return majorNumber >= kPtySlaveMajorFirst && majorNumber <= kPtySlaveMajorLast;
 }
 
-bool TermiosSerialPort::SetupQueues(std::size_t, std::size_t) {
-    // The driver's queues have fixed sizes here; what remains of the request is the check that
-    // the port can be used.
+bool TermiosSerialPort::SetupQueues(std::size_t, std::size_t outBytes) {
+    // The driver's queues have fixed sizes here: the output queue is modelled in the program
+    // (see WaitForQueueRoom); the rest of the request is the check that the port can be used.
+    if (outBytes > 0) {
+        outQueueBytes_ = outBytes;
+    }
     return Alive();
 }
 
@@ -135,6 +142,7 @@ bool TermiosSerialPort::ClearBreak() {
 }
 
 bool TermiosSerialPort::Purge() {
+    lineIdleAt_ = Clock::now();
     return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
 }
 
@@ -221,17 +229,29 @@ std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     }
 }
 
+void TermiosSerialPort::WaitForQueueRoom(std::size_t count,
+                                         std::optional<Clock::time_point> deadline) {
+    const std::size_t room = count < outQueueBytes_ ? outQueueBytes_ - count : 0;
+    auto roomAt = lineIdleAt_ - kLineFrameTime * static_cast<long>(room);
+    if (deadline && roomAt > *deadline) {
+        roomAt = *deadline;
+    }
+    std::this_thread::sleep_until(roomAt);
+}
+
 std::size_t TermiosSerialPort::Write(const std::uint8_t* buffer, std::size_t count) {
     if (fd_ < 0 || count == 0) {
         return 0;
     }
     const auto deadline =
         TotalDeadline(Clock::now(), timeouts_.writeConstant, timeouts_.writeMultiplier, count);
+    WaitForQueueRoom(count, deadline);
     std::size_t written = 0;
     while (written < count) {
         const ssize_t put = ::write(fd_, buffer + written, count - written);
         if (put > 0) {
             written += static_cast<std::size_t>(put);
+            lineIdleAt_ = std::max(lineIdleAt_, Clock::now()) + kLineFrameTime * put;
             continue;
         }
         if (put < 0 && errno == EINTR) {
@@ -253,6 +273,8 @@ bool TermiosSerialPort::WaitTransmitEmpty() {
             return false;
         }
         if (::tcdrain(fd_) == 0) {
+            // A pseudo-terminal drains at once; the line still needs its time.
+            std::this_thread::sleep_until(lineIdleAt_);
             return true;
         }
         if (errno != EINTR) {

@@ -6,12 +6,17 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/serial_port.h"
 
 namespace koru {
+
+// One frame on the line: start bit, 8 data bits, parity bit, stop bit, at 19200 baud.
+inline constexpr std::chrono::nanoseconds kLineFrameTime{1'000'000'000LL * 11 / 19200};
+inline constexpr std::size_t kDefaultOutQueueBytes = 1024;
 
 class TermiosSerialPort final : public SerialPort {
   public:
@@ -44,9 +49,20 @@ class TermiosSerialPort final : public SerialPort {
     bool Alive() const;
     bool IsPseudoTerminal() const;
 
+    // The transmit line as the program sees it: when the last byte handed over will have left
+    // the line, and how many bytes may wait for it. Write returns only once its bytes fit in that
+    // queue, and WaitTransmitEmpty waits for the line to fall idle, as on a port whose driver
+    // queue is the size asked for. A kernel's own buffers can be far larger (a pseudo-terminal
+    // takes tens of kilobytes at once), and a reply window must not start while seconds of
+    // data still wait for the line.
+    void WaitForQueueRoom(std::size_t count,
+                          std::optional<std::chrono::steady_clock::time_point> deadline);
+
     int fd_ = -1;
     std::string path_;
     PortTimeouts timeouts_;
+    std::size_t outQueueBytes_ = kDefaultOutQueueBytes;
+    std::chrono::steady_clock::time_point lineIdleAt_{};
 };
 
 }  // namespace koru

@@ -14,25 +14,10 @@
 #include "operations/auto_program.h"
 #include "operations/runner.h"
 #include "tests/integration/support/simulator_fixture.h"
+#include "tests/support/hex_text.h"
 
 namespace koru {
 namespace {
-
-// Intel HEX text of data from address 0, 16 bytes per record, with an end-of-file record.
-std::string HexFileOf(const std::vector<std::uint8_t>& data) {
-    std::string text;
-    for (std::size_t at = 0; at < data.size(); at += 16) {
-        const std::size_t count = std::min<std::size_t>(16, data.size() - at);
-        std::uint32_t sum = count + (at >> 8) + (at & 0xFF);
-        std::string line = ":" + Hex(count, 2) + Hex(at, 4) + "00";
-        for (std::size_t i = 0; i < count; ++i) {
-            line += Hex(data[at + i], 2);
-            sum += data[at + i];
-        }
-        text += line + Hex((0x100 - (sum & 0xFF)) & 0xFF, 2) + "\r\n";
-    }
-    return text + ":00000001FF\r\n";
-}
 
 class ProductionPassTest : public test::SimulatorTest {
   protected:
@@ -45,7 +30,7 @@ TEST_F(ProductionPassTest, TheChipEndsUpHoldingTheFile) {
     for (std::size_t i = 0; i < code.size(); ++i) {
         code[i] = static_cast<std::uint8_t>((i * 31) ^ (i >> 5));
     }
-    std::ofstream(path_, std::ios::binary) << HexFileOf(code);
+    std::ofstream(path_, std::ios::binary) << test::HexFileOf(code);
     sim_.SetChip(device::ChipKind::Mtp, 0x4000, 0x00);  // a used chip: erase must come first
 
     Connect();

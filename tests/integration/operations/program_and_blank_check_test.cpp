@@ -121,6 +121,23 @@ TEST_F(ProgramTest, ARangeOutsideTheImageIsRefusedWithoutTouchingThePort) {
     EXPECT_EQ(sim_.ReceivedBytes().size(), before);
 }
 
+// The final reply's window must open only once the data has left the line: a kernel buffer
+// that takes all 8 KiB at once would otherwise leave the programmer seconds behind.
+TEST_F(ProgramTest, EightKilobytesSucceedOverALinePacedLikeARealOne) {
+    device::DeviceTiming paced;
+    paced.paceLine = true;
+    sim_.SetTiming(paced);
+    sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    for (std::uint32_t a = 0; a < 0x2000; ++a) {
+        ProgramMemory[a] = static_cast<std::uint8_t>(a >> 3);
+    }
+    Program(0, 0x1FFF);
+    EXPECT_EQ(window_.StatusLine(), "编程成功");
+    EXPECT_EQ(FailureFlag, 0);
+    const auto chip = sim_.ChipContents();
+    EXPECT_TRUE(std::equal(chip.begin(), chip.begin() + 0x2000, ProgramMemory.begin()));
+}
+
 TEST_F(ProgramTest, TheLastBlockBelowTheTopOfTheImageIsPaddedWithBlanks) {
     sim_.SetChip(device::ChipKind::Mtp, kImageSize);
     ProgramMemory[kImageSize - 1] = 0x5A;

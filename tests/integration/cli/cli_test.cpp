@@ -1,0 +1,223 @@
+// koru-cli run as a process against the simulator on a pseudo-terminal: exit statuses, what
+// it prints, and a program-then-read round trip.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "device/simulator.h"
+#include "image/numbers.h"
+#include "tests/support/hex_text.h"
+
+extern char** environ;
+
+namespace koru {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    CliTest() {
+        char pattern[] = "/tmp/koru-cli-XXXXXX";
+        folder_ = mkdtemp(pattern);
+        EXPECT_TRUE(sim_.Start());
+        sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    }
+    ~CliTest() override { fs::remove_all(folder_); }
+
+    // Runs koru-cli with args; COM1 is the simulator and the saved settings live in a fresh
+    // folder, so nothing of the user's leaks in.
+    Result Run(std::vector<std::string> args) {
+        const fs::path out = folder_ / "out.txt";
+        const fs::path err = folder_ / "err.txt";
+        std::vector<std::string> env{"KORU_COM1=" + sim_.SlavePath(),
+                                     "KORU_COM2=/dev/koru-no-such-port",
+                                     "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
+                                     "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
+        args.insert(args.begin(), KORU_CLI_PATH);
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (auto& entry : env)
+            envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t pid = 0;
+        Result result;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = ReadAll(out);
+        result.err = ReadAll(err);
+        return result;
+    }
+
+    fs::path WriteCodeFile(const std::vector<std::uint8_t>& data) {
+        const fs::path path = folder_ / "code.hex";
+        std::ofstream(path, std::ios::binary) << test::HexFileOf(data);
+        return path;
+    }
+
+    fs::path folder_;
+    device::Simulator sim_;
+};
+
+std::vector<std::uint8_t> SampleCode(std::size_t size) {
+    std::vector<std::uint8_t> code(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        code[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    }
+    return code;
+}
+
+TEST_F(CliTest, BadUsagePrintsTheUsageAndExits3) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"program"}, {"protect", "all"}, {"--range", "12"}, {"--nope"}}) {
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 3) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(result.err.find("usage: koru-cli"), std::string::npos);
+    }
+    const Result help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("exit status"), std::string::npos);
+}
+
+TEST_F(CliTest, ProbeFindsTheProgrammerOrExits2) {
+    Result found = Run({"--port", "COM1", "probe"});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(found.out, "OK, 已检测到 KORU V2.0B 连接在端口 COM1\n");
+
+    Result missing = Run({"--port", "COM2", "probe"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.out, "编程器连接错误,编程器可能正忙,请稍候再试!\n");
+
+    Result none = Run({"probe"});  // no port given, none saved
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("--port"), std::string::npos);
+
+    device::CommandScript silent;
+    silent.silentFrom = device::Silence::InsteadOfAnswer;
+    sim_.ScriptAll(silent);
+    Result quiet = Run({"--port", "COM1", "blank-check"});
+    EXPECT_EQ(quiet.status, 2);
+}
+
+TEST_F(CliTest, BlankCheckSucceedsOnABlankChipAndFailsWhereItStops) {
+    Result blank = Run({"--port", "COM1", "--range", "0000-01FF", "blank-check"});
+    EXPECT_EQ(blank.status, 0) << blank.err;
+    EXPECT_EQ(blank.out, "芯片是空的, 在地址空间: 00000~~001FF\n");
+    // Every status went to standard error, one line per change when it is not a terminal.
+    EXPECT_NE(blank.err.find("请稍候,芯片空检查......\n"), std::string::npos);
+
+    sim_.WriteChip(0x123, {0x00});
+    Result used = Run({"--port", "COM1", "--range", "0000-01FF", "blank-check"});
+    EXPECT_EQ(used.status, 1);
+    EXPECT_EQ(used.out, "芯片不空, 在地址: 00123\n");
+}
+
+TEST_F(CliTest, ProgramThenReadGivesBackTheBytes) {
+    const auto code = SampleCode(0x300);
+    const fs::path file = WriteCodeFile(code);
+    Result program = Run({"--port", "COM1", "--mtp", "--erase", "--verify", "program", file});
+    EXPECT_EQ(program.status, 0) << program.err;
+    EXPECT_EQ(program.out, "自动编程已成功完成\n");
+    const auto chip = sim_.ChipContents();
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
+
+    const fs::path readBack = folder_ / "back.hex";
+    Result noYes = Run({"--port", "COM1", "--range", "0000-02FF", "read", readBack});
+    EXPECT_EQ(noYes.status, 3);
+    EXPECT_NE(noYes.err.find("--yes"), std::string::npos);
+    EXPECT_FALSE(fs::exists(readBack));
+
+    Result read = Run({"--port", "COM1", "--range", "0000-02FF", "--yes", "read", readBack});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(ReadAll(readBack), test::HexFileOf(code));
+}
+
+TEST_F(CliTest, VerifyReportsADifference) {
+    const auto code = SampleCode(0x100);
+    const fs::path file = WriteCodeFile(code);
+    // Explicit steps: the defaults of a first run would read-protect the chip.
+    ASSERT_EQ(Run({"--port", "COM1", "--verify", "program", file}).status, 0);
+    EXPECT_EQ(Run({"--port", "COM1", "verify", file}).status, 0);
+
+    auto changed = code;
+    changed[0x42] ^= 0x01;
+    const fs::path other = WriteCodeFile(changed);
+    Result differs = Run({"--port", "COM1", "verify", other});
+    EXPECT_EQ(differs.status, 1);
+    EXPECT_EQ(differs.out, "校验芯片失败! 在地址: 00042\n");
+}
+
+TEST_F(CliTest, ImageChecksumNeedsNoProgrammerButAReadableFile) {
+    const fs::path file = WriteCodeFile(std::vector<std::uint8_t>(0x2000, 0xFF));
+    Result sum = Run({"image-checksum", file});
+    EXPECT_EQ(sum.status, 0) << sum.err;
+    EXPECT_EQ(sum.out, "编程内存检查和 = E000\n");
+
+    Result missing = Run({"image-checksum", (folder_ / "none.hex").string()});
+    EXPECT_EQ(missing.status, 3);
+}
+
+TEST_F(CliTest, ChecksumAndProtectionsReportTheProgrammersAnswer) {
+    Result sum = Run({"--port", "COM1", "--range", "0000-00FF", "checksum"});
+    EXPECT_EQ(sum.status, 0) << sum.err;
+    EXPECT_EQ(sum.out, "芯片检查和 =  FF00\n");
+
+    EXPECT_EQ(Run({"--port", "COM1", "protect", "read"}).status, 0);
+    EXPECT_TRUE(sim_.Chip().protection.read);
+
+    sim_.SetChip(device::ChipKind::Otp, 0x2000);
+    Result refused = Run({"--port", "COM1", "--otp", "erase"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "擦除芯片失败!\n");
+}
+
+TEST_F(CliTest, ProgramWithoutStepOptionsUsesTheSavedSettings) {
+    fs::create_directories(folder_ / "config" / "lumatrix");
+    std::ofstream(folder_ / "config" / "lumatrix" / "settings.reg")
+        << "[HKEY_CURRENT_USER\\Software\\lumatrix]\n"
+           "\"auto\"=dword:00000004\n"  // blank check (plus the boxes every load marks)
+           "\"chip\"=\"smtp\"\n"
+           "\"com\"=\"com1\"\n";
+    sim_.WriteChip(0x10, {0x00});  // not blank: the saved blank-check step must stop the run
+    const fs::path file = WriteCodeFile(SampleCode(0x40));
+    Result result = Run({"program", file});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(result.out, "芯片不空, 在地址: 00010\n");
+}
+
+}  // namespace
+}  // namespace koru
