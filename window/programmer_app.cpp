@@ -25,6 +25,7 @@ int CProgrammerApp::Run(int argc, char** argv) {
     QtWindowServices services(window);
     InstallWindowServices(&services);
     window.OnInitDialog();
+    WindowStarted(window);
     window.exec();  // the settings are saved as the window ends
 
     // Nothing waits for a running worker or listener: they are detached threads that use the
