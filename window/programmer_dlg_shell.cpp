@@ -140,7 +140,9 @@ void CProgrammerDlg::done(int result) {
 
 void CProgrammerDlg::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
-    if (event->key() == Qt::Key_F8) {
+    // A button with the focus keeps its function keys: F8 released there fills the random
+    // sequence, so its press must not open a box that would take the release.
+    if (event->key() == Qt::Key_F8 && dynamic_cast<CMybtn*>(focusWidget()) == nullptr) {
         ShowThanks();
     }
 }

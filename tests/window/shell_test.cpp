@@ -497,6 +497,16 @@ class ShellTest : public QObject {
         QCOMPARE(W().boxes.size(), std::size_t{3});
     }
 
+    void f8OnAFocusedButtonFillsTheSequenceWithoutABox() {
+        m_program->Start();
+        QAbstractButton* button = W().ButtonWidget(138);
+        button->setFocus();
+        QTRY_VERIFY(button->hasFocus());
+        QTest::keyClick(button, Qt::Key_F8);
+        QVERIFY(W().boxes.empty());
+        QVERIFY(W().FieldText(157).startsWith(QString::fromUtf8("随机数序列已产生")));
+    }
+
     void waitCursorWhileBusy() {
         m_program->Start();
         BusyFlag = 1;
