@@ -9,6 +9,7 @@
 #include "device/simulator.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
+#include "link/reset_listener.h"
 #include "operations/runner.h"
 #include "tests/support/process_state.h"
 #include "tests/window/shell_fixture.h"
@@ -100,6 +101,16 @@ class ShellSimulatorTest : public QObject {
         m_program->Click(161);
         QVERIFY(StartedWindow::WaitForThreads());
         QVERIFY(W().FieldText(162) != displayAddress);
+    }
+
+    void timerTicksListenForTheProgrammersReset() {
+        Connect();
+        CodeLoadedFlag = 1;
+        m_sim.SendReset();
+        // Timer 501 ticks once a second; a tick starts the listener that hears the reset.
+        QTRY_COMPARE_WITH_TIMEOUT(W().FieldText(157), QString::fromUtf8(kProgrammerResetText),
+                                  10000);
+        QCOMPARE(CodeLoadedFlag.load(), 0);
     }
 
     void chipViewShowsTheChipsBytes() {

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -505,6 +506,20 @@ class ShellTest : public QObject {
         QTest::keyClick(button, Qt::Key_F8);
         QVERIFY(W().boxes.empty());
         QVERIFY(W().FieldText(157).startsWith(QString::fromUtf8("随机数序列已产生")));
+    }
+
+    void rightClickOnTheBackgroundOffersTheAboutEntry() {
+        m_program->Start();
+        const QPoint background(5, 300);  // between the groups, on the window itself
+        QVERIFY(W().childAt(background) == nullptr);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, background, W().mapToGlobal(background));
+        QApplication::sendEvent(&W(), &event);
+        QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu != nullptr);
+        QCOMPARE(menu->actions().size(), 1);
+        menu->actions()[0]->trigger();
+        menu->close();
+        QCOMPARE(BoxCaptions(), QStringList{QString::fromUtf8("关于KORU V2.0B")});
     }
 
     void waitCursorWhileBusy() {
