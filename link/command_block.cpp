@@ -21,21 +21,6 @@ bool MarkedAndAvailable(Choice choice) {
     return state.marked && state.available;
 }
 
-struct OptionBox {
-    Choice choice;
-    std::uint32_t bit;
-};
-
-constexpr OptionBox kOptionBoxes[] = {
-    {Choice::AutoReadProtect, kAutoReadProtect},
-    {Choice::AutoLdcProtect, kAutoLdcProtect},
-    {Choice::AutoBlankCheck, kAutoBlankCheck},
-    {Choice::AutoHwProtect, kAutoHwProtect},
-    {Choice::AutoSmart, kAutoSmart},
-    {Choice::AutoVerify, kAutoVerify},
-    {Choice::AutoEraseMtp, kAutoEraseMtp},
-};
-
 }  // namespace
 
 std::uint8_t OperationCode() {
@@ -86,7 +71,7 @@ void RefreshVdd() {
 
 void RefreshAutoOptions() {
     std::uint32_t word = 0;
-    for (const OptionBox& box : kOptionBoxes) {
+    for (const AutoOptionBox& box : kAutoOptionBoxes) {
         if (MarkedAndAvailable(box.choice)) {
             word |= box.bit;
         }

@@ -15,6 +15,9 @@
 #include <array>
 #include <cstdint>
 
+#include "core/shared_state.h"
+#include "window/services.h"
+
 namespace koru {
 
 inline constexpr std::size_t kCommandBlockSize = 21;
@@ -33,6 +36,21 @@ inline constexpr std::size_t kBlockImageBytes = 17;
 // Chip kinds as the block carries them.
 inline constexpr std::uint8_t kChipOtp = 1;
 inline constexpr std::uint8_t kChipMtp = 2;
+
+// The seven auto-programming option boxes and the bit each sets in the auto word.
+struct AutoOptionBox {
+    Choice choice;
+    std::uint32_t bit;
+};
+inline constexpr std::array<AutoOptionBox, 7> kAutoOptionBoxes{{
+    {Choice::AutoReadProtect, kAutoReadProtect},
+    {Choice::AutoLdcProtect, kAutoLdcProtect},
+    {Choice::AutoBlankCheck, kAutoBlankCheck},
+    {Choice::AutoHwProtect, kAutoHwProtect},
+    {Choice::AutoSmart, kAutoSmart},
+    {Choice::AutoVerify, kAutoVerify},
+    {Choice::AutoEraseMtp, kAutoEraseMtp},
+}};
 
 // The one command block of the process. Written on the window's thread before a worker starts
 // and by that worker while it runs; never by two threads at once.

@@ -8,6 +8,7 @@
 
 #include "core/settings_words.h"
 #include "core/shared_state.h"
+#include "link/command_block.h"
 #include "link/connection.h"
 #include "platform/settings_store.h"
 #include "window/programmer_dlg.h"
@@ -33,21 +34,6 @@ constexpr int kIdBuzzer = 174;
 // Buttons that locked production mode disables for the whole run.
 constexpr std::array kLockedButtons{149, 151, 139};
 
-// The auto-programming option boxes and their bits.
-struct OptionBox {
-    Choice choice;
-    std::uint32_t bit;
-};
-constexpr std::array<OptionBox, 7> kOptionBoxes{{
-    {Choice::AutoReadProtect, kAutoReadProtect},
-    {Choice::AutoLdcProtect, kAutoLdcProtect},
-    {Choice::AutoBlankCheck, kAutoBlankCheck},
-    {Choice::AutoHwProtect, kAutoHwProtect},
-    {Choice::AutoSmart, kAutoSmart},
-    {Choice::AutoVerify, kAutoVerify},
-    {Choice::AutoEraseMtp, kAutoEraseMtp},
-}};
-
 constexpr std::array<const char*, 4> kPortValues{"com1", "com2", "com3", "com4"};
 constexpr std::array<const char*, 4> kPortNames{"COM1", "COM2", "COM3", "COM4"};
 
@@ -69,7 +55,7 @@ void LoadDataType(CProgrammerDlg& window, const std::optional<std::string>& data
 void LoadOptionMarks(CProgrammerDlg& window) {
     const std::uint32_t autoFunc = AutoFunc.load();
     const std::uint32_t marks = OptionMarksAfterLoad(AutoOptions.load(), autoFunc);
-    for (const OptionBox& box : kOptionBoxes) {
+    for (const AutoOptionBox& box : kAutoOptionBoxes) {
         if ((marks & box.bit) != 0) {
             window.SetMarked(ChoiceControlId(box.choice), true);
         }
@@ -115,7 +101,7 @@ std::string SavedVdd(const CProgrammerDlg& window) {
 
 std::uint32_t SavedAutoOptions(const CProgrammerDlg& window) {
     std::uint32_t word = 0;
-    for (const OptionBox& box : kOptionBoxes) {
+    for (const AutoOptionBox& box : kAutoOptionBoxes) {
         if (MarkedAndEnabled(window, ChoiceControlId(box.choice))) {
             word |= box.bit;
         }
