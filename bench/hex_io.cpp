@@ -33,29 +33,18 @@ using Clock = std::chrono::steady_clock;
 
 // Answers the name field and the file dialogs with one path and ignores everything else, as a
 // window that repaints nothing would.
-class QuietWindow final : public koru::WindowServices {
+class QuietWindow final : public koru::QuietWindowServices {
   public:
     std::string path;
+    std::string last;
 
-    koru::ChoiceState GetChoice(koru::Choice) override { return {}; }
     std::string ReadField(koru::TextField field) override {
         return field == koru::TextField::CodeFileName ? path : std::string();
     }
-    void WriteField(koru::TextField, const std::string&) override {}
     void SetStatusLine(const std::string& text) override { last = text; }
-    void RefreshCursor() override {}
-    void LockViewControls(bool) override {}
-    void RestartTick() override {}
-    koru::MessageAnswer ShowMessageBox(const std::string&, const std::string&, koru::MessageIcon,
-                                       koru::MessageButtons) override {
-        return koru::MessageAnswer::Ok;
-    }
     std::optional<std::string> ShowFileDialog(koru::FileDialogKind, const std::string&) override {
         return path;
     }
-    void ShowMemoryPage(const koru::MemoryPageText&) override {}
-
-    std::string last;
 };
 
 bool RunObjcopy(const std::vector<std::string>& arguments) {

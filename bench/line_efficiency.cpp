@@ -71,7 +71,7 @@ class CountingPort final : public SerialPort {
 };
 
 // The window of this run: MTP chip, fast mode, blank check and verify ticked.
-class BenchWindow final : public WindowServices {
+class BenchWindow final : public QuietWindowServices {
   public:
     ChoiceState GetChoice(Choice choice) override {
         switch (choice) {
@@ -89,20 +89,12 @@ class BenchWindow final : public WindowServices {
     std::string ReadField(TextField field) override {
         return field == TextField::Checksum ? checksum : std::string();
     }
-    void WriteField(TextField, const std::string&) override {}
     void SetStatusLine(const std::string& text) override { status = text; }
-    void RefreshCursor() override {}
-    void LockViewControls(bool) override {}
-    void RestartTick() override {}
     MessageAnswer ShowMessageBox(const std::string&, const std::string& text, MessageIcon,
                                  MessageButtons) override {
         std::fprintf(stderr, "box: %s\n", text.c_str());
         return MessageAnswer::Ok;
     }
-    std::optional<std::string> ShowFileDialog(FileDialogKind, const std::string&) override {
-        return std::nullopt;
-    }
-    void ShowMemoryPage(const MemoryPageText&) override {}
 
     std::string checksum;
     std::string status;

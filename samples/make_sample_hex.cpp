@@ -11,24 +11,13 @@
 namespace {
 
 // Answers the writer's save dialog with the file named on the command line.
-class SaveTo final : public koru::WindowServices {
+class SaveTo final : public koru::QuietWindowServices {
   public:
     explicit SaveTo(std::string path) : m_path(std::move(path)) {}
-    koru::ChoiceState GetChoice(koru::Choice) override { return {}; }
-    std::string ReadField(koru::TextField) override { return {}; }
-    void WriteField(koru::TextField, const std::string&) override {}
     void SetStatusLine(const std::string& text) override { m_status = text; }
-    void RefreshCursor() override {}
-    void LockViewControls(bool) override {}
-    void RestartTick() override {}
-    koru::MessageAnswer ShowMessageBox(const std::string&, const std::string&, koru::MessageIcon,
-                                       koru::MessageButtons) override {
-        return koru::MessageAnswer::Ok;
-    }
     std::optional<std::string> ShowFileDialog(koru::FileDialogKind, const std::string&) override {
         return m_path;
     }
-    void ShowMemoryPage(const koru::MemoryPageText&) override {}
     const std::string& Status() const { return m_status; }
 
   private:

@@ -3,36 +3,23 @@
 #include <atomic>
 
 namespace koru {
+
+MessageAnswer QuietWindowServices::ShowMessageBox(const std::string&, const std::string&,
+                                                  MessageIcon, MessageButtons buttons) {
+    switch (buttons) {
+        case MessageButtons::Ok:
+            return MessageAnswer::Ok;
+        case MessageButtons::OkCancel:
+            return MessageAnswer::Cancel;
+        case MessageButtons::YesNo:
+            return MessageAnswer::No;
+    }
+    return MessageAnswer::Cancel;
+}
+
 namespace {
 
-class SilentWindowServices final : public WindowServices {
-  public:
-    ChoiceState GetChoice(Choice) override { return {}; }
-    std::string ReadField(TextField) override { return {}; }
-    void WriteField(TextField, const std::string&) override {}
-    void SetStatusLine(const std::string&) override {}
-    void RefreshCursor() override {}
-    void LockViewControls(bool) override {}
-    void RestartTick() override {}
-    MessageAnswer ShowMessageBox(const std::string&, const std::string&, MessageIcon,
-                                 MessageButtons buttons) override {
-        switch (buttons) {
-            case MessageButtons::Ok:
-                return MessageAnswer::Ok;
-            case MessageButtons::OkCancel:
-                return MessageAnswer::Cancel;
-            case MessageButtons::YesNo:
-                return MessageAnswer::No;
-        }
-        return MessageAnswer::Cancel;
-    }
-    std::optional<std::string> ShowFileDialog(FileDialogKind, const std::string&) override {
-        return std::nullopt;
-    }
-    void ShowMemoryPage(const MemoryPageText&) override {}
-};
-
-SilentWindowServices silentServices;
+QuietWindowServices silentServices;
 std::atomic<WindowServices*> installed{nullptr};
 
 }  // namespace

@@ -100,8 +100,27 @@ class WindowServices {
     virtual void ShowMemoryPage(const MemoryPageText& page) = 0;
 };
 
-// The window services of this process. Until a window installs its own, a silent stand-in
-// answers: nothing marked, empty fields, Cancel/No to every question.
+// Window services that show nothing: nothing marked, empty fields, Ok to a notice and Cancel/No
+// to every question, no file chosen. The stand-in until a window is installed, and a base for
+// programs and tools that need only a few services (they override those).
+class QuietWindowServices : public WindowServices {
+  public:
+    ChoiceState GetChoice(Choice) override { return {}; }
+    std::string ReadField(TextField) override { return {}; }
+    void WriteField(TextField, const std::string&) override {}
+    void SetStatusLine(const std::string&) override {}
+    void RefreshCursor() override {}
+    void LockViewControls(bool) override {}
+    void RestartTick() override {}
+    MessageAnswer ShowMessageBox(const std::string& caption, const std::string& text,
+                                 MessageIcon icon, MessageButtons buttons) override;
+    std::optional<std::string> ShowFileDialog(FileDialogKind, const std::string&) override {
+        return std::nullopt;
+    }
+    void ShowMemoryPage(const MemoryPageText&) override {}
+};
+
+// The window services of this process; a QuietWindowServices until a window installs its own.
 WindowServices& Window();
 
 // Installs the services the logic side uses from now on; nullptr restores the stand-in.
