@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "image/program_memory.h"
-#include "window/services.h"
 
 extern char** environ;
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <thread>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "device/simulator.h"
 #include "image/numbers.h"
@@ -21,7 +22,6 @@
 #include "link/connection.h"
 #include "operations/runner.h"
 #include "platform/termios_serial_port.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "window/services.h"
+#include "core/services.h"
 
 namespace koru::cli {
 

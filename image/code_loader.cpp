@@ -11,13 +11,13 @@
 #include <memory>
 #include <string>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/hex_text_loader.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "image/text_line_reader.h"
 #include "image/unique_fd.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -7,13 +7,13 @@
 #include <span>
 #include <string>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/hex_record.h"
 #include "image/numbers.h"
 #include "image/output_file.h"
 #include "image/program_memory.h"
 #include "operations/read_block.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

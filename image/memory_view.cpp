@@ -2,11 +2,11 @@
 
 #include <array>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "operations/read_block.h"
-#include "window/services.h"
 
 namespace koru {
 

@@ -5,9 +5,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
-#include "window/services.h"
 
 namespace koru {
 

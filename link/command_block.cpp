@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
-#include "window/services.h"
 
 namespace koru {
 

@@ -15,8 +15,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/services.h"
 #include "core/shared_state.h"
-#include "window/services.h"
 
 namespace koru {
 

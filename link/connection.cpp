@@ -3,12 +3,12 @@
 #include <cctype>
 #include <cstdint>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "link/command_block.h"
 #include "link/reset_listener.h"
 #include "link/transport.h"
 #include "platform/serial_port.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -8,12 +8,12 @@
 #include <system_error>
 #include <thread>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/program_memory.h"
 #include "link/replies.h"
 #include "link/transport.h"
 #include "platform/serial_port.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "link/command_block.h"
@@ -9,7 +10,6 @@
 #include "operations/one_shot.h"
 #include "operations/runner.h"
 #include "platform/delay.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

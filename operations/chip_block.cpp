@@ -1,12 +1,12 @@
 #include "operations/chip_block.h"
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "link/command_block.h"
 #include "link/connection.h"
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
@@ -14,7 +15,6 @@
 #include "operations/link_faults.h"
 #include "operations/read_block.h"
 #include "operations/runner.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -1,9 +1,9 @@
 #include "operations/link_faults.h"
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "link/connection.h"
 #include "operations/beeps.h"
-#include "window/services.h"
 
 namespace koru {
 

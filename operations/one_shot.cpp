@@ -1,11 +1,11 @@
 #include "operations/one_shot.h"
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "link/connection.h"
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

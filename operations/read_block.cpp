@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/program_memory.h"
 #include "operations/chip_block.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

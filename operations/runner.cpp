@@ -4,6 +4,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
@@ -17,7 +18,6 @@
 #include "operations/one_shot.h"
 #include "operations/program_chip.h"
 #include "platform/thread_priority.h"
-#include "window/services.h"
 
 namespace koru {
 namespace {

@@ -2,11 +2,11 @@
 
 #include <iostream>
 
+#include "core/services.h"
 #include "core/shared_state.h"
 #include "image/hex_writer.h"
 #include "image/program_memory.h"
 #include "samples/sample_image.h"
-#include "window/services.h"
 
 namespace {
 

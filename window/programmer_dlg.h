@@ -14,8 +14,8 @@
 
 #include "controls/cmybtn.h"
 #include "controls/control_host.h"
+#include "core/services.h"
 #include "window/control_table.h"
-#include "window/services.h"
 
 class QLineEdit;
 class QTableWidget;

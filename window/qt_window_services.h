@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "window/services.h"
+#include "core/services.h"
 
 namespace koru {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "window/services.h"
+#include "core/services.h"
 
 namespace koru::test {
 

@@ -1,4 +1,4 @@
-#include "window/services.h"
+#include "core/services.h"
 
 #include <atomic>
 
