@@ -1,6 +1,7 @@
 # Shared by the scripts: the Debian packages the project needs and how to get them.
 
-# Build, tests, window, sound, fonts, and the outside judges used by the tests (objcopy).
+# Build (python3 draws the icons), tests, window, sound, fonts, and the outside judges used by
+# the tests (objcopy).
 KORU_PACKAGES=(
     cmake ninja-build g++ clang-format
     qt6-base-dev libgl-dev
@@ -8,6 +9,13 @@ KORU_PACKAGES=(
     libasound2-dev
     fonts-wqy-microhei
     binutils
+    python3
+)
+
+# The Debian package stage (scripts/package and its checks in scripts/test): dpkg-shlibdeps,
+# lintian and the validators of the menu entry and the AppStream metadata.
+KORU_PACKAGE_PACKAGES=(
+    dpkg-dev lintian desktop-file-utils appstream
 )
 
 koru_root() {
