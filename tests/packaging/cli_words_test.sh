@@ -19,9 +19,10 @@ help=$("$cli" --help) || fail "koru-cli --help exited with $?"
 section() { # the lines of the help between "$1:" and the next blank line
     awk -v head="$1:" '$0 == head { on = 1; next } on && /^$/ { exit } on' <<<"$help"
 }
-help_commands=$(section commands | awk '{ print $1 }' | sort -u)
+# A command's line starts two spaces in; the lines that go on explaining start further in.
+help_commands=$(section commands | awk '/^  [a-z]/ { print $1 }' | sort -u)
 help_options=$(section options | grep -oE '(^|[ ,])--?[a-z][a-z-]*' | tr -d ' ,' | sort -u)
-help_statuses=$(section 'exit status' | awk '{ print $1 }')
+help_statuses=$(section 'exit status' | awk '$1 ~ /^[0-9]+$/ { print $1 }')
 [ "$(wc -l <<<"$help_commands")" -ge 9 ] || fail "too few commands read from --help: $help_commands"
 [ "$(wc -l <<<"$help_options")" -ge 16 ] || fail "too few options read from --help: $help_options"
 [ -n "$help_statuses" ] || fail "no exit statuses read from --help"
