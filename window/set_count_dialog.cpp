@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFont>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,6 +9,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
+#include "controls/cmygrp.h"
 #include "resources/dialog_texts.h"
 #include "window/window_fonts.h"
 
@@ -116,7 +116,7 @@ SetCount::SetCount(QWidget* parent, const CounterSettings& settings)
                 break;
             }
             case CounterDialogKind::Group:
-                control = new QGroupBox(caption, this);
+                control = new CMygrp(entry.id, caption, this);  // the classic frame
                 control->setFocusPolicy(Qt::NoFocus);
                 break;
             case CounterDialogKind::Label:
