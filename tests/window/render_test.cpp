@@ -1,7 +1,6 @@
-// Renders the main window, its memory view, the OTP state, a message box and a file dialog (the
-// toolkit's texts in Chinese) and the whole screen with the window on it into PNG files of the
-// build folder, for a person to look at; checks that the files were written and that the window
-// sits in the middle of the screen.
+// Renders the main window (also in the OTP state and on its screen), its memory view, a message
+// box, a file dialog and the counter dialog into PNG files of the build folder, for a person to
+// look at; checks that the files were written and that the window sits in the screen's middle.
 
 #include <QDir>
 #include <QFileDialog>
@@ -29,6 +28,8 @@ class RenderTest : public QObject {
 
     void init() { ResetProcessState(); }
 
+    // Also the OTP state (MTP-only options, other data formats and 3.3V grey) and the whole
+    // screen, with the window in its middle.
     void mainWindow() {
         TestWindow window;
         window.SetFieldText(147, QStringLiteral("/home/user/code/demo.hex"));
@@ -36,67 +37,40 @@ class RenderTest : public QObject {
         window.SetStatusText(QStringLiteral("请选择编程操作"));
         window.SetWindowRegion(kRegionCountersShown);
         window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QScreen* screen = window.screen();
+        QCOMPARE(window.frameGeometry().center(), screen->availableGeometry().center());
+        QVERIFY(screen->grabWindow(0).save(QDir::current().absoluteFilePath("screen.png")));
         QVERIFY(Save(window, QStringLiteral("main_window.png")));
+        window.SetMarked(114, true);
+        window.ApplyChipKind(114);
+        QVERIFY(Save(window, QStringLiteral("main_window_otp.png")));
         window.SetWindowRegion(kRegionCountersHidden);
         QVERIFY(Save(window, QStringLiteral("main_window_counters_hidden.png")));
     }
 
-    // The OTP chip kind: the MTP-only options, the other data formats and 3.3V in grey.
-    void otpState() {
-        TestWindow window;
-        window.SetWindowRegion(kRegionCountersShown);
-        window.SetMarked(114, true);
-        window.ApplyChipKind(114);
-        window.show();
-        QVERIFY(Save(window, QStringLiteral("main_window_otp.png")));
-    }
-
-    // The window in the middle of the screen, and the screen as a whole.
-    void centredOnTheScreen() {
-        TestWindow window;
-        window.SetWindowRegion(kRegionCountersShown);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QScreen* screen = window.screen();
-        const QPoint offset =
-            window.frameGeometry().center() - screen->availableGeometry().center();
-        QVERIFY2(offset.manhattanLength() <= 1,
-                 qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
-        const QString path = QDir::current().absoluteFilePath(QStringLiteral("screen.png"));
-        QVERIFY(screen->grabWindow(0).save(path));
-        qInfo("%s", qPrintable(path));
-    }
-
-    // The real boxes and file dialogs of the window, grabbed while they run.
-    void standardDialogsInChinese() {
+    // The real message box and file dialog, grabbed while they run; the counter dialog.
+    void dialogs() {
         CProgrammerDlg window;
         window.show();
-        bool boxSaved = false;
-        QTimer::singleShot(0, [&] {
-            QWidget* box = QApplication::activeModalWidget();
-            boxSaved = box != nullptr && Save(*box, QStringLiteral("message_box.png"));
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
+        QStringList saved;
+        auto grabAndClose = [&saved](const QString& name) {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (dialog != nullptr && Save(*dialog, name)) {
+                saved << name;
+            }
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        };
+        QTimer::singleShot(0, [&] { grabAndClose(QStringLiteral("message_box.png")); });
         window.ShowMessage(QStringLiteral("确 认"), QStringLiteral("计数器将被清零!确定吗?"),
                            MessageIcon::Question, MessageButtons::OkCancel);
-        QVERIFY(boxSaved);
-
-        bool dialogSaved = false;
-        QTimer::singleShot(100, [&] {
-            QWidget* dialog = QApplication::activeModalWidget();
-            dialogSaved = dialog != nullptr && Save(*dialog, QStringLiteral("file_dialog.png"));
-            QTest::keyClick(dialog, Qt::Key_Escape);
-        });
+        QTimer::singleShot(100, [&] { grabAndClose(QStringLiteral("file_dialog.png")); });
         window.RunFileDialog(FileDialogKind::Save,
                              ToQtFileFilter("hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj||"));
-        QVERIFY(dialogSaved);
-    }
-
-    // The counter dialog with six-digit start values.
-    void counterDialog() {
-        SetCount dialog(nullptr, {QStringLiteral("000000"), QStringLiteral("999999"), 0x21});
-        dialog.show();
-        QVERIFY(Save(dialog, QStringLiteral("counter_dialog.png")));
+        QCOMPARE(saved.size(), 2);
+        SetCount counters(nullptr, {QStringLiteral("000000"), QStringLiteral("999999"), 0x21});
+        counters.show();
+        QVERIFY(Save(counters, QStringLiteral("counter_dialog.png")));
     }
 
     void memoryView() {

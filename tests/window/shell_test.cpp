@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
 #include <QStyleOptionFrame>
 #include <QtTest>
 
@@ -387,30 +388,24 @@ class ShellTest : public QObject {
         QCOMPARE(dialog.Settings().flags, 0x09u);
     }
 
-    // The edits show the widest start value whole at the fonts this machine really has; the
-    // line edit scrolls its text once text and cursor need more than its inner width.
+    // The edits show the widest start value whole at the fonts this machine really has: a line
+    // edit scrolls its text once text and cursor need more than its inner width.
     void counterEditsShowSixDigitsWhole() {
         SetCount dialog(nullptr, {QString(), QString(), 0x21});
         dialog.show();
         for (int id : {1006, 1007}) {
             auto* edit = static_cast<QLineEdit*>(dialog.Control(id));
             edit->setFocus();
-            edit->clear();
             QTest::keyClicks(edit, QStringLiteral("000000"));
-            QCOMPARE(edit->text(), QStringLiteral("000000"));
             QStyleOptionFrame option;
             option.initFrom(edit);
-            option.lineWidth = edit->hasFrame() ? edit->style()->pixelMetric(
-                                                      QStyle::PM_DefaultFrameWidth, &option, edit)
-                                                : 0;
+            option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
             const int inner =
                 edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() -
                 2 * kLineEditInnerMargin;
             const int needed = edit->fontMetrics().horizontalAdvance(edit->text()) + 1;
-            QVERIFY2(
-                needed <= inner,
-                qPrintable(
-                    QStringLiteral("edit %1 needs %2 px, has %3").arg(id).arg(needed).arg(inner)));
+            QVERIFY2(needed <= inner,
+                     qPrintable(QStringLiteral("%1: %2 > %3 px").arg(id).arg(needed).arg(inner)));
         }
     }
 
