@@ -56,10 +56,6 @@ bool CMygrp::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-}  // namespace koru
-
-namespace koru {
-
 void CMygrp::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QFontMetrics metrics = fontMetrics();
