@@ -4,7 +4,7 @@
 # the tests (objcopy).
 KORU_PACKAGES=(
     cmake ninja-build g++ clang-format
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev qt6-translations-l10n
     libgtest-dev libgmock-dev libbenchmark-dev
     libasound2-dev
     fonts-wqy-microhei
