@@ -36,6 +36,7 @@ constexpr char kLoading[] = "调入代码文件.....";
 constexpr char kBadRecordChecksum[] = "代码文件错误[行检查和错误]";
 constexpr char kNoCode[] = "代码文件错误[未包含有效代码]";
 constexpr char kOutOfRange[] = "代码文件错误[地址超出范围]";
+constexpr char kTruncatedRecord[] = "代码文件错误[记录不完整]";
 constexpr char kLoaded[] = "调入代码成功!";
 
 using Image = std::array<std::uint8_t, kImageSize>;
@@ -123,6 +124,9 @@ std::uint32_t ReadHexFile(const std::string& name, Image& scratch) {
             return 0;
         case HexLoadOutcome::OutOfRange:
             Fail(kOutOfRange);
+            return 0;
+        case HexLoadOutcome::Truncated:
+            Fail(kTruncatedRecord);
             return 0;
         case HexLoadOutcome::ReadFailed:
             Fail(kTextOpenFailed);

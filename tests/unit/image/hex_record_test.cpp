@@ -72,7 +72,10 @@ TEST(ParseRecordLine, SortsLinesIntoRecordsSkipsAndChecksumErrors) {
     EXPECT_EQ(ParseRecordLine(":0400100001020304E3\n", buffer, record), RecordStatus::BadChecksum);
     EXPECT_EQ(ParseRecordLine(":0400100001020304E2 \n", buffer, record), RecordStatus::Skipped);
     EXPECT_EQ(ParseRecordLine("", buffer, record), RecordStatus::Skipped);
-    EXPECT_EQ(ParseRecordLine(":04001000010203\n", buffer, record), RecordStatus::Skipped);
+    EXPECT_EQ(ParseRecordLine(":04001000010203\n", buffer, record), RecordStatus::Truncated);
+    EXPECT_EQ(ParseRecordLine(":\n", buffer, record), RecordStatus::Truncated);
+    // Cut records only count as such where a record opens the line.
+    EXPECT_EQ(ParseRecordLine("1:04001000010203\n", buffer, record), RecordStatus::Skipped);
     // A line end inside the record's pairs reads as 0xFF and spoils its sum.
     EXPECT_EQ(ParseRecordLine(":01000000AA\r\n", buffer, record), RecordStatus::BadChecksum);
 }
