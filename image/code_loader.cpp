@@ -13,11 +13,12 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/hex_text_loader.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "image/text_line_reader.h"
-#include "image/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace koru {
 namespace {
@@ -50,7 +51,7 @@ std::unique_ptr<Image> BlankScratchImage() {
 
 void Fail(const char* text) {
     FailureFlag = 1;
-    Window().SetStatusLine(text);
+    ReportRefusal(text);
 }
 
 // Opens a regular file for reading. Anything else (a directory, a FIFO, a device that never
@@ -170,7 +171,7 @@ void ReadCodeFile() {
     StartAddress = 0;
     EndAddress = end - 1;
     CodeLoadedFlag = 1;
-    Window().SetStatusLine(kLoaded);
+    ReportSuccess(kLoaded);
 }
 
 void LoadCodeFile() {

@@ -304,8 +304,8 @@ TEST_F(FailedLoadTest, LinearAddressAtOrAboveTheImageEndRefusesTheLoad) {
 // A record cut short is lost data: the whole load is refused, wherever the cut falls.
 TEST_F(FailedLoadTest, CutRecordRefusesTheLoad) {
     const std::string whole = Data(0x10, Bytes(16, 0x30));
-    for (const std::size_t keep : {std::size_t{1}, std::size_t{5}, std::size_t{11},
-                                   whole.size() - 3, whole.size() - 1}) {
+    for (const std::size_t keep :
+         {std::size_t{1}, std::size_t{5}, std::size_t{11}, whole.size() - 3, whole.size() - 1}) {
         SCOPED_TRACE(keep);
         Load("cut.hex", Data(0, Bytes(16, 0x70)) + "\r\n" + whole.substr(0, keep));
         ExpectRefused(kTruncated);

@@ -10,7 +10,7 @@
 
 #include "image/numbers.h"
 #include "image/text_line_reader.h"
-#include "image/unique_fd.h"
+#include "platform/unique_fd.h"
 #include "tests/unit/image/temp_dir.h"
 
 namespace koru {
