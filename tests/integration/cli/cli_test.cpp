@@ -122,6 +122,11 @@ TEST_F(CliTest, ProbeFindsTheProgrammerOrExits2) {
     Result missing = Run({"--port", "COM2", "probe"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.out, "编程器连接错误,编程器可能正忙,请稍候再试!\n");
+    EXPECT_NE(missing.err.find("/dev/koru-no-such-port: no such device"), std::string::npos)
+        << missing.err;
+    Result notTerminal = Run({"--port", "/dev/null", "probe"});
+    EXPECT_EQ(notTerminal.status, 2);
+    EXPECT_NE(notTerminal.err.find("/dev/null: not a serial terminal"), std::string::npos);
 
     Result none = Run({"probe"});  // no port given, none saved
     EXPECT_EQ(none.status, 2);
@@ -216,6 +221,11 @@ TEST_F(CliTest, RefusalsComeBeforeAnyTraffic) {
         file << ":020000021000EC\r\n" << test::HexFileOf(SampleCode(0x60D0));  // to 0x160CF
     }
     const fs::path code = WriteCodeFile(SampleCode(0x100));
+    const fs::path cut = folder_ / "cut.hex";
+    {
+        const std::string whole = test::HexFileOf(SampleCode(0x40));
+        std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() - 9);
+    }
     struct Case {
         std::vector<std::string> args;
         std::string said;  // part of what standard error must say
@@ -228,6 +238,7 @@ TEST_F(CliTest, RefusalsComeBeforeAnyTraffic) {
         {{"--range", "0200-01FF", "blank-check"}, "reversed"},
         {{"--mtp", "--verify", "program", wide.string()}, "编程地址已改变"},
         {{"verify", wide.string()}, "--range"},
+        {{"--mtp", "--verify", "program", cut.string()}, "代码文件错误[记录不完整]"},
         {{"--yes", "read", (folder_ / "missing" / "out.hex").string()},
          (folder_ / "missing" / "out.hex").string() + ": No such file or directory"},
         {{"--yes", "read", folder_.string()}, "Is a directory"},
