@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <array>
 #include <cstdint>
 #include <string>
 
 #include "image/numbers.h"
 #include "image/text_line_reader.h"
-#include "platform/unique_fd.h"
+#include "platform/input_file.h"
 #include "tests/unit/image/temp_dir.h"
 
 namespace koru {
@@ -119,9 +117,9 @@ TEST(TextLineReader, CrLfAcrossAReadChunkFromAFile) {
     }
     text += std::string(535, 'w') + "\r\n" + "end";  // the CR is the last byte of 64 KiB
     ASSERT_EQ(text[65535], '\r');
-    const UniqueFd fd(::open(dir.Write("long.txt", text).c_str(), O_RDONLY));
-    ASSERT_TRUE(fd.Valid());
-    TextLineReader reader(fd.Get());
+    InputFile file;
+    ASSERT_TRUE(file.Open(dir.Write("long.txt", text)));
+    TextLineReader reader(file);
     const std::vector<std::string> lines = AllLines(reader);
     ASSERT_EQ(lines.size(), 67u);
     EXPECT_EQ(lines[65], std::string(535, 'w') + "\n");
