@@ -10,8 +10,17 @@ namespace {
 
 std::atomic<std::uint8_t> currentStep{0};
 std::atomic<std::uint64_t> records{0};
+thread_local bool recordingPaused = false;
 
 }  // namespace
+
+OutcomesPausedOnThisThread::OutcomesPausedOnThisThread() : wasPaused_(recordingPaused) {
+    recordingPaused = true;
+}
+
+OutcomesPausedOnThisThread::~OutcomesPausedOnThisThread() {
+    recordingPaused = wasPaused_;
+}
 
 void SetCurrentStep(std::uint8_t code) {
     currentStep = code;
@@ -35,6 +44,9 @@ void ReportOutcome(OutcomeKind kind, const std::string& status, ChipFault fault,
 }
 
 void RecordLinkLost() {
+    if (recordingPaused) {
+        return;
+    }
     ++records;
     Outcome outcome;
     outcome.kind = OutcomeKind::LinkLost;

@@ -41,6 +41,19 @@ bool LinkLostInOperation();
 // line shows kLinkLostText.
 void ShowLinkLost();
 
+// While one lives, nothing the calling thread does is recorded: the reset listener listens
+// between operations, and what it meets is not the result of the last one.
+class OutcomesPausedOnThisThread {
+  public:
+    OutcomesPausedOnThisThread();
+    ~OutcomesPausedOnThisThread();
+    OutcomesPausedOnThisThread(const OutcomesPausedOnThisThread&) = delete;
+    OutcomesPausedOnThisThread& operator=(const OutcomesPausedOnThisThread&) = delete;
+
+  private:
+    bool wasPaused_;
+};
+
 // Increases with every record: the runner tells from it whether a step recorded anything.
 std::uint64_t OutcomeRecords();
 
