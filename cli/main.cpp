@@ -110,7 +110,7 @@ class Session {
         ProbePort(*port);
         if (ProgrammerFoundFlag == 0) {
             ExplainNoProgrammer();
-            return Finish(ExitStatusFor(LastOutcome().kind));
+            return DropUnusedOutput(Finish(ExitStatusFor(LastOutcome().kind)));
         }
         if (options_.command == Command::Probe) {
             return Finish(kSuccess);
@@ -151,10 +151,7 @@ class Session {
         if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
         }
-        if (options_.command == Command::Read && outputCreated_ && status != kSuccess) {
-            RemoveCreatedFile(options_.file);
-        }
-        return status;
+        return DropUnusedOutput(status);
     }
 
   private:
@@ -198,6 +195,14 @@ class Session {
         }
         outputCreated_ = check.created;
         return true;
+    }
+
+    // An output that read made for its check, and then never saved into, does not stay.
+    int DropUnusedOutput(int status) const {
+        if (outputCreated_ && status != kSuccess) {
+            RemoveCreatedFile(options_.file);
+        }
+        return status;
     }
 
     void ExplainSaveFailure() const {

@@ -242,16 +242,18 @@ TEST_F(CliTest, RefusalsComeBeforeAnyTraffic) {
         {{"--yes", "read", (folder_ / "missing" / "out.hex").string()},
          (folder_ / "missing" / "out.hex").string() + ": No such file or directory"},
         {{"--yes", "read", folder_.string()}, "Is a directory"},
+        {{"--port", "COM2", "--yes", "read", (folder_ / "unused.hex").string()}, "no such device"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"--port", "COM1"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(c.args.back());
         const Result result = Run(args);
-        EXPECT_EQ(result.status, 3) << result.err;
+        EXPECT_EQ(result.status, c.said == "no such device" ? 2 : 3) << result.err;
         EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
         EXPECT_TRUE(sim_.Exchanges().empty());
     }
+    EXPECT_FALSE(fs::exists(folder_ / "unused.hex"));  // made for the check, then dropped
     // Named with --range, the same file is programmed over that range.
     Result named =
         Run({"--port", "COM1", "--mtp", "--range", "0000-0FFF", "--verify", "program", code});
