@@ -1,13 +1,16 @@
 #include "link/connection.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdint>
+#include <string>
 
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "link/command_block.h"
 #include "link/reset_listener.h"
 #include "link/transport.h"
+#include "platform/com_ports.h"
 #include "platform/serial_port.h"
 
 namespace koru {
@@ -18,6 +21,25 @@ constexpr std::size_t kQueueBytesPerExchange = 1024;
 constexpr std::uint32_t kCommandTakeMs = 80;  // the programmer's time to take the block
 constexpr std::uint32_t kProbeRetryMs = 100;
 constexpr std::uint8_t kProbeCode = 1;
+
+constexpr char kPortWarningCaption[] = "警告";
+constexpr char kPortWarningText[] = "读取串口错误,该端口可能不存在或被其它软件占用!";
+
+// The last ConnectAndSend refused the port's driver: trying again cannot help.
+std::atomic<bool> lineRefused{false};
+
+// The port cannot be used: the warning box (with the driver's reason as an added line when
+// there is one), and the port counts as not selected.
+bool FailPort(const std::string& reason) {
+    const std::string text =
+        reason.empty() ? std::string(kPortWarningText) : kPortWarningText + ("\n" + reason);
+    Window().ShowMessageBox(kPortWarningCaption, text, MessageIcon::Warning, MessageButtons::Ok);
+    FailureFlag = 1;
+    ProgrammerFoundFlag = 0;
+    PortSelectedFlag = 0;
+    Window().SetStatusLine(kPortHardwareErrorText);
+    return false;
+}
 
 bool FailConnect() {
     FailureFlag = 1;
@@ -36,16 +58,20 @@ std::string UpperCase(std::string_view text) {
 }  // namespace
 
 bool ConnectAndSend() {
+    lineRefused = false;
     if (!Port().SetupQueues(kQueueBytesPerExchange, kQueueBytesPerExchange)) {
-        Window().ShowMessageBox("警告", "读取串口错误,该端口可能不存在或被其它软件占用!",
-                                MessageIcon::Warning, MessageButtons::Ok);
-        FailureFlag = 1;
-        ProgrammerFoundFlag = 0;
-        PortSelectedFlag = 0;
-        Window().SetStatusLine(kPortHardwareErrorText);
-        return false;
+        return FailPort({});
     }
-    ConfigurePort();
+    switch (ConfigurePort()) {
+        case LineSetup::Ready:
+            break;
+        case LineSetup::Refused:
+            lineRefused = true;
+            return FailPort(LineSetupRefusal());
+        case LineSetup::PortGone:
+            // Found gone already: sending would only wait out its own retries.
+            return FailConnect();
+    }
 
     FailureFlag = 0;
     std::uint32_t sent = 0;
@@ -90,7 +116,7 @@ void ProbePort(std::string_view name) {
     FailureFlag = 0;
     Window().RefreshCursor();
     bool found = OpenPort(name);
-    if (!found) {
+    if (!found && !lineRefused) {
         DelayMs(kProbeRetryMs);
         found = OpenPort(name);
     }
@@ -101,7 +127,9 @@ void ProbePort(std::string_view name) {
     Window().RefreshCursor();
 
     if (ProgrammerFoundFlag != 0) {
-        Window().SetStatusLine(kProbeFoundText + UpperCase(name));
+        // A COM name reads as the operator chose it; a device path stays as it is.
+        const std::string shown = ComNumber(name) != 0 ? UpperCase(name) : std::string(name);
+        Window().SetStatusLine(kProbeFoundText + shown);
         return;
     }
     CountFailureFlag = 0;

@@ -2,6 +2,7 @@
 
 #include "core/shared_state.h"
 #include "image/program_memory.h"
+#include "platform/com_ports.h"
 
 namespace koru::test {
 
@@ -13,6 +14,9 @@ void ResetProcessState() {
     SuccessCount = 0;
     FailureCount = 0;
     ResetProgramMemoryState();
+    for (int com = 1; com <= kComPortCount; ++com) {
+        SetComMapping(com, "");
+    }
 }
 
 }  // namespace koru::test
