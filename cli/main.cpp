@@ -9,6 +9,8 @@
 
 #include "cli/console_window_services.h"
 #include "cli/options.h"
+#include "cli/port_resolver.h"
+#include "cli/ports_command.h"
 #include "core/settings_words.h"
 #include "core/shared_state.h"
 #include "image/code_loader.h"
@@ -16,6 +18,8 @@
 #include "link/connection.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
+#include "platform/com_ports.h"
+#include "platform/port_list.h"
 #include "platform/settings_store.h"
 
 namespace koru::cli {
@@ -36,6 +40,7 @@ struct Saved {
 Saved ReadSavedSettings() {
     SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
     store.Load();
+    LoadComMappings(store);
     Saved saved;
     const std::string com = store.GetString(kValueCom).value_or("");
     if (com.size() == 4 && com.compare(0, 3, "com") == 0 && com[3] >= '1' && com[3] <= '4') {
@@ -78,7 +83,14 @@ class Session {
             std::fprintf(stderr, "koru-cli: no port given and none saved: use --port\n");
             return kNoProgrammer;
         }
-        ProbePort(*port);
+        std::string error;
+        const std::optional<std::string> device =
+            ResolvePortArgument(*port, ListSerialPorts(), error);
+        if (!device) {
+            std::fprintf(stderr, "koru-cli: --port %s\n", error.c_str());
+            return kBadUsage;
+        }
+        ProbePort(*device);
         if (ProgrammerFoundFlag == 0) {
             return Finish(kNoProgrammer);
         }
@@ -121,6 +133,7 @@ class Session {
                 break;
             case Command::Probe:
             case Command::ImageChecksum:
+            case Command::Ports:
                 break;
         }
         return Finish(Outcome());
@@ -192,6 +205,9 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::fputs(UsageText().c_str(), stdout);
         return kSuccess;
+    }
+    if (options->command == Command::Ports) {
+        return RunPortsCommand();
     }
     const Saved saved = ReadSavedSettings();
     Session session(*options, saved);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/settings_store.h"
+
 namespace koru {
 namespace {
 
@@ -64,6 +66,22 @@ std::string ResolvePortName(std::string_view name) {
     }
     std::string saved = ComMapping(number);
     return saved.empty() ? DefaultComDevice(number) : saved;
+}
+
+std::string ComMappingValueName(int number) {
+    return "com" + std::to_string(number) + "dev";
+}
+
+void LoadComMappings(const SettingsStore& store) {
+    for (int number = 1; number <= kComPortCount; ++number) {
+        SetComMapping(number, store.GetString(ComMappingValueName(number)).value_or(""));
+    }
+}
+
+void StoreComMappings(SettingsStore& store) {
+    for (int number = 1; number <= kComPortCount; ++number) {
+        store.SetString(ComMappingValueName(number), ComMapping(number));
+    }
 }
 
 }  // namespace koru

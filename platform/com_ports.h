@@ -10,6 +10,8 @@
 
 namespace koru {
 
+class SettingsStore;
+
 inline constexpr int kComPortCount = 4;
 
 // 1..4 for "COM1".."COM4" in any case, else 0.
@@ -25,5 +27,12 @@ std::string ComMapping(int number);
 
 // The device path the name stands for, as described above.
 std::string ResolvePortName(std::string_view name);
+
+// The settings values that hold the mapping, "com1dev".."com4dev" for 1..4.
+std::string ComMappingValueName(int number);
+// Takes the saved mapping from the store (a missing or non-string value clears it), or writes
+// the current mapping into it (an empty mapping as an empty string).
+void LoadComMappings(const SettingsStore& store);
+void StoreComMappings(SettingsStore& store);
 
 }  // namespace koru
