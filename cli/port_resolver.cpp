@@ -49,8 +49,9 @@ std::optional<std::string> ResolvePortArgument(const std::string& argument,
         return PreferredPath(*matching.front());
     }
     if (matching.empty()) {
-        error = "no serial device matches \"" + argument + "\"" +
-                (all.empty() ? std::string("; none found") : "; the devices found:" + Candidates(all));
+        error =
+            "no serial device matches \"" + argument + "\"" +
+            (all.empty() ? std::string("; none found") : "; the devices found:" + Candidates(all));
     } else {
         error = "\"" + argument + "\" matches " + std::to_string(matching.size()) +
                 " devices; give more of the name:" + Candidates(matching);

@@ -36,10 +36,10 @@ std::optional<UsbDescription> UsbAbove(const fs::path& device, const fs::path& s
     for (; !folder.empty() && folder != top && folder != folder.root_path();
          folder = folder.parent_path()) {
         if (fs::exists(folder / "idVendor", error)) {
-            return UsbDescription{ReadAttribute(folder / "idVendor"),
-                                  ReadAttribute(folder / "idProduct"),
-                                  ReadAttribute(folder / "manufacturer"),
-                                  ReadAttribute(folder / "product"), ReadAttribute(folder / "serial")};
+            return UsbDescription{
+                ReadAttribute(folder / "idVendor"), ReadAttribute(folder / "idProduct"),
+                ReadAttribute(folder / "manufacturer"), ReadAttribute(folder / "product"),
+                ReadAttribute(folder / "serial")};
         }
     }
     return std::nullopt;
