@@ -1,16 +1,14 @@
 // Port names and the devices behind them: the listing read from a fake sysfs tree, the COM
-// mapping's order of precedence and its round trip through the settings, and the real-time
-// priority asked for under an rtprio limit.
+// mapping's order of precedence, and the real-time priority asked for under an rtprio limit.
+// (The mapping's trip through the settings is shown by the window and koru-cli tests.)
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 #include "platform/com_ports.h"
 #include "platform/port_list.h"
-#include "platform/settings_store.h"
 #include "platform/thread_priority.h"
 #include "tests/support/fake_device_tree.h"
 #include "tests/unit/image/temp_dir.h"
@@ -79,31 +77,6 @@ TEST(ComPortsTest, EnvironmentThenSavedMappingThenTheDefault) {
     }
     unsetenv("KORU_COM2");
     SetComMapping(2, "");
-}
-
-TEST(ComPortsTest, MappingSurvivesARoundTripThroughTheSettingsFile) {
-    test::TempDir dir;
-    const std::string path = dir.Path("lumatrix/settings.reg");
-    std::filesystem::create_directories(dir.Path("lumatrix"));
-    SetComMapping(1, "/dev/serial/by-id/usb-FTDI_A1B2C3-if00-port0");
-    SetComMapping(3, "/dev/ttyACM0");
-    SettingsStore out(path);
-    StoreComMappings(out);
-    ASSERT_TRUE(out.Save());
-
-    for (int com = 1; com <= kComPortCount; ++com) {
-        SetComMapping(com, "stale");
-    }
-    SettingsStore in(path);
-    ASSERT_TRUE(in.Load());
-    LoadComMappings(in);
-    EXPECT_EQ(ComMapping(1), "/dev/serial/by-id/usb-FTDI_A1B2C3-if00-port0");
-    EXPECT_EQ(ComMapping(2), "");
-    EXPECT_EQ(ComMapping(3), "/dev/ttyACM0");
-    EXPECT_EQ(ComMapping(4), "");
-    for (int com = 1; com <= kComPortCount; ++com) {
-        SetComMapping(com, "");
-    }
 }
 
 TEST(ThreadPriorityTest, RealTimePriorityStaysWithinTheRtprioLimit) {
