@@ -7,7 +7,9 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "link/command_block.h"
+#include "link/port_errors.h"
 #include "link/reset_listener.h"
 #include "link/transport.h"
 #include "platform/com_ports.h"
@@ -23,16 +25,15 @@ constexpr std::uint32_t kProbeRetryMs = 100;
 constexpr std::uint8_t kProbeCode = 1;
 
 constexpr char kPortWarningCaption[] = "警告";
-constexpr char kPortWarningText[] = "读取串口错误,该端口可能不存在或被其它软件占用!";
 
 // The last ConnectAndSend refused the port's driver: trying again cannot help.
 std::atomic<bool> lineRefused{false};
 
-// The port cannot be used: the warning box (with the driver's reason as an added line when
-// there is one), and the port counts as not selected.
+// The port cannot be used: the warning box (with why as an added line when there is a reason:
+// the open's failure or the driver's refusal), and the port counts as not selected.
 bool FailPort(const std::string& reason) {
     const std::string text =
-        reason.empty() ? std::string(kPortWarningText) : kPortWarningText + ("\n" + reason);
+        reason.empty() ? std::string(kLinkLostText) : kLinkLostText + ("\n" + reason);
     Window().ShowMessageBox(kPortWarningCaption, text, MessageIcon::Warning, MessageButtons::Ok);
     FailureFlag = 1;
     ProgrammerFoundFlag = 0;
@@ -60,7 +61,13 @@ std::string UpperCase(std::string_view text) {
 bool ConnectAndSend() {
     lineRefused = false;
     if (!Port().SetupQueues(kQueueBytesPerExchange, kQueueBytesPerExchange)) {
-        return FailPort({});
+        RecordLinkLost();
+        // A port that never opened says why below the box's own text.
+        std::string why;
+        if (!Port().IsOpen() && Port().LastOpenError().failure != PortOpenFailure::None) {
+            why = PortOpenErrorLine(Port().LastOpenError());
+        }
+        return FailPort(why);
     }
     switch (ConfigurePort()) {
         case LineSetup::Ready:
@@ -106,6 +113,7 @@ bool OpenPort(std::string_view name) {
 
 void ProbePort(std::string_view name) {
     Window().SetStatusLine(kProbeAnnounceText);
+    ResetOutcome();
     PortSelectedFlag = 1;
     ProgrammerFoundFlag = 0;
     FailureFlag = 0;
@@ -127,14 +135,24 @@ void ProbePort(std::string_view name) {
     Window().RefreshCursor();
 
     if (ProgrammerFoundFlag != 0) {
+        ResetOutcome();  // a first try that failed is not the probe's result
         // A COM name reads as the operator chose it; a device path stays as it is.
         const std::string shown = ComNumber(name) != 0 ? UpperCase(name) : std::string(name);
-        Window().SetStatusLine(kProbeFoundText + shown);
+        ReportSuccess(kProbeFoundText + shown);
         return;
     }
     CountFailureFlag = 0;
     Window().RestartTick();
     FailureFlag = 1;
+    // The probe's own text stays, whatever the cause; front ends read the cause from the port.
+    Outcome outcome;
+    outcome.kind = lineRefused             ? OutcomeKind::Refused
+                   : LinkLostInOperation() ? OutcomeKind::LinkLost
+                                           : OutcomeKind::NoAnswer;
+    outcome.step = kProbeCode;
+    outcome.status = kLinkBusyText;
+    ResetOutcome();
+    RecordOutcome(outcome);
     Window().SetStatusLine(kLinkBusyText);
 }
 

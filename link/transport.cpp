@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "platform/serial_port.h"
 
 namespace koru {
@@ -33,10 +34,19 @@ bool RetryBounded(Step step) {
     return true;
 }
 
+// A failed primitive on a port the operating system reports gone loses the link; silence on a
+// port that is still there keeps the meaning its exchange gives it.
+void NoteIfPortGone() {
+    if (Port().Gone()) {
+        RecordLinkLost();
+    }
+}
+
 // ClearLineErrors with its outcome: false (and FailureFlag set) when the port has gone away.
 bool ClearLineErrorsChecked() {
     if (!TryClearLineErrors()) {
         FailureFlag = 1;
+        NoteIfPortGone();
         return false;
     }
     return true;
@@ -65,13 +75,18 @@ LineSetup ConfigurePort() {
     SerialPort& port = Port();
     if (!RetryBounded([&port] { return port.Purge(); })) {
         FailureFlag = 1;
+        NoteIfPortGone();
         return LineSetup::PortGone;
     }
     if (port.ConfigureLine()) {
         return LineSetup::Ready;
     }
     FailureFlag = 1;
-    return port.LineRefusal().empty() ? LineSetup::PortGone : LineSetup::Refused;
+    if (!port.LineRefusal().empty()) {
+        return LineSetup::Refused;
+    }
+    NoteIfPortGone();
+    return LineSetup::PortGone;
 }
 
 std::string LineSetupRefusal() {
@@ -110,6 +125,7 @@ void ReceiveBytes(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& rece
         const std::size_t got = Port().Read(buffer + total, chunk);
         if (got == 0) {
             FailureFlag = 1;
+            NoteIfPortGone();
             break;
         }
         total += static_cast<std::uint32_t>(got);
@@ -128,8 +144,10 @@ void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& s
             std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(kSendChunk));
         const std::size_t put = Port().Write(buffer + total, chunk);
         if (put == 0) {
-            // Nothing went out within the write time-out: the port is stuck or gone.
+            // Nothing went out within the write time-out: the port is stuck or gone, and either
+            // way the programmer cannot be reached.
             FailureFlag = 1;
+            RecordLinkLost();
             break;
         }
         total += static_cast<std::uint32_t>(put);
@@ -146,11 +164,13 @@ bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t re
     bool gotFirst = false;
     for (std::uint32_t attempt = 0; attempt < attempts && !gotFirst; ++attempt) {
         if (!TryClearLineErrors()) {
+            NoteIfPortGone();
             return false;  // the port has gone away; further attempts cannot succeed
         }
         gotFirst = Port().Read(buffer, 1) == 1;
     }
     if (!gotFirst) {
+        NoteIfPortGone();
         return false;
     }
     if (replyLength < 2) {
@@ -160,9 +180,12 @@ bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t re
     const std::size_t rest = std::min<std::size_t>(replyLength - 1, bufferSize - 1);
     if (rest > 0) {
         if (!TryClearLineErrors()) {
+            NoteIfPortGone();
             return false;  // gone between the first byte and the rest
         }
-        Port().Read(buffer + 1, rest);
+        if (Port().Read(buffer + 1, rest) < rest) {
+            NoteIfPortGone();
+        }
     }
     return true;
 }

@@ -1,14 +1,17 @@
 #include "platform/termios_serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -67,6 +70,36 @@ WaitResult WaitReady(const TermiosDriver& os, int fd, short events,
     }
 }
 
+// The name of the group that owns path, empty when it cannot be told.
+std::string OwningGroup(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    const group* entry = ::getgrgid(info.st_gid);
+    return entry != nullptr && entry->gr_name != nullptr ? entry->gr_name : std::string();
+}
+
+PortOpenFailure OpenFailureFor(int error, bool opened) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return PortOpenFailure::NoSuchDevice;
+        case EACCES:
+        case EPERM:
+            return PortOpenFailure::PermissionDenied;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return PortOpenFailure::InUse;
+        case ENOTTY:
+        case EINVAL:
+            return opened ? PortOpenFailure::NotATerminal : PortOpenFailure::Other;
+        default:
+            return PortOpenFailure::Other;
+    }
+}
+
 }  // namespace
 
 TermiosSerialPort::~TermiosSerialPort() {
@@ -79,17 +112,22 @@ bool TermiosSerialPort::Open(std::string_view name) {
     // O_NONBLOCK: a real port without carrier would otherwise block here; reads wait in poll.
     const int fd = os_.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        FailOpen(path, errno, false);
         return false;
     }
     termios settings{};
     // flock keeps out other cooperating programs (even root's); TIOCEXCL keeps out the rest.
     if (os_.tcgetattr(fd, &settings) != 0 || os_.flock(fd, LOCK_EX | LOCK_NB) != 0 ||
         os_.ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
         os_.close(fd);
+        FailOpen(path, error, true);
         return false;
     }
+    openError_ = {};
     fd_ = fd;
     path_ = path;
+    gone_ = false;
     outQueueBytes_ = kDefaultOutQueueBytes;
     lineIdleAt_ = Clock::now();
     lineRefusal_.clear();
@@ -98,7 +136,22 @@ bool TermiosSerialPort::Open(std::string_view name) {
     return true;
 }
 
+void TermiosSerialPort::FailOpen(const std::string& path, int error, bool opened) {
+    openError_.failure = OpenFailureFor(error, opened);
+    openError_.path = path;
+    openError_.group =
+        openError_.failure == PortOpenFailure::PermissionDenied ? OwningGroup(path) : "";
+    openError_.systemText = std::strerror(error);
+}
+
+void TermiosSerialPort::NoteError(int error) const {
+    if (ErrnoMeansPortGone(error)) {
+        gone_ = true;
+    }
+}
+
 void TermiosSerialPort::Close() {
+    gone_ = false;
     if (fd_ < 0) {
         return;
     }
@@ -112,7 +165,14 @@ void TermiosSerialPort::Close() {
 
 bool TermiosSerialPort::Alive() const {
     termios settings{};
-    return fd_ >= 0 && os_.tcgetattr(fd_, &settings) == 0;
+    if (fd_ < 0) {
+        return false;
+    }
+    if (os_.tcgetattr(fd_, &settings) != 0) {
+        gone_ = true;  // the terminal no longer answers at all
+        return false;
+    }
+    return true;
 }
 
 bool TermiosSerialPort::SetupQueues(std::size_t, std::size_t outBytes) {
@@ -142,7 +202,8 @@ bool TermiosSerialPort::ClearBreak() {
         return true;  // no break support: there is no break to clear either
     }
     // Only a device that is gone fails the port; anything else is judged by whether it answers.
-    return !ErrnoMeansPortGone(error) && Alive();
+    NoteError(error);
+    return !gone_ && Alive();
 }
 
 bool TermiosSerialPort::Purge() {
@@ -153,7 +214,8 @@ bool TermiosSerialPort::Purge() {
     if (os_.tcflush(fd_, TCIOFLUSH) == 0) {
         return true;
     }
-    return !ErrnoMeansPortGone(errno) && Alive();
+    NoteError(errno);
+    return !gone_ && Alive();
 }
 
 bool TermiosSerialPort::ConfigureLine() {
@@ -228,8 +290,13 @@ std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got == 0 || errno != EAGAIN) {
-            return received;  // hung up (0 or EIO) or another failure: nothing more will come
+        if (got == 0) {
+            gone_ = true;  // end of file on a terminal: it has been hung up
+            return received;
+        }
+        if (errno != EAGAIN) {
+            NoteError(errno);  // hung up (EIO) or another failure: nothing more will come
+            return received;
         }
         std::optional<Clock::time_point> deadline = total;
         if (received > 0 && timeouts_.readInterval != 0) {
@@ -278,8 +345,12 @@ std::size_t TermiosSerialPort::Write(const std::uint8_t* buffer, std::size_t cou
         if (put < 0 && errno == EINTR) {
             continue;
         }
-        if (put == 0 || errno != EAGAIN) {
-            break;  // the port has gone away
+        if (put < 0 && errno != EAGAIN) {
+            NoteError(errno);
+            break;
+        }
+        if (put == 0) {
+            break;
         }
         if (WaitReady(os_, fd_, POLLOUT, deadline) != WaitResult::Ready) {
             break;
@@ -299,6 +370,7 @@ bool TermiosSerialPort::WaitTransmitEmpty() {
             return true;
         }
         if (errno != EINTR) {
+            NoteError(errno);
             return false;
         }
     }

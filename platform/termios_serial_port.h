@@ -4,6 +4,7 @@
 // may make more of them (for instance to try a second open of the same device, or one that
 // plays a driver's ways through its own TermiosDriver).
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,8 @@ class TermiosSerialPort final : public SerialPort {
     bool Open(std::string_view name) override;
     void Close() override;
     bool IsOpen() const override { return fd_ >= 0; }
+    PortOpenError LastOpenError() const override { return openError_; }
+    bool Gone() const override { return gone_; }
 
     bool SetupQueues(std::size_t inBytes, std::size_t outBytes) override;
     bool ClearErrors() override;
@@ -52,6 +55,9 @@ class TermiosSerialPort final : public SerialPort {
     // True while the terminal still answers; a removed adapter or a closed pseudo-terminal
     // master makes tcgetattr fail with EIO.
     bool Alive() const;
+    // Marks the port gone when error is one the OS gives for a removed or hung-up terminal.
+    void NoteError(int error) const;
+    void FailOpen(const std::string& path, int error, bool opened);
 
     // The transmit line as the program sees it: when the last byte handed over will have left
     // the line, and how many bytes may wait for it. Write returns only once its bytes fit in that
@@ -69,6 +75,8 @@ class TermiosSerialPort final : public SerialPort {
     std::size_t outQueueBytes_ = kDefaultOutQueueBytes;
     std::chrono::steady_clock::time_point lineIdleAt_{};
     std::string lineRefusal_;
+    PortOpenError openError_;
+    mutable std::atomic<bool> gone_{false};
 };
 
 }  // namespace koru

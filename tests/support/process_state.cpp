@@ -1,5 +1,6 @@
 #include "tests/support/process_state.h"
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/program_memory.h"
 #include "platform/com_ports.h"
@@ -14,6 +15,7 @@ void ResetProcessState() {
     SuccessCount = 0;
     FailureCount = 0;
     ResetProgramMemoryState();
+    ResetOutcome();
     for (int com = 1; com <= kComPortCount; ++com) {
         SetComMapping(com, "");
     }

@@ -14,6 +14,7 @@
 #include <ostream>
 #include <thread>
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
@@ -241,6 +242,7 @@ TEST_P(DriverPersonalityTest, ProbeAndAutoProgramEndAsTheDriverAllows) {
     if (expect == Expect::Refused) {
         EXPECT_EQ(ProgrammerFoundFlag, 0);
         EXPECT_EQ(PortSelectedFlag, 0);
+        EXPECT_EQ(LastOutcome().kind, OutcomeKind::Refused);
         ASSERT_EQ(window_.MessageBoxes().size(), 1u) << "refused once, not once per attempt";
         const std::string text = window_.MessageBoxes()[0].text;
         EXPECT_NE(text.find("读取串口错误"), std::string::npos) << text;
@@ -260,15 +262,17 @@ TEST_P(DriverPersonalityTest, ProbeAndAutoProgramEndAsTheDriverAllows) {
 
     if (expect == Expect::Works) {
         EXPECT_EQ(window_.StatusLine(), kAutoProgramDoneText);
+        EXPECT_EQ(LastOutcome().kind, OutcomeKind::Success);
         EXPECT_EQ(SuccessCount, 1u);
         const auto chip = sim_.ChipContents();
         ASSERT_GT(chip.size(), kProgramEnd);
         EXPECT_TRUE(
             std::equal(chip.begin(), chip.begin() + kProgramEnd + 1, ProgramMemory.begin()));
     } else {
+        EXPECT_EQ(LastOutcome().kind, OutcomeKind::LinkLost) << window_.StatusLine();
         EXPECT_EQ(FailureFlag, 1);
         EXPECT_EQ(SuccessCount, 0u);
-        EXPECT_NE(window_.StatusLine(), kAutoProgramDoneText);
+        EXPECT_EQ(CountFailureFlag, 0) << "a lost link is no verdict on the chip";
     }
 }
 
