@@ -242,6 +242,10 @@ class Session {
             std::fprintf(stderr, "koru-cli: %s\n", PortOpenErrorText(error).c_str());
         } else if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
+        } else if (LastOutcome().kind == OutcomeKind::Refused && !Port().LineRefusal().empty()) {
+            std::fprintf(stderr,
+                         "koru-cli: %s: the driver cannot carry the programmer's line: %s\n",
+                         SerialPort::DevicePathFor(port_).c_str(), Port().LineRefusal().c_str());
         } else {
             std::fprintf(stderr, "koru-cli: no programmer answered on %s\n",
                          SerialPort::DevicePathFor(port_).c_str());
