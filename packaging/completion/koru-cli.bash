@@ -14,7 +14,7 @@ _koru_cli_ports() {
 _koru_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='probe blank-check checksum image-checksum verify read erase protect program'
+    local commands='probe blank-check checksum image-checksum verify read erase protect program ports'
     local options='--port --otp --mtp --range --fast --slow --blank-check --erase --verify
         --read-protect --ldc-protect --hw-protect --smart --yes --beep --help'
     local IFS=$'\n'
