@@ -13,6 +13,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "image/code_file_identity.h"
 #include "image/hex_text_loader.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
@@ -166,6 +167,7 @@ void ReadCodeFile() {
     StartAddress = 0;
     EndAddress = end - 1;
     CodeLoadedFlag = 1;
+    RememberLoadedCodeFile(name);
     Window().SetStatusLine(kLoaded);
 }
 

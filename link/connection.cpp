@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "core/services.h"
 #include "core/shared_state.h"
@@ -12,6 +14,9 @@
 
 namespace koru {
 namespace {
+
+std::mutex openPortMutex;
+std::string openPortName;
 
 constexpr std::size_t kQueueBytesAtOpen = 65536;
 constexpr std::size_t kQueueBytesPerExchange = 1024;
@@ -66,10 +71,19 @@ bool ConnectAndSend() {
     return true;
 }
 
+std::string OpenPortName() {
+    std::lock_guard lock(openPortMutex);
+    return openPortName;
+}
+
 bool OpenPort(std::string_view name) {
     Port().Close();
     if (!Port().Open(name)) {
         return false;
+    }
+    {
+        std::lock_guard lock(openPortMutex);
+        openPortName.assign(name);
     }
     Port().SetupQueues(kQueueBytesAtOpen, kQueueBytesAtOpen);
     CommandBlock.fill(kCommandBlockFiller);
