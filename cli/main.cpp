@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "cli/console_window_services.h"
+#include "cli/gang.h"
 #include "cli/options.h"
+#include "cli/production_recorder.h"
+#include "cli/report_command.h"
 #include "core/settings_words.h"
 #include "core/shared_state.h"
 #include "image/code_loader.h"
@@ -78,6 +81,16 @@ class Session {
             std::fprintf(stderr, "koru-cli: no port given and none saved: use --port\n");
             return kNoProgrammer;
         }
+        // The record must be writable before the first chip is touched.
+        std::optional<ProductionRecorder> recorder;
+        if (options_.command == Command::Program) {
+            std::string error;
+            if (!recorder.emplace(options_.log).Start(error)) {
+                std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
+                             error.c_str());
+                return kBadUsage;
+            }
+        }
         ProbePort(*port);
         if (ProgrammerFoundFlag == 0) {
             return Finish(kNoProgrammer);
@@ -121,6 +134,7 @@ class Session {
                 break;
             case Command::Probe:
             case Command::ImageChecksum:
+            case Command::Report:
                 break;
         }
         return Finish(Outcome());
@@ -192,6 +206,12 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::fputs(UsageText().c_str(), stdout);
         return kSuccess;
+    }
+    if (options->command == Command::Report) {
+        return RunReport(options->reportArgs, options->csv);
+    }
+    if (IsGang(*options)) {
+        return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));
     }
     const Saved saved = ReadSavedSettings();
     Session session(*options, saved);
