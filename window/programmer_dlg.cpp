@@ -18,6 +18,7 @@
 #include "resources/dialog_texts.h"
 #include "window/dialog_style.h"
 #include "window/edit_dialog.h"
+#include "window/production_recording.h"
 #include "window/window_fonts.h"
 
 namespace koru {

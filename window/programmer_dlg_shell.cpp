@@ -12,6 +12,7 @@
 #include "link/reset_listener.h"
 #include "resources/dialog_texts.h"
 #include "window/command_router.h"
+#include "window/production_recording.h"
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
@@ -58,6 +59,7 @@ void CProgrammerDlg::OnInitDialog() {
     StartMainTimer();
 
     LoadSettings(*this);
+    m_productionRecord = std::make_unique<WindowProductionRecord>(*this);
 
     SetFieldText(129, QStringLiteral("0000"));
     SetFieldText(131, QStringLiteral("1FFF"));
