@@ -186,7 +186,11 @@ TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
              silent.silentFrom = device::Silence::InsteadOfAnswer;
              sim_.Script(kProgramChip, silent);
          },
-         {"program"}, false, "program", 1, 1},
+         {"program"},
+         false,
+         "program",
+         1,
+         1},
     };
     for (const auto& run : runs) {
         run.setUp();
@@ -203,7 +207,8 @@ TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
                   runs[i].failedStep ? nlohmann::json(runs[i].failedStep) : nlohmann::json());
         EXPECT_EQ(record["counters"]["success"], runs[i].success);
         EXPECT_EQ(record["counters"]["failure"], runs[i].failure);
-        EXPECT_EQ(record["port"], sim_.SlavePath());
+        EXPECT_EQ(record["port"], "COM1");
+        EXPECT_EQ(record["device"], sim_.SlavePath());
         EXPECT_EQ(record["chip"], "mtp");
         EXPECT_EQ(record["range"]["end"], "000FF");
         EXPECT_EQ(record["image_checksum"], Hex(SumImageRange(0, 0xFF), 4));

@@ -114,7 +114,7 @@ TEST(GangTest, TheMostSeriousPortDecidesTheExitStatus) {
         std::vector<int> ports;
         int status;
     } cases[] = {
-        {{0, 0, 0}, 0}, {{0, 1, 0}, 1}, {{1, 2, 0}, 2},
+        {{0, 0, 0}, 0}, {{0, 1, 0}, 1},    {{1, 2, 0}, 2},
         {{3, 2, 1}, 3}, {{0, 128 + 9}, 2},  // killed: nothing known of its chip
     };
     for (const auto& entry : cases) {
@@ -129,8 +129,9 @@ TEST(GangTest, LiveLinesShowTheLastStatusWithoutSplittingCharacters) {
     EXPECT_EQ(Clip("编程成功", 7), "编程");  // three bytes a character: 7 keeps two
     EXPECT_EQ(Clip("abc", 7), "abc");
     EXPECT_EQ(ResultName(137), "ended by signal 9");
-    const std::string table = RoundTable({{"COM1", 0, std::chrono::milliseconds(1500), "done"},
-                                          {"/dev/ttyUSB1", 2, std::chrono::milliseconds(80), "lost"}});
+    const std::string table =
+        RoundTable({{"COM1", 0, std::chrono::milliseconds(1500), "done"},
+                    {"/dev/ttyUSB1", 2, std::chrono::milliseconds(80), "lost"}});
     EXPECT_NE(table.find("COM1          passed"), std::string::npos) << table;
     EXPECT_NE(table.find("/dev/ttyUSB1  no programmer or link lost  0.1 s"), std::string::npos)
         << table;

@@ -90,7 +90,8 @@ TEST(HostClockTest, LocalTimeCarriesItsOffset) {
         {"XXT+10", "2026-12-07T05:04:05.042-10:00"},
     };
     // 2026-12-07 15:04:05.042 UTC
-    const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796655845042));
+    const auto when =
+        std::chrono::system_clock::time_point(std::chrono::milliseconds(1796655845042));
     for (const auto& entry : cases) {
         setenv("TZ", entry.zone, 1);
         tzset();
