@@ -9,9 +9,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -78,7 +78,8 @@ Figures RunGang(int ports, const fs::path& folder, const fs::path& code, std::si
             std::fprintf(stderr, "gang: no pseudo-terminal for simulator %d\n", i);
             return figures;
         }
-        sim->SetChip(device::ChipKind::Mtp, static_cast<std::uint32_t>(std::max<std::size_t>(size, 0x2000)));
+        sim->SetChip(device::ChipKind::Mtp,
+                     static_cast<std::uint32_t>(std::max<std::size_t>(size, 0x2000)));
         portList += (portList.empty() ? "" : ",") + sim->SlavePath();
         sims.push_back(std::move(sim));
     }
@@ -110,8 +111,7 @@ Figures RunGang(int ports, const fs::path& folder, const fs::path& code, std::si
             continue;
         }
         ++figures.records;
-        figures.slowestChipMs =
-            std::max(figures.slowestChipMs, record.value("duration_ms", 0.0));
+        figures.slowestChipMs = std::max(figures.slowestChipMs, record.value("duration_ms", 0.0));
     }
     figures.cpuMsPerChip = (CpuMs(after) - CpuMs(before)) / ports;
     if (figures.exitStatus != 0 || figures.records != ports) {

@@ -1,8 +1,11 @@
 #include "image/code_file_identity.h"
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
+#include <string_view>
 
+#include "image/program_memory.h"
 #include "platform/sha256.h"
 
 namespace koru {
@@ -10,6 +13,14 @@ namespace {
 
 std::mutex identityMutex;
 std::optional<CodeFileIdentity> identity;
+
+std::size_t HashImage(std::uint32_t start, std::uint32_t end) {
+    if (end < start || end >= ProgramMemory.size()) {
+        return 0;
+    }
+    const auto* bytes = reinterpret_cast<const char*>(ProgramMemory.data());
+    return std::hash<std::string_view>{}(std::string_view(bytes + start, end - start + 1));
+}
 
 }  // namespace
 
@@ -23,6 +34,9 @@ void RememberLoadedCodeFile(const std::string& path) {
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     loaded.size = error ? 0 : size;
     loaded.sha256 = Sha256OfFile(path).value_or("");
+    loaded.start = StartAddress;
+    loaded.end = EndAddress;
+    loaded.imageHash = HashImage(loaded.start, loaded.end);
     std::lock_guard lock(identityMutex);
     identity = std::move(loaded);
 }
@@ -30,6 +44,14 @@ void RememberLoadedCodeFile(const std::string& path) {
 std::optional<CodeFileIdentity> LoadedCodeFile() {
     std::lock_guard lock(identityMutex);
     return identity;
+}
+
+}  // namespace koru
+
+namespace koru {
+
+bool ImageStillHolds(const CodeFileIdentity& identity) {
+    return HashImage(identity.start, identity.end) == identity.imageHash;
 }
 
 }  // namespace koru

@@ -63,6 +63,9 @@ nlohmann::json ProductionRecord(const AutoRunReport& report) {
         file["path"] = loaded->path;
         file["size"] = loaded->size;
         file["sha256"] = loaded->sha256;
+        // The image was changed after the load (cell editor, F8, a chip read): the file alone
+        // no longer says what went into the chip; the image checksum still does.
+        file["image_changed_since_load"] = !ImageStillHolds(*loaded);
     }
     record["file"] = file;
 
