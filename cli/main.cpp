@@ -10,6 +10,8 @@
 #include "cli/console_window_services.h"
 #include "cli/gang.h"
 #include "cli/options.h"
+#include "cli/port_resolver.h"
+#include "cli/ports_command.h"
 #include "cli/production_recorder.h"
 #include "cli/report_command.h"
 #include "cli/safety.h"
@@ -23,7 +25,9 @@
 #include "link/port_errors.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
+#include "platform/com_ports.h"
 #include "platform/output_file.h"
+#include "platform/port_list.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 
@@ -43,6 +47,7 @@ struct Saved {
 Saved ReadSavedSettings() {
     SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
     store.Load();
+    LoadComMappings(store);
     Saved saved;
     const std::string com = store.GetString(kValueCom).value_or("");
     if (com.size() == 4 && com.compare(0, 3, "com") == 0 && com[3] >= '1' && com[3] <= '4') {
@@ -85,7 +90,14 @@ class Session {
             std::fprintf(stderr, "koru-cli: no port given and none saved: use --port\n");
             return kNoProgrammer;
         }
-        port_ = *port;
+        std::string error;
+        const std::optional<std::string> device =
+            ResolvePortArgument(*port, ListSerialPorts(), error);
+        if (!device) {
+            std::fprintf(stderr, "koru-cli: --port %s\n", error.c_str());
+            return kBadUsage;
+        }
+        port_ = *device;
         // Everything that can be refused without the programmer is refused before it is
         // spoken to.
         if (const auto refusal = RefusalBeforeTraffic(options_, console_.IsOtp())) {
@@ -120,7 +132,7 @@ class Session {
                 return kBadUsage;
             }
         }
-        ProbePort(*port);
+        ProbePort(port_);
         if (ProgrammerFoundFlag == 0) {
             ExplainNoProgrammer();
             return DropUnusedOutput(Finish(ExitStatusFor(LastOutcome().kind)));
@@ -159,6 +171,7 @@ class Session {
             case Command::Probe:
             case Command::ImageChecksum:
             case Command::Report:
+            case Command::Ports:
                 break;
         }
         const int status = Finish(ExitStatusFor(LastOutcome().kind));
@@ -243,6 +256,10 @@ class Session {
             std::fprintf(stderr, "koru-cli: %s\n", PortOpenErrorText(error).c_str());
         } else if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
+        } else if (LastOutcome().kind == OutcomeKind::Refused && !Port().LineRefusal().empty()) {
+            std::fprintf(stderr,
+                         "koru-cli: %s: the driver cannot carry the programmer's line: %s\n",
+                         SerialPort::DevicePathFor(port_).c_str(), Port().LineRefusal().c_str());
         } else {
             std::fprintf(stderr, "koru-cli: no programmer answered on %s\n",
                          SerialPort::DevicePathFor(port_).c_str());
@@ -282,6 +299,9 @@ int main(int argc, char** argv) {
     }
     if (IsGang(*options)) {
         return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));
+    }
+    if (options->command == Command::Ports) {
+        return RunPortsCommand();
     }
     const Saved saved = ReadSavedSettings();
     Session session(*options, saved);

@@ -16,7 +16,8 @@ const std::map<std::string, Command>& CommandNames() {
         {"checksum", Command::Checksum}, {"image-checksum", Command::ImageChecksum},
         {"verify", Command::Verify},     {"read", Command::Read},
         {"erase", Command::Erase},       {"protect", Command::Protect},
-        {"program", Command::Program},   {"report", Command::Report},
+        {"program", Command::Program},   {"ports", Command::Ports},
+        {"report", Command::Report},
     };
     return names;
 }
@@ -60,7 +61,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--port") {
-            options.port = value("a port (COM1..COM4 or a device path)");
+            options.port = value("a port (COM1..COM4, a device path or a by-id name fragment)");
             if (!options.port) {
                 return std::nullopt;
             }
@@ -183,13 +184,16 @@ commands:
   protect read|ldc|hw    read protection, LDC protection or hardware write protection
   program FILE           load FILE and auto-program the chip with the chosen steps; each
                          chip goes to the production record
+  ports                  list the serial devices present (opens none of them)
   report [FILE|DAY|DAY..DAY]...
                          summarise production records per code file and per port (default:
                          today's); DAY is 2026-12-07, read from the production record folder
 
 options:
-  --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4 or /dev/ttyS0..3) or a device
-                         path; default: the port saved by the window program. program
+  --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4, else the window program's port
+                         settings, else /dev/ttyS0..3), a device path, or a fragment of a
+                         /dev/serial/by-id/ name (e.g. a serial number) that matches exactly
+                         one device; default: the port saved by the window program. program
                          takes several, separated by commas: one programmer per port, all
                          at once (gang programming)
   --repeat               program: round after round; Enter starts the next, q or Ctrl-D ends

@@ -20,6 +20,7 @@ enum class Command {
     Protect,
     Program,
     Report,
+    Ports,  // list the serial devices; needs no port
 };
 
 struct Options {
