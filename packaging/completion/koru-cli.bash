@@ -14,8 +14,8 @@ _koru_cli_ports() {
 _koru_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='probe blank-check checksum image-checksum verify read erase protect program ports'
-    local options='--port --otp --mtp --range --fast --slow --blank-check --erase --verify
+    local commands='probe blank-check checksum image-checksum verify read erase protect program ports report'
+    local options='--port --repeat --log --csv --otp --mtp --range --fast --slow --blank-check --erase --verify
         --read-protect --ldc-protect --hw-protect --smart --yes --beep --help'
     local IFS=$'\n'
     COMPREPLY=()
@@ -26,7 +26,15 @@ _koru_cli() {
 
     case $prev in
         --port)
-            COMPREPLY=($(compgen -W "$(_koru_cli_ports "$cli" | sort -u)" -- "$cur"))
+            # program takes several ports separated by commas: complete the last one.
+            local before=''
+            [[ $cur == *,* ]] && before=${cur%,*},
+            COMPREPLY=($(compgen -P "$before" -W "$(_koru_cli_ports "$cli" | sort -u)" -- "${cur##*,}"))
+            return
+            ;;
+        --log)
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
         --range)
@@ -43,7 +51,7 @@ _koru_cli() {
     local i command='' after=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --port | --range) ((i++)) ;;
+            --port | --range | --log) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then
@@ -58,6 +66,9 @@ _koru_cli() {
     if [[ -z $command ]]; then
         IFS=$' \t\n'
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+    elif [[ $command == report ]]; then
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
     elif ((after == 0)); then
         case $command in
             protect)
