@@ -2,7 +2,7 @@
 // the device. It prints the path to put in KORU_COM1, logs every command block it takes and
 // serves until SIGINT or SIGTERM.
 //
-//   koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]
+//   koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE] | --help
 
 #include <signal.h>
 
@@ -30,17 +30,18 @@ struct Options {
     std::uint32_t size = koru::device::kDefaultChipSize;
     std::uint8_t fill = koru::device::kChipBlank;
     std::string binFile;
+    bool help = false;
 };
 
-void PrintUsage() {
-    std::cerr
-        << "usage: koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]\n"
+void PrintUsage(std::ostream& out) {
+    out << "usage: koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]\n"
            "  --fast       no 19200-baud pacing of the line\n"
            "  --otp/--mtp  kind of the chip in the socket (default MTP)\n"
            "  --size       chip size in bytes, decimal or 0x-prefixed hexadecimal"
            " (default 0x10000)\n"
            "  --fill       value of every chip byte at start, hexadecimal (default FF)\n"
-           "  --bin        raw image loaded into the chip from address 0\n";
+           "  --bin        raw image loaded into the chip from address 0\n"
+           "  --help       this text\n";
 }
 
 // A size in decimal or with a 0x prefix in hexadecimal; 0 when it is not a number.
@@ -58,7 +59,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (argument == "--fast") {
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--fast") {
             options.fast = true;
         } else if (argument == "--otp") {
             options.kind = ChipKind::Otp;
@@ -81,7 +84,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (argument == "--bin" && hasValue) {
             options.binFile = argv[++i];
         } else {
-            PrintUsage();
+            PrintUsage(std::cerr);
             return false;
         }
     }
@@ -109,6 +112,10 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         return 2;
+    }
+    if (options.help) {
+        PrintUsage(std::cout);
+        return 0;
     }
     std::vector<std::uint8_t> image;
     if (!options.binFile.empty() && !LoadBin(options.binFile, options.size, image)) {

@@ -1,6 +1,7 @@
 # Shared by the scripts: the Debian packages the project needs and how to get them.
 
-# Build, tests, window, sound, fonts, and the outside judges used by the tests (objcopy).
+# Build (python3 draws the icons), tests, window, sound, fonts, and the outside judges used by
+# the tests (objcopy).
 KORU_PACKAGES=(
     cmake ninja-build g++ clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
@@ -9,6 +10,13 @@ KORU_PACKAGES=(
     nlohmann-json3-dev libssl-dev
     fonts-wqy-microhei
     binutils
+    python3
+)
+
+# The Debian package stage (scripts/package and its checks in scripts/test): dpkg-shlibdeps,
+# lintian and the validators of the menu entry and the AppStream metadata.
+KORU_PACKAGE_PACKAGES=(
+    dpkg-dev lintian desktop-file-utils appstream
 )
 
 koru_root() {
