@@ -1,0 +1,154 @@
+#include "platform/win32_serial_port.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace koru {
+namespace {
+
+constexpr DWORD kLineSpeed = CBR_19200;  // the programmer's only rate
+
+HANDLE AsHandle(void* handle) {
+    return static_cast<HANDLE>(handle);
+}
+
+// Win32 transfers count in DWORDs; a larger request is cut to what one call can take.
+DWORD ClampCount(std::size_t count) {
+    return static_cast<DWORD>(std::min<std::size_t>(count, std::numeric_limits<DWORD>::max()));
+}
+
+}  // namespace
+
+Win32SerialPort::~Win32SerialPort() {
+    Close();
+}
+
+bool Win32SerialPort::Open(std::string_view name) {
+    Close();
+    const std::string path = DevicePathFor(name);
+    // Share mode 0: no other program may open the port while it is ours.
+    const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    handle_ = handle;
+    // The time-outs set before the open hold for the new port too.
+    if (!ApplyTimeouts()) {
+        Close();
+        return false;
+    }
+    ConfigureLine();
+    return true;
+}
+
+void Win32SerialPort::Close() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = nullptr;
+}
+
+bool Win32SerialPort::SetupQueues(std::size_t inBytes, std::size_t outBytes) {
+    return handle_ != nullptr &&
+           ::SetupComm(AsHandle(handle_), ClampCount(inBytes), ClampCount(outBytes)) != 0;
+}
+
+bool Win32SerialPort::ClearErrors() {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return handle_ != nullptr && ::ClearCommError(AsHandle(handle_), &errors, &status) != 0;
+}
+
+bool Win32SerialPort::ClearBreak() {
+    return handle_ != nullptr && ::ClearCommBreak(AsHandle(handle_)) != 0;
+}
+
+bool Win32SerialPort::Purge() {
+    return handle_ != nullptr &&
+           ::PurgeComm(AsHandle(handle_),
+                       PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR) != 0;
+}
+
+bool Win32SerialPort::ConfigureLine() {
+    DCB line{};
+    line.DCBlength = sizeof line;
+    if (handle_ == nullptr || ::GetCommState(AsHandle(handle_), &line) == 0) {
+        return false;
+    }
+    line.BaudRate = kLineSpeed;
+    line.ByteSize = 8;
+    line.Parity = SPACEPARITY;
+    line.StopBits = ONESTOPBIT;
+    line.fBinary = TRUE;
+    // Parity errors are not checked and nothing stops on an error: neither may end a transfer.
+    line.fParity = FALSE;
+    line.fErrorChar = FALSE;
+    line.fAbortOnError = FALSE;
+    line.fNull = FALSE;
+    // No flow control of any kind; the modem lines stay asserted as a terminal program keeps them.
+    line.fOutxCtsFlow = FALSE;
+    line.fOutxDsrFlow = FALSE;
+    line.fDsrSensitivity = FALSE;
+    line.fOutX = FALSE;
+    line.fInX = FALSE;
+    line.fDtrControl = DTR_CONTROL_ENABLE;
+    line.fRtsControl = RTS_CONTROL_ENABLE;
+    if (::SetCommState(AsHandle(handle_), &line) == 0) {
+        return false;
+    }
+    DCB applied{};
+    applied.DCBlength = sizeof applied;
+    return ::GetCommState(AsHandle(handle_), &applied) != 0 && applied.BaudRate == kLineSpeed &&
+           applied.ByteSize == 8 && applied.StopBits == ONESTOPBIT && applied.Parity == SPACEPARITY;
+}
+
+void Win32SerialPort::SetTimeouts(const PortTimeouts& timeouts) {
+    timeouts_ = timeouts;
+    ApplyTimeouts();
+}
+
+bool Win32SerialPort::ApplyTimeouts() {
+    if (handle_ == nullptr) {
+        return true;  // applied at the next open
+    }
+    COMMTIMEOUTS native{};
+    native.ReadIntervalTimeout = timeouts_.readInterval;
+    native.ReadTotalTimeoutMultiplier = timeouts_.readMultiplier;
+    native.ReadTotalTimeoutConstant = timeouts_.readConstant;
+    native.WriteTotalTimeoutMultiplier = timeouts_.writeMultiplier;
+    native.WriteTotalTimeoutConstant = timeouts_.writeConstant;
+    return ::SetCommTimeouts(AsHandle(handle_), &native) != 0;
+}
+
+std::size_t Win32SerialPort::Read(std::uint8_t* buffer, std::size_t count) {
+    if (handle_ == nullptr || count == 0) {
+        return 0;
+    }
+    DWORD got = 0;
+    if (::ReadFile(AsHandle(handle_), buffer, ClampCount(count), &got, nullptr) == 0) {
+        return 0;  // the port has gone away, or the read failed: nothing counts as received
+    }
+    return got;
+}
+
+std::size_t Win32SerialPort::Write(const std::uint8_t* buffer, std::size_t count) {
+    if (handle_ == nullptr || count == 0) {
+        return 0;
+    }
+    // A write that times out or fails still reports the bytes it moved.
+    DWORD put = 0;
+    ::WriteFile(AsHandle(handle_), buffer, ClampCount(count), &put, nullptr);
+    return put;
+}
+
+bool Win32SerialPort::WaitTransmitEmpty() {
+    // On a comm port FlushFileBuffers returns once the driver's output queue has gone out.
+    return handle_ != nullptr && ::FlushFileBuffers(AsHandle(handle_)) != 0;
+}
+
+}  // namespace koru
