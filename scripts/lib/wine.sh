@@ -3,8 +3,9 @@
 # and ttyACM* it sees to a COM port when its server starts, and on a build machine /dev/ttyS0
 # may be the system console.
 
-# The device files a Wine process and the simulator need, and nothing else.
-KORU_PRIVATE_DEV_NODES=(null zero random urandom tty ptmx)
+# The device files a Wine process and the simulator need, and nothing else; ptmx comes with a
+# pseudo-terminal instance of the namespace's own.
+KORU_PRIVATE_DEV_NODES=(null zero random urandom tty)
 KORU_PRIVATE_DEV_MARK=.koru-private-dev
 
 # True inside a namespace made by koru_make_private_dev.
@@ -23,7 +24,8 @@ koru_check_no_serial_ports() {
 }
 
 # In a fresh mount namespace (unshare --mount, as root): replaces /dev by a tmpfs holding only
-# the nodes above, the host's pseudo-terminals and shared memory. Nothing leaves the namespace.
+# the nodes above, a private pseudo-terminal instance (pts, ptmx) and shared memory. Nothing
+# leaves the namespace.
 koru_make_private_dev() {
     mount --make-rprivate /
     local stage node
@@ -34,7 +36,8 @@ koru_make_private_dev() {
         mount --bind "/dev/$node" "$stage/$node"
     done
     mkdir "$stage/pts" "$stage/shm"
-    mount --bind /dev/pts "$stage/pts"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 koru-pts "$stage/pts"
+    ln -s pts/ptmx "$stage/ptmx"
     mount -t tmpfs -o mode=1777,nosuid,nodev koru-shm "$stage/shm"
     touch "$stage/$KORU_PRIVATE_DEV_MARK"
     mount --move "$stage" /dev
