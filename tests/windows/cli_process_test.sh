@@ -17,6 +17,8 @@ fi
 work=$(mktemp -d)
 sim_pid=
 cleanup() {
+    # The Wine server goes first: a terminal hanging up under it makes it dump its objects.
+    WINEPREFIX=$(cd "$prefix" && pwd) wineserver -k 2>/dev/null || true
     [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" || true
     rm -rf "$work" "$prefix/dosdevices/com12"
 }

@@ -2,6 +2,7 @@
 // under each time-out profile of the link.
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -39,6 +40,32 @@ TEST(Win32PortNames, ComNumbersAndDevicePaths) {
 std::string SilentComPort() {
     const char* name = std::getenv("KORU_TEST_COM");
     return name != nullptr ? name : "";
+}
+
+// Wine's ntdll exports its version; Windows' does not.
+bool UnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// What Windows does and Wine on a pseudo-terminal does not: a second open of the port is
+// refused, and the line takes space parity.
+TEST(Win32PortOnWindows, OpensExclusivelyAndTakesSpaceParity) {
+    const std::string com = SilentComPort();
+    if (com.empty()) {
+        GTEST_SKIP() << "KORU_TEST_COM names no COM port";
+    }
+    if (UnderWine()) {
+        GTEST_SKIP() << "Wine does not enforce exclusive opening of a port and a pseudo-terminal "
+                        "carries no parity";
+    }
+    Win32SerialPort first;
+    ASSERT_TRUE(first.Open(com));
+    EXPECT_TRUE(first.ConfigureLine());
+    Win32SerialPort second;
+    EXPECT_FALSE(second.Open(com));
+    first.Close();
+    EXPECT_TRUE(second.Open(com));
 }
 
 struct SilenceCase {
