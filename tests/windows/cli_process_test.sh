@@ -38,7 +38,10 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -n "$pty" ] || fail "koru-sim did not start: $(cat "$work/sim.log")"
-mkdir -p "$prefix/dosdevices"
+if [ ! -d "$prefix/dosdevices" ]; then
+    # A folder made here would pass for a whole prefix and stop Wine from making one.
+    "${run[@]}" --help >/dev/null 2>&1 || true
+fi
 ln -sfn "$pty" "$prefix/dosdevices/com12"
 
 # 8 KiB of code with no blank byte, so every address of the range counts.
