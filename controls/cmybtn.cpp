@@ -26,8 +26,12 @@ void CMybtn::EndLeftRelease(QPoint pos) {
     }
 }
 
-bool CMybtn::SwallowsKeyPress(const QKeyEvent& event) {
-    switch (event.key()) {
+bool CMybtn::KeyPressed(const QKeyEvent& event) {
+    const int key = event.key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !event.isAutoRepeat()) {
+        m_enterPressed = true;
+    }
+    switch (key) {
         case Qt::Key_Space:
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -48,7 +52,12 @@ void CMybtn::KeyReleased(const QKeyEvent& event) {
     }
     const int key = event.key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        SendClick();
+        // Only the release of a press seen here: cleared first, because the command may open a
+        // box whose own Enter press this button never sees.
+        if (m_enterPressed) {
+            m_enterPressed = false;
+            SendClick();
+        }
     } else if (key >= Qt::Key_F2 && key <= Qt::Key_F12) {
         if (ControlHost* host = MainWindowHost()) {
             host->FunctionKey(kVkF2 + (key - Qt::Key_F2));
@@ -57,9 +66,15 @@ void CMybtn::KeyReleased(const QKeyEvent& event) {
 }
 
 void CMybtn::FocusLost() {
+    m_enterPressed = false;
     if (auto* push = qobject_cast<QPushButton*>(&Widget())) {
         push->setDefault(false);
     }
+}
+
+bool CMybtn::MayChangeMark() {
+    ControlHost* host = MainWindowHost();
+    return host == nullptr || !host->RefusesCommandsOf(Widget().parentWidget());
 }
 
 void CMybtn::SendClick() {

@@ -3,10 +3,12 @@
 // CMybtn: the behaviour shared by every push button, radio button and check box of the main
 // window. A click does not travel as a Qt signal: the button calls the main window's Command()
 // with its own id, and the router decides from there. Clicks count only when the left button
-// is released strictly inside the button; Enter released on a focused button counts as a
-// click; the space bar never does; F2..F12 released on a button reach the main window as
+// is released strictly inside the button; an Enter stroke (press and release) on a focused
+// button counts as a click, a lone release does not (its press may have closed a message box);
+// the space bar never does; F2..F12 released on a button reach the main window as
 // function keys. The memory view's three view-mode controls can be locked while a page is
-// drawn: a locked one ignores presses altogether.
+// drawn: a locked one ignores presses altogether. A radio button or check box whose command
+// the main window refuses just now (its group waits for an operation) keeps its mark.
 
 #include <QCheckBox>
 #include <QFocusEvent>
@@ -40,17 +42,21 @@ class CMybtn {
     bool BeginLeftPress();
     // After the base class handled a left release at pos (widget coordinates).
     void EndLeftRelease(QPoint pos);
-    // True for key presses that never reach the base class (space, Enter, arrows).
-    static bool SwallowsKeyPress(const QKeyEvent& event);
+    // Notes an Enter press; returns true for key presses that never reach the base class
+    // (space, Enter, arrows).
+    bool KeyPressed(const QKeyEvent& event);
     // Key releases never reach the base class.
     void KeyReleased(const QKeyEvent& event);
     // After the base class handled a focus loss: a push button drops its default frame.
     void FocusLost();
+    // False while the main window would refuse this control's command: its mark stays.
+    bool MayChangeMark();
 
   private:
     void SendClick();
 
     bool m_pressed = false;
+    bool m_enterPressed = false;
     bool m_locked = false;
 };
 
@@ -80,7 +86,7 @@ class CMybtnOf : public Base, public CMybtn {
     }
 
     void keyPressEvent(QKeyEvent* event) override {
-        if (SwallowsKeyPress(*event)) {
+        if (KeyPressed(*event)) {
             event->accept();
             return;
         }
@@ -95,6 +101,12 @@ class CMybtnOf : public Base, public CMybtn {
     void focusOutEvent(QFocusEvent* event) override {
         Base::focusOutEvent(event);
         FocusLost();
+    }
+
+    void nextCheckState() override {
+        if (MayChangeMark()) {
+            Base::nextCheckState();
+        }
     }
 
     // The whole button reacts to the mouse, not only its indicator and text.

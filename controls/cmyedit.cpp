@@ -21,6 +21,10 @@ bool ProducesCharacter(const QKeyEvent& event) {
     return event.key() < Qt::Key_Escape && !event.text().isEmpty();
 }
 
+bool IsEnter(const QKeyEvent& event) {
+    return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
+}
+
 }  // namespace
 
 CMyedit::CMyedit(int id, QWidget* parent) : QLineEdit(parent) {
@@ -43,6 +47,9 @@ QRect CMyedit::FormattingRect() const {
 }
 
 void CMyedit::keyPressEvent(QKeyEvent* event) {
+    if (IsEnter(*event) && !event->isAutoRepeat()) {
+        m_enterPressed = true;
+    }
     if (!ProducesCharacter(*event)) {
         QLineEdit::keyPressEvent(event);
         return;
@@ -65,12 +72,20 @@ void CMyedit::keyPressEvent(QKeyEvent* event) {
 
 void CMyedit::keyReleaseEvent(QKeyEvent* event) {
     QLineEdit::keyReleaseEvent(event);
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && !event->isAutoRepeat() && ControlId(this) == kIdDisplayAddress) {
+    if (!IsEnter(*event) || event->isAutoRepeat() || !m_enterPressed) {
+        return;
+    }
+    m_enterPressed = false;  // before the command: it may open a box that takes the next press
+    if (ControlId(this) == kIdDisplayAddress) {
         if (ControlHost* host = MainWindowHost()) {
             host->Command(kIdSetDisplayAddress, parentWidget());
         }
     }
+}
+
+void CMyedit::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    m_enterPressed = false;
 }
 
 void CMyedit::mouseDoubleClickEvent(QMouseEvent* event) {

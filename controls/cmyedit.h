@@ -2,7 +2,8 @@
 
 // CMyedit: every edit field of the main window and of the cell editor. All but the file-name
 // field take only hexadecimal digits and backspace; Enter in the display-address field and a
-// double-click on the file-name, checksum or status field stand in for other controls.
+// double-click on the file-name, checksum or status field stand in for other controls. As on a
+// button, Enter acts on its release only after a press seen by the same field.
 
 #include <QLineEdit>
 
@@ -26,10 +27,12 @@ class CMyedit : public QLineEdit {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
   private:
     bool m_upperCase = false;
+    bool m_enterPressed = false;
 };
 
 }  // namespace koru

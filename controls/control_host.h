@@ -17,6 +17,9 @@ class ControlHost {
     // A click or Enter on a button (or an edit on behalf of one): id is the button's id,
     // parent the widget that holds it (its group box or the main window).
     virtual void Command(int id, QWidget* parent) = 0;
+    // True while the commands of the controls in parent are refused (an operation runs and
+    // parent is one of the groups that wait for it).
+    virtual bool RefusesCommandsOf(const QWidget* parent) = 0;
     // True while FailureFlag is set: the status line is then drawn red.
     virtual bool StatusIsFailure() = 0;
     // The link was pressed: it repaints in the pressed colour.

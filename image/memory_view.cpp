@@ -98,6 +98,11 @@ void ShowMemoryPage(std::uint8_t code) {
     const bool ascii = Window().GetChoice(Choice::AsciiView).marked;
 
     Window().SetStatusLine(kLoadingPage);
+    if (chip) {
+        // A chip read takes a while: the new page's row labels show at once, over empty cells,
+        // rather than the old page's labels until the read ends.
+        Window().ShowMemoryPage(page);
+    }
     std::array<std::uint8_t, kPageBufferBytes> buffer{};
     const int failedBefore = FailureFlag.load();
     FailureFlag = 0;

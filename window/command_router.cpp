@@ -26,15 +26,6 @@ constexpr int kIdMemoryGroup = 158;
 
 constexpr int kIdChipVoltage = 135;
 
-bool RefusedWhileBusy(const QWidget* parent) {
-    if (BusyFlag.load() == 0 || parent == nullptr) {
-        return false;
-    }
-    const int group = ControlId(parent);
-    return group == kIdPortGroup || group == kIdOperationGroup || group == kIdFileGroup ||
-           group == kIdMemoryGroup;
-}
-
 void Box(CProgrammerDlg& window, const char* caption, const char* text, MessageIcon icon) {
     window.ShowMessage(QString::fromUtf8(caption), QString::fromUtf8(text), icon,
                        MessageButtons::Ok);
@@ -87,6 +78,15 @@ void SelectView(CProgrammerDlg& window, int radio, std::uint8_t code) {
 }
 
 }  // namespace
+
+bool RefusedWhileBusy(const QWidget* parent) {
+    if (BusyFlag.load() == 0 || parent == nullptr) {
+        return false;
+    }
+    const int group = ControlId(parent);
+    return group == kIdPortGroup || group == kIdOperationGroup || group == kIdFileGroup ||
+           group == kIdMemoryGroup;
+}
 
 void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent) {
     if (RefusedWhileBusy(parent)) {

@@ -15,6 +15,10 @@ class CProgrammerDlg;
 // memory view are ignored.
 void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent);
 
+// True while the commands of the controls held by parent are ignored: an operation runs and
+// parent is one of the four groups above.
+bool RefusedWhileBusy(const QWidget* parent);
+
 // The boxes of the router.
 inline constexpr char kNoCodeCaption[] = "警 告";
 inline constexpr char kNoCodeText[] = "编程内存中无代码调入,请打开相关的\n代码文件以调入编程代码!";

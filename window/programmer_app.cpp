@@ -8,6 +8,7 @@
 #include "operations/runner.h"
 #include "window/programmer_dlg.h"
 #include "window/qt_window_services.h"
+#include "window/toolkit_translation.h"
 
 namespace koru {
 namespace {
@@ -20,6 +21,11 @@ constexpr char kApplicationKeyName[] = "应用程序向导生成的本地应用�
 int CProgrammerApp::Run(int argc, char** argv) {
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromUtf8(kApplicationKeyName));
+    if (!InstallToolkitTranslation(application)) {
+        std::fprintf(stderr,
+                     "koru: the toolkit's Chinese texts are not installed "
+                     "(qt6-translations-l10n); standard dialogs speak English\n");
+    }
 
     CProgrammerDlg window;
     QtWindowServices services(window);

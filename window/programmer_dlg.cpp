@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
 #include <QTableWidget>
 
 #include "controls/cmyedit.h"
@@ -16,8 +18,10 @@
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "resources/dialog_texts.h"
+#include "window/command_router.h"
 #include "window/dialog_style.h"
 #include "window/edit_dialog.h"
+#include "window/memory_page_list.h"
 #include "window/window_fonts.h"
 
 namespace koru {
@@ -35,7 +39,7 @@ constexpr int kTickMs = 1000;  // both timers tick once a second
 constexpr int kListAddressColumnWidth = 45;
 constexpr int kListByteColumnWidth = 26;
 constexpr int kListColumns = 17;
-constexpr int kListPageRows = 16;
+constexpr int kListPageRows = MemoryPageList::kPageRows;
 constexpr int kListRows = 17 * 16;
 constexpr int kListHeaderPadding = 6;
 
@@ -67,6 +71,13 @@ constexpr int kIdStatusGroup = 109;
 QString WindowCaption() {
     return QString::fromUtf8(kMainWindowProduct) + QString(kMainWindowCaptionBlanks, u' ') +
            WebAddress();
+}
+
+void SetEnabledTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Active, QPalette::WindowText, colour);
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, colour);
+    widget.setPalette(palette);
 }
 
 QColor CaptionColour(int id) {
@@ -172,7 +183,7 @@ QWidget* CProgrammerDlg::CreateControl(const ControlEntry& entry, QWidget* paren
             return link;
         }
         case ControlKind::List: {
-            auto* list = new QTableWidget(parent);
+            auto* list = new MemoryPageList(parent);
             SetControlId(list, entry.id);
             list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -187,15 +198,19 @@ QWidget* CProgrammerDlg::CreateControl(const ControlEntry& entry, QWidget* paren
             connect(list, &QTableWidget::cellDoubleClicked, this, &CProgrammerDlg::EditMemoryCell);
             // Track-select: the row under the mouse becomes the selected one.
             list->setMouseTracking(true);
-            connect(list, &QTableWidget::cellEntered, list,
-                    [list](int row, int) { list->selectRow(row); });
+            connect(list, &QTableWidget::cellEntered, list, [list](int row, int) {
+                if (row < kListPageRows) {
+                    list->selectRow(row);
+                }
+            });
             return list;
         }
     }
     return nullptr;
 }
 
-// Group captions take the window's caption colours; the controls inside keep the default.
+// Group captions take the window's caption colours; the controls inside keep the default. A
+// disabled caption keeps the style's grey, so an operator sees what is unavailable.
 void CProgrammerDlg::ApplyCaptionColours() {
     const QPalette defaults = QApplication::palette();
     for (const ControlEntry& entry : ControlTable()) {
@@ -203,13 +218,9 @@ void CProgrammerDlg::ApplyCaptionColours() {
             continue;
         }
         QWidget* group = Control(entry.id);
-        QPalette palette = group->palette();
-        palette.setColor(QPalette::WindowText, CaptionColour(entry.id));
-        group->setPalette(palette);
+        SetEnabledTextColour(*group, CaptionColour(entry.id));
         for (QWidget* child : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            QPalette childPalette = child->palette();
-            childPalette.setColor(QPalette::WindowText, defaults.color(QPalette::WindowText));
-            child->setPalette(childPalette);
+            SetEnabledTextColour(*child, defaults.color(QPalette::WindowText));
         }
     }
 }
@@ -353,6 +364,40 @@ void CProgrammerDlg::SetWindowRegion(int height) {
     update();
 }
 
+void CProgrammerDlg::CentreOnScreen() {
+    const QScreen* where = screen();
+    if (where == nullptr) {
+        return;
+    }
+    QRect frame = frameGeometry();
+    frame.moveCenter(where->availableGeometry().center());
+    move(frame.topLeft());  // the frame's corner: a title bar, where there is one, included
+}
+
+void CProgrammerDlg::setVisible(bool visible) {
+    // Placed before the first showing, so the toolkit's own guess of a frame (it assumes a
+    // title bar even where none is drawn) never applies.
+    if (visible && !m_placed) {
+        m_placed = true;
+        CentreOnScreen();
+    }
+    QDialog::setVisible(visible);
+}
+
+void CProgrammerDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous() || m_frameCentred) {
+        return;
+    }
+    m_frameCentred = true;
+    // A window manager adds its frame only once the window is mapped: centre that frame.
+    QTimer::singleShot(0, this, [this] {
+        if (frameGeometry().size() != geometry().size()) {
+            CentreOnScreen();
+        }
+    });
+}
+
 void CProgrammerDlg::SetStatusText(const QString& text) {
     QWidget* status = Control(kIdStatusLine);
     static_cast<CMyedit*>(status)->setText(text);
@@ -376,6 +421,7 @@ void CProgrammerDlg::ShowMemoryPage(const MemoryPageText& page) {
         }
         item->setText(QString::fromStdString(text));
     };
+    list->scrollToTop();
     for (int row = 0; row < kListPageRows; ++row) {
         setCell(row, 0, page.rowLabels[row]);
         for (int column = 1; column < kListColumns; ++column) {
@@ -506,6 +552,10 @@ std::optional<QString> CProgrammerDlg::RunEditDialog(const QString& value, const
 
 void CProgrammerDlg::Command(int id, QWidget* parent) {
     emit commandIssued(id, parent);
+}
+
+bool CProgrammerDlg::RefusesCommandsOf(const QWidget* parent) {
+    return RefusedWhileBusy(parent);
 }
 
 bool CProgrammerDlg::StatusIsFailure() {

@@ -123,6 +123,7 @@ class CProgrammerDlg : public QDialog, public ControlHost {
 
     // ControlHost: the controls' requests.
     void Command(int id, QWidget* parent) override;
+    bool RefusesCommandsOf(const QWidget* parent) override;
     bool StatusIsFailure() override;
     void LinkPressed() override;
     bool LinkReleased() override;
@@ -131,6 +132,12 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     void ShowGreeting() override;
 
     bool IsLinkPressed() const { return m_linkPressed; }
+
+    // Places the frame in the middle of its screen.
+    void CentreOnScreen();
+
+    // The first showing centres the window; a shown window sits where it was put.
+    void setVisible(bool visible) override;
 
   signals:
     // A click on a button or its stand-in; the command router acts on it.
@@ -142,6 +149,7 @@ class CProgrammerDlg : public QDialog, public ControlHost {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -158,6 +166,8 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     bool m_waitCursorShown = false;
     bool m_started = false;
     bool m_settingsSaved = false;
+    bool m_placed = false;
+    bool m_frameCentred = false;
     int m_regionHeight = kRegionCountersHidden;
     QTimer m_mainTimer;
     QTimer m_tickTimer;

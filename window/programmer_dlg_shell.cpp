@@ -90,9 +90,12 @@ bool CProgrammerDlg::RunCounterDialog(CounterSettings& settings) {
 }
 
 std::optional<QString> CProgrammerDlg::RunFileDialog(FileDialogKind kind, const QString& filter) {
-    const QString path = kind == FileDialogKind::Open
-                             ? QFileDialog::getOpenFileName(this, QString(), QString(), filter)
-                             : QFileDialog::getSaveFileName(this, QString(), QString(), filter);
+    // Each filter's name already shows its pattern: the dialog does not repeat it.
+    const QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+    const QString path =
+        kind == FileDialogKind::Open
+            ? QFileDialog::getOpenFileName(this, QString(), QString(), filter, nullptr, options)
+            : QFileDialog::getSaveFileName(this, QString(), QString(), filter, nullptr, options);
     if (path.isEmpty()) {
         return std::nullopt;
     }

@@ -2,12 +2,14 @@
 
 #include <QCheckBox>
 #include <QFont>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
+#include "controls/cmygrp.h"
 #include "resources/dialog_texts.h"
 #include "window/window_fonts.h"
 
@@ -24,11 +26,43 @@ constexpr int kTextLimit = 15;  // characters kept of each count text (16-charac
 constexpr int kEditFontPixels = 16;
 constexpr int kEditFontWeight = 550;
 
+// The widest start value an edit must show whole, and how narrow its digits may be set to fit.
+constexpr char kWidestStartValue[] = "000000";
+constexpr int kNarrowestStretch = 60;  // percent of the font's normal width
+constexpr int kStretchStep = 2;
+constexpr int kLineEditMargin = 2;  // a line edit's own gap on each side of its text
+constexpr int kCursorWidth = 1;
+
 QFont EditFont() {
     QFont font(QStringLiteral("MS Shell Dlg"));
     font.setPixelSize(kEditFontPixels);
     font.setWeight(static_cast<QFont::Weight>(kEditFontWeight));
     return font;
+}
+
+// The width a line edit's text may take before the edit scrolls it.
+int TextAreaWidth(const QLineEdit& edit) {
+    QStyleOptionFrame option;
+    option.initFrom(&edit);
+    option.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit);
+    const QRect contents =
+        edit.style()->subElementRect(QStyle::SE_LineEditContents, &option, &edit);
+    return contents.width() - 2 * kLineEditMargin - kCursorWidth;
+}
+
+// The edits were laid out for a narrow dialog font; where the installed font is wider, its
+// digits are narrowed until the widest start value fits, so no digit is cut off.
+void FitWidestValue(QLineEdit& edit) {
+    QFont font = edit.font();
+    const QString widest = QString::fromLatin1(kWidestStartValue);
+    const int available = TextAreaWidth(edit);
+    int stretch = QFont::Unstretched;
+    while (QFontMetrics(font).horizontalAdvance(widest) > available &&
+           stretch - kStretchStep >= kNarrowestStretch) {
+        stretch -= kStretchStep;
+        font.setStretch(stretch);
+    }
+    edit.setFont(font);
 }
 
 struct CheckBit {
@@ -82,7 +116,7 @@ SetCount::SetCount(QWidget* parent, const CounterSettings& settings)
                 break;
             }
             case CounterDialogKind::Group:
-                control = new QGroupBox(caption, this);
+                control = new CMygrp(entry.id, caption, this);  // the classic frame
                 control->setFocusPolicy(Qt::NoFocus);
                 break;
             case CounterDialogKind::Label:
@@ -102,6 +136,9 @@ SetCount::SetCount(QWidget* parent, const CounterSettings& settings)
             }
         }
         control->setGeometry(DialogUnitsToPixels(entry.x, entry.y, entry.width, entry.height));
+        if (entry.kind == CounterDialogKind::Edit) {
+            FitWidestValue(*static_cast<QLineEdit*>(control));
+        }
         if (entry.kind == CounterDialogKind::Group) {
             control->lower();  // the group frames stay behind the controls they frame
         }

@@ -3,7 +3,7 @@
 # Build, tests, window, sound, fonts, and the outside judges used by the tests (objcopy).
 KORU_PACKAGES=(
     cmake ninja-build g++ clang-format
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev qt6-translations-l10n
     libgtest-dev libgmock-dev libbenchmark-dev
     libasound2-dev
     fonts-wqy-microhei

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QUrl>
 #include <QtTest>
 
@@ -143,6 +144,88 @@ class ControlsTest : public QObject {
         QTest::keyClick(box, Qt::Key_Space);
         QVERIFY(!Window().IsMarked(121));
         QCOMPARE(m_commands->count(), 2);
+    }
+
+    // Enter acts on its release only when the same control saw the press: a box closed by the
+    // press of a later stroke leaves a lone release behind, which must not act again.
+    void enterActsOnlyAfterItsOwnPress_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("strokes");  // P press, p repeated press, R release, F focus away
+        QTest::addColumn<int>("commands");
+        QTest::newRow("button, one stroke") << 137 << "PR" << 1;
+        QTest::newRow("button, lone release") << 137 << "R" << 0;
+        QTest::newRow("button, stroke then stray release") << 137 << "PRR" << 1;
+        QTest::newRow("button, key held") << 137 << "PppR" << 1;
+        QTest::newRow("button, focus lost between") << 137 << "PFR" << 0;
+        QTest::newRow("display address, stray release") << 162 << "PRR" << 1;
+        QTest::newRow("display address, lone release") << 162 << "R" << 0;
+    }
+
+    void enterActsOnlyAfterItsOwnPress() {
+        QFETCH(int, id);
+        QFETCH(QString, strokes);
+        QFETCH(int, commands);
+        Window().ShowMemoryView(id == 162);
+        QWidget* control = Window().Control(id);
+        control->setFocus();
+        for (QChar stroke : strokes) {
+            if (stroke == u'F') {
+                Window().Control(129)->setFocus();
+                QCOMPARE(QApplication::focusWidget(), Window().Control(129));
+                continue;
+            }
+            const QEvent::Type type = stroke == u'R' ? QEvent::KeyRelease : QEvent::KeyPress;
+            QKeyEvent key(type, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"),
+                          stroke == u'p');
+            QApplication::sendEvent(control, &key);
+        }
+        QCOMPARE(m_commands->count(), commands);
+    }
+
+    // While an operation runs the port and memory-view radios keep their marks (the window
+    // refuses their commands); an option box of another group still follows the mouse.
+    void busyWindowKeepsTheMarksItRefuses_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("marked");  // the control marked before the click
+        QTest::newRow("port radio") << 111 << 110;
+        QTest::newRow("memory view radio") << 166 << 165;
+        QTest::newRow("option box") << 121 << -1;
+    }
+
+    void busyWindowKeepsTheMarksItRefuses() {
+        QFETCH(int, id);
+        QFETCH(int, marked);
+        Window().ShowMemoryView(id == 166);
+        Window().SetMarked(marked, true);
+        BusyFlag = 1;
+        QWidget* button = Window().Control(id);
+        Click(button, button->rect().center());
+        QCOMPARE(Window().IsMarked(id), marked < 0);
+        QVERIFY(marked < 0 || Window().IsMarked(marked));
+    }
+
+    // Tab and Backtab never move the focus to another control; only the memory list is a stop.
+    void tabKeepsTheFocus_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("key");
+        QTest::newRow("button, Tab") << 137 << int(Qt::Key_Tab);
+        QTest::newRow("check box, Backtab") << 121 << int(Qt::Key_Backtab);
+        QTest::newRow("display address, Tab") << 162 << int(Qt::Key_Tab);
+        QTest::newRow("memory view button, Backtab") << 161 << int(Qt::Key_Backtab);
+    }
+
+    void tabKeepsTheFocus() {
+        QFETCH(int, id);
+        QFETCH(int, key);
+        Window().ShowMemoryView(id == 162 || id == 161);
+        QWidget* control = Window().Control(id);
+        control->setFocus();
+        for (int stroke = 0; stroke < 3; ++stroke) {
+            QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+            QWidget* now = QApplication::focusWidget();
+            QVERIFY2(now == control || now == Window().MemoryList(),
+                     qPrintable(QString::number(ControlId(now))));
+        }
     }
 
     void functionKeysReachTheWindow_data() {

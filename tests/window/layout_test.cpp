@@ -4,6 +4,9 @@
 // region and the window services.
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -26,6 +29,7 @@
 #include "tests/window/test_window.h"
 #include "window/control_table.h"
 #include "window/qt_window_services.h"
+#include "window/toolkit_translation.h"
 #include "window/window_fonts.h"
 
 namespace koru::test {
@@ -89,6 +93,8 @@ class LayoutTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void initTestCase() { QVERIFY(InstallToolkitTranslation(*qApp)); }
+
     void init() { ResetProcessState(); }
 
     void everyControlAsTheTableSays_data() {
@@ -403,34 +409,45 @@ class LayoutTest : public QObject {
         QCOMPARE(window.boxes[0].caption, QStringLiteral("警 告"));
     }
 
-    // The real boxes: caption, text, icon and the default button, answered by a key press.
+    // The real boxes: caption, text, icon, the default button and the toolkit's button texts
+    // in Chinese, answered by a key press.
     void messageBoxesAsAsked_data() {
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("texts");
+        const QStringList ok{QStringLiteral("确定")};
+        const QStringList okCancel{QStringLiteral("确定"), QStringLiteral("取消")};
+        const QStringList yesNo{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")};
         QTest::newRow("ok, Enter")
-            << int(MessageButtons::Ok) << int(Qt::Key_Return) << int(MessageAnswer::Ok);
+            << int(MessageButtons::Ok) << int(Qt::Key_Return) << int(MessageAnswer::Ok) << ok;
         QTest::newRow("ok-cancel, Enter takes Cancel")
-            << int(MessageButtons::OkCancel) << int(Qt::Key_Return) << int(MessageAnswer::Cancel);
-        QTest::newRow("yes-no, Enter")
-            << int(MessageButtons::YesNo) << int(Qt::Key_Return) << int(MessageAnswer::Yes);
+            << int(MessageButtons::OkCancel) << int(Qt::Key_Return) << int(MessageAnswer::Cancel)
+            << okCancel;
+        QTest::newRow("yes-no, Enter") << int(MessageButtons::YesNo) << int(Qt::Key_Return)
+                                       << int(MessageAnswer::Yes) << yesNo;
         QTest::newRow("yes-no, Esc")
-            << int(MessageButtons::YesNo) << int(Qt::Key_Escape) << int(MessageAnswer::No);
+            << int(MessageButtons::YesNo) << int(Qt::Key_Escape) << int(MessageAnswer::No) << yesNo;
     }
 
     void messageBoxesAsAsked() {
         QFETCH(int, buttons);
         QFETCH(int, key);
         QFETCH(int, answer);
+        QFETCH(QStringList, texts);
         CProgrammerDlg window;
         window.show();
         QString seenTitle;
         QString seenText;
+        QStringList seenButtons;
         QTimer::singleShot(0, [&] {
             QWidget* box = QApplication::activeModalWidget();
             QVERIFY(box != nullptr);
             seenTitle = box->windowTitle();
             seenText = qobject_cast<QMessageBox*>(box)->text();
+            for (QAbstractButton* button : qobject_cast<QMessageBox*>(box)->buttons()) {
+                seenButtons << button->text();
+            }
             QTest::keyClick(box, static_cast<Qt::Key>(key));
         });
         const MessageAnswer given =
@@ -439,6 +456,42 @@ class LayoutTest : public QObject {
         QCOMPARE(int(given), answer);
         QCOMPARE(seenTitle, QStringLiteral("确 认"));
         QCOMPARE(seenText, QStringLiteral("计数器将被清零!确定吗?"));
+        seenButtons.sort();
+        texts.sort();
+        QCOMPARE(seenButtons, texts);
+    }
+
+    // The real file dialogs: the toolkit's texts in Chinese, and each filter named once (its
+    // name already shows its pattern).
+    void fileDialogsSpeakChineseAndNameEachFilterOnce_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("accept");
+        QTest::newRow("open") << int(FileDialogKind::Open) << QStringLiteral("打开(&O)");
+        QTest::newRow("save") << int(FileDialogKind::Save) << QStringLiteral("保存(&S)");
+    }
+
+    void fileDialogsSpeakChineseAndNameEachFilterOnce() {
+        QFETCH(int, kind);
+        QFETCH(QString, accept);
+        CProgrammerDlg window;
+        window.show();
+        QStringList seen;  // the filter names, then the accepting button
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            const auto* combo = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            for (int i = 0; i < combo->count(); ++i) {
+                seen << combo->itemText(i);
+            }
+            const auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+            seen << box->buttons().at(0)->text();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        QVERIFY(!window.RunFileDialog(
+            static_cast<FileDialogKind>(kind),
+            ToQtFileFilter("hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj|BIN文件(*.*)|*.bin||")));
+        QCOMPARE(seen,
+                 (QStringList{QStringLiteral("hex文件(*.hex)"), QStringLiteral("OBJ文件(*.*)"),
+                              QStringLiteral("BIN文件(*.*)"), accept}));
     }
 
     void cursorFollowsTheBusyFlag() {

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QWheelEvent>
 #include <QtTest>
 #include <thread>
 
@@ -168,6 +169,57 @@ class MemoryViewTest : public QObject {
         worker.join();
         QCOMPARE(Cell(0, 0), QStringLiteral("00200"));
         QCOMPARE(Window().FieldText(162), QStringLiteral("00200"));
+    }
+
+    // The list shows its sixteen page rows at the top whatever the mouse, the wheel or the keys
+    // do; nothing below the page is ever selected.
+    void pageStaysInView_data() {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("mouse over the partly shown row") << "hover";
+        QTest::newRow("click on the partly shown row") << "click";
+        QTest::newRow("Down on the last page row") << "down";
+        QTest::newRow("PageDown") << "pagedown";
+        QTest::newRow("Ctrl+End") << "ctrlend";
+        QTest::newRow("wheel") << "wheel";
+    }
+
+    void pageStaysInView() {
+        QFETCH(QString, action);
+        ShowMemoryPage(kShowPageEnter);
+        QTableWidget& list = List();
+        QWidget* viewport = list.viewport();
+        const QPoint lastPageRow = list.visualRect(list.model()->index(15, 3)).center();
+        const QPoint belowPage(lastPageRow.x(), viewport->height() - 2);
+        QCOMPARE(list.rowAt(belowPage.y()), 16);
+        list.setFocus();
+        if (action == "hover") {
+            QTest::mouseMove(viewport, lastPageRow);
+            QTest::mouseMove(viewport, belowPage);
+        } else if (action == "click") {
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, belowPage);
+        } else if (action == "down") {
+            QTest::mouseClick(viewport, Qt::LeftButton, {}, lastPageRow);
+            QTest::keyClick(&list, Qt::Key_Down);
+        } else if (action == "pagedown") {
+            QTest::keyClick(&list, Qt::Key_PageDown);
+        } else if (action == "ctrlend") {
+            QTest::keyClick(&list, Qt::Key_End, Qt::ControlModifier);
+        } else {
+            const QPoint global = viewport->mapToGlobal(lastPageRow);
+            QWheelEvent wheel(lastPageRow, global, {}, QPoint(0, -120 * 3), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewport, &wheel);
+        }
+        QCOMPARE(list.rowAt(0), 0);
+        QCOMPARE(list.rowAt(lastPageRow.y()), 15);
+        for (const QModelIndex& index : list.selectionModel()->selectedIndexes()) {
+            QVERIFY2(index.row() < 16, qPrintable(QString::number(index.row())));
+        }
+        QVERIFY(list.currentRow() < 16);
+        // The next page is drawn into the same top rows.
+        ShowMemoryPage(kShowPageNext);
+        QCOMPARE(list.rowAt(0), 0);
+        QCOMPARE(Cell(0, 0), QStringLiteral("00100"));
     }
 
     void cellEditsChangeOneImageByte_data() {

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QtTest>
 
 #include "controls/cmyedit.h"
@@ -27,6 +29,25 @@
 #include "window/settings.h"
 
 namespace koru::test {
+namespace {
+
+constexpr int kLineEditInnerMargin = 2;  // a line edit's own gap on each side of its text
+
+// The darkest grey level of the caption of a check box or radio button, right of its indicator.
+int DarkestCaptionGrey(QWidget* button) {
+    const QImage image = button->grab().toImage();
+    const int captionLeft =
+        button->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, button) + 1;
+    int darkest = 255;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = captionLeft; x < image.width(); ++x) {
+            darkest = std::min(darkest, qGray(image.pixel(x, y)));
+        }
+    }
+    return darkest;
+}
+
+}  // namespace
 
 class ShellTest : public QObject {
     Q_OBJECT
@@ -367,6 +388,27 @@ class ShellTest : public QObject {
         QCOMPARE(dialog.Settings().flags, 0x09u);
     }
 
+    // The edits show the widest start value whole at the fonts this machine really has: a line
+    // edit scrolls its text once text and cursor need more than its inner width.
+    void counterEditsShowSixDigitsWhole() {
+        SetCount dialog(nullptr, {QString(), QString(), 0x21});
+        dialog.show();
+        for (int id : {1006, 1007}) {
+            auto* edit = static_cast<QLineEdit*>(dialog.Control(id));
+            edit->setFocus();
+            QTest::keyClicks(edit, QStringLiteral("000000"));
+            QStyleOptionFrame option;
+            option.initFrom(edit);
+            option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+            const int inner =
+                edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width() -
+                2 * kLineEditInnerMargin;
+            const int needed = edit->fontMetrics().horizontalAdvance(edit->text()) + 1;
+            QVERIFY2(needed <= inner,
+                     qPrintable(QStringLiteral("%1: %2 > %3 px").arg(id).arg(needed).arg(inner)));
+        }
+    }
+
     void startValueRule() {
         QCOMPARE(CounterStartValue(QStringLiteral("1234567")),
                  std::optional<std::uint32_t>(234567));
@@ -441,6 +483,67 @@ class ShellTest : public QObject {
         m_program->Click(168);
         QVERIFY(W().Control(107)->isVisible());
         QCOMPARE(W().FieldText(157), Utf8(kChooseOperationText));
+    }
+
+    // An operator tells unavailable choices by their grey captions: after a click on the OTP
+    // chip kind the MTP-only options, the other data formats and 3.3V grey out.
+    void disabledCaptionsGreyOut_data() {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("CalmRisc") << 119 << false;
+        QTest::newRow("ARM") << 120 << false;
+        QTest::newRow("3.3V") << 117 << false;
+        QTest::newRow("LDC protection, MTP only") << 125 << false;
+        QTest::newRow("erase before programming, MTP only") << 126 << false;
+        QTest::newRow("5.0V") << 116 << true;
+        QTest::newRow("verify") << 121 << true;
+    }
+
+    void disabledCaptionsGreyOut() {
+        QFETCH(int, id);
+        QFETCH(bool, enabled);
+        m_program->Start();
+        m_program->Click(114);
+        QWidget* button = W().Control(id);
+        QCOMPARE(button->isEnabled(), enabled);
+        const int grey = DarkestCaptionGrey(button);
+        if (enabled) {
+            QVERIFY2(grey < 60, qPrintable(QString::number(grey)));
+        } else {
+            QVERIFY2(grey > 100, qPrintable(QString::number(grey)));
+        }
+    }
+
+    // A message box or the counter dialog closed with Enter: the key's release reaches the
+    // button that opened it, which must not open it again.
+    void enterThatClosesABoxDoesNotReopenIt_data() {
+        QTest::addColumn<int>("id");
+        QTest::newRow("自动编程 without code") << 136;
+        QTest::newRow("清零 question") << 172;
+        QTest::newRow("设置计数器") << 173;
+    }
+
+    void enterThatClosesABoxDoesNotReopenIt() {
+        QFETCH(int, id);
+        m_program->Start();
+        W().realDialogs = true;
+        int opened = 0;
+        QTimer closer;
+        closer.setInterval(10);
+        connect(&closer, &QTimer::timeout, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                ++opened;
+                QTest::keyPress(box, Qt::Key_Return);  // its release goes to the main window
+            }
+        });
+        closer.start();
+        QWidget* button = W().Control(id);
+        button->setFocus();
+        QTest::keyPress(button, Qt::Key_Return);
+        QTest::keyRelease(button, Qt::Key_Return);  // opens the box, closed by the next press
+        QTest::keyRelease(button, Qt::Key_Return);  // that press's release
+        QTest::qWait(50);
+        QCOMPARE(opened, 1);
     }
 
     void buzzerBoxFollowsItsMark() {

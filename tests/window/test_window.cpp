@@ -7,6 +7,9 @@ namespace koru::test {
 MessageAnswer TestWindow::ShowMessage(const QString& caption, const QString& text, MessageIcon icon,
                                       MessageButtons buttons) {
     boxes.push_back({caption, text, icon, buttons});
+    if (realDialogs) {
+        return CProgrammerDlg::ShowMessage(caption, text, icon, buttons);
+    }
     return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
 }
 
@@ -32,6 +35,9 @@ std::optional<QString> TestWindow::RunFileDialog(FileDialogKind, const QString& 
 
 bool TestWindow::RunCounterDialog(CounterSettings& settings) {
     counterDialogShown.push_back(settings);
+    if (realDialogs) {
+        return CProgrammerDlg::RunCounterDialog(settings);
+    }
     return counterDialog ? counterDialog(settings) : false;
 }
 

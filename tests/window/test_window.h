@@ -46,6 +46,10 @@ class TestWindow : public CProgrammerDlg {
     // Values the next cell edits return with OK, in order; none queued means Cancel.
     void QueueEditAnswer(const QString& value) { m_editAnswers.push_back(value); }
 
+    // When set, the boxes and the counter dialog are the real ones, run modally (still
+    // recorded); the test answers them with events.
+    bool realDialogs = false;
+
     std::vector<ShownBox> boxes;
     std::vector<EditRequest> editRequests;
 

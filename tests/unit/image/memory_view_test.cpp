@@ -105,6 +105,23 @@ TEST_F(MemoryViewTest, AsciiModeAndTheLastPageRange) {
     EXPECT_EQ(window_.StatusLine(), "当前显示代码区段:  FFF00~FFFFF");
 }
 
+TEST_F(MemoryViewTest, ChipPageShowsItsRowLabelsBeforeTheRead) {
+    // No port is open, so the chip read fails; the labels were drawn before it began.
+    window_.SetChoice(Choice::ChipView, true);
+    DisplayAddress = 0x300;
+    ShowMemoryPage(kShowPageNext);
+    const std::vector<MemoryPageText> pages = window_.MemoryPages();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].rowLabels[0], "00400");
+    EXPECT_EQ(pages[0].rowLabels[15], "004F0");
+    for (const auto& row : pages[0].cells) {
+        for (const std::string& cell : row) {
+            EXPECT_EQ(cell, "");
+        }
+    }
+    EXPECT_EQ(pages[1].rowLabels, pages[0].rowLabels);
+}
+
 TEST(MemoryCellText, HexAndAscii) {
     EXPECT_EQ(MemoryCellText(0x0A, false), "0A");
     EXPECT_EQ(MemoryCellText(0x41, true), "A");
