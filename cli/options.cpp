@@ -150,8 +150,7 @@ commands:
 
 options:
   --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4 or /dev/ttyS0..3) or a device
-                         path; on Windows any COMn, COM10 and above too; default: the port
-                         saved by the window program
+                         path; default: the port saved by the window program
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
