@@ -35,6 +35,7 @@ class ConsoleWindowServices final : public WindowServices {
     // Whether a link failure was handled (it restarts the tick) since the last reset.
     bool LinkFailed() const;
     void ResetLinkFailed();
+    bool IsOtp() const { return selections_.otp; }
     // Whether a question was answered no for want of --yes.
     bool QuestionRefused() const;
 

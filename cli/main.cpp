@@ -9,19 +9,23 @@
 
 #include "cli/console_window_services.h"
 #include "cli/options.h"
+#include "cli/safety.h"
+#include "core/outcome.h"
 #include "core/settings_words.h"
 #include "core/shared_state.h"
 #include "image/code_loader.h"
+#include "image/hex_writer.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
+#include "link/port_errors.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
+#include "platform/output_file.h"
+#include "platform/serial_port.h"
 #include "platform/settings_store.h"
 
 namespace koru::cli {
 namespace {
-
-enum ExitStatus { kSuccess = 0, kChipFailed = 1, kNoProgrammer = 2, kBadUsage = 3 };
 
 constexpr auto kWorkerPoll = std::chrono::milliseconds(2);
 
@@ -78,19 +82,38 @@ class Session {
             std::fprintf(stderr, "koru-cli: no port given and none saved: use --port\n");
             return kNoProgrammer;
         }
-        ProbePort(*port);
-        if (ProgrammerFoundFlag == 0) {
-            return Finish(kNoProgrammer);
+        port_ = *port;
+        // Everything that can be refused without the programmer is refused before it is
+        // spoken to.
+        if (const auto refusal = RefusalBeforeTraffic(options_, console_.IsOtp())) {
+            std::fprintf(stderr, "koru-cli: %s\n", refusal->c_str());
+            return kBadUsage;
         }
-        if (options_.command == Command::Probe) {
-            return Finish(kSuccess);
+        if (options_.command == Command::Read && !CheckOutput()) {
+            return kBadUsage;
         }
         if (options_.command == Command::Verify || options_.command == Command::Program) {
             console_.WriteField(TextField::CodeFileName, options_.file);
-            Run(kLoadCodeFile);
+            LoadCodeFile();
             if (FailureFlag != 0) {
                 return Finish(kBadUsage);
             }
+            const AddressRange loaded = GetChecksumRange();
+            ApplyRange();
+            const auto refusal =
+                RefusalForLoadedRange(options_, loaded, {StartAddress, EndAddress});
+            if (refusal) {
+                std::fprintf(stderr, "koru-cli: %s\n", refusal->c_str());
+                return kBadUsage;
+            }
+        }
+        ProbePort(*port);
+        if (ProgrammerFoundFlag == 0) {
+            ExplainNoProgrammer();
+            return DropUnusedOutput(Finish(ExitStatusFor(LastOutcome().kind)));
+        }
+        if (options_.command == Command::Probe) {
+            return Finish(kSuccess);
         }
         ApplyRange();
         switch (options_.command) {
@@ -107,6 +130,7 @@ class Session {
                 Run(kCopyChipToImage);
                 if (FailureFlag == 0 && !console_.QuestionRefused()) {
                     Run(kSaveHexFile);
+                    ExplainSaveFailure();
                 }
                 break;
             case Command::Erase:
@@ -123,7 +147,11 @@ class Session {
             case Command::ImageChecksum:
                 break;
         }
-        return Finish(Outcome());
+        const int status = Finish(ExitStatusFor(LastOutcome().kind));
+        if (LastOutcome().kind == OutcomeKind::LinkLost) {
+            ExplainLinkLost();
+        }
+        return DropUnusedOutput(status);
     }
 
   private:
@@ -154,17 +182,57 @@ class Session {
         }
         ApplyRange();
         BufferChecksum();
-        return kSuccess;
+        return ExitStatusFor(LastOutcome().kind);
     }
 
-    int Outcome() const {
-        if (console_.LinkFailed()) {
-            return kNoProgrammer;
+    // read: the output is opened (made when new) before the chip is read at all.
+    bool CheckOutput() {
+        const OutputCheck check = CheckOutputPath(options_.file);
+        if (!check.problem.empty()) {
+            std::fprintf(stderr, "koru-cli: cannot write %s: %s\n", options_.file.c_str(),
+                         check.problem.c_str());
+            return false;
         }
-        if (console_.QuestionRefused()) {
-            return kBadUsage;
+        outputCreated_ = check.created;
+        return true;
+    }
+
+    // An output that read made for its check, and then never saved into, does not stay.
+    int DropUnusedOutput(int status) const {
+        if (outputCreated_ && status != kSuccess) {
+            RemoveCreatedFile(options_.file);
         }
-        return FailureFlag != 0 ? kChipFailed : kSuccess;
+        return status;
+    }
+
+    void ExplainSaveFailure() const {
+        const std::string reason = LastSaveErrorText();
+        if (FailureFlag != 0 && !reason.empty()) {
+            console_.FinishLine();
+            std::fprintf(stderr, "koru-cli: cannot write %s: %s\n", options_.file.c_str(),
+                         reason.c_str());
+        }
+    }
+
+    void ExplainLinkLost() const {
+        std::fprintf(stderr,
+                     "koru-cli: the link to the programmer on %s was lost: the port has gone "
+                     "away or hung up (cable, adapter or programmer); the chip was not judged\n",
+                     SerialPort::DevicePathFor(port_).c_str());
+    }
+
+    // Why the probe found no programmer: the port's own error, a lost link, or silence.
+    void ExplainNoProgrammer() const {
+        console_.FinishLine();
+        const PortOpenError error = Port().LastOpenError();
+        if (!Port().IsOpen() && error.failure != PortOpenFailure::None) {
+            std::fprintf(stderr, "koru-cli: %s\n", PortOpenErrorText(error).c_str());
+        } else if (LastOutcome().kind == OutcomeKind::LinkLost) {
+            ExplainLinkLost();
+        } else {
+            std::fprintf(stderr, "koru-cli: no programmer answered on %s\n",
+                         SerialPort::DevicePathFor(port_).c_str());
+        }
     }
 
     int Finish(int status) {
@@ -175,7 +243,9 @@ class Session {
     }
 
     const Options& options_;
-    ConsoleWindowServices console_;
+    mutable ConsoleWindowServices console_;
+    std::string port_;
+    bool outputCreated_ = false;
 };
 
 }  // namespace

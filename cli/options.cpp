@@ -164,11 +164,17 @@ options:
 
 Status lines go to standard error as they change; the last one also goes to standard output.
 
+Refused before anything is sent: erase, protect ldc and protect hw for OTP chips, a reversed
+--range, program and verify of a file whose range does not fit the four-digit address fields
+(name it with --range), and read into an output that cannot be written.
+
 exit status:
   0  success
-  1  the chip operation failed
-  2  no programmer, or the link to it failed
-  3  bad usage, an unreadable or invalid file, or a question without --yes
+  1  the chip failed (not blank, differs, wrong checksum, refused by the programmer) or the
+     programmer reported a supply fault
+  2  the link was lost (the port went away or hung up) or no programmer answered
+  3  refused: bad usage, an unreadable or invalid file, a bad range, a command the chip kind
+     does not have, an output that cannot be written, or a question without --yes
 )";
 }
 

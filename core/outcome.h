@@ -16,8 +16,7 @@ enum class OutcomeKind : std::uint8_t {
     SupplyFault,  // the programmer answered "EV"
     LinkLost,     // the operating system reports the port gone or hung up, or a write moved nothing
     NoAnswer,     // the programmer stayed silent where an answer was due
-    Refused,  // nothing was sent: bad range, nothing loaded, a command the chip kind lacks, a bad
-              // file
+    Refused,      // nothing sent: bad range, nothing loaded, a command the chip lacks, a bad file
 };
 
 enum class ChipFault : std::uint8_t {

@@ -1,23 +1,20 @@
 #include "image/code_loader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/hex_text_loader.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "image/text_line_reader.h"
-#include "image/unique_fd.h"
+#include "platform/input_file.h"
 
 namespace koru {
 namespace {
@@ -36,6 +33,7 @@ constexpr char kLoading[] = "调入代码文件.....";
 constexpr char kBadRecordChecksum[] = "代码文件错误[行检查和错误]";
 constexpr char kNoCode[] = "代码文件错误[未包含有效代码]";
 constexpr char kOutOfRange[] = "代码文件错误[地址超出范围]";
+constexpr char kTruncatedRecord[] = "代码文件错误[记录不完整]";
 constexpr char kLoaded[] = "调入代码成功!";
 
 using Image = std::array<std::uint8_t, kImageSize>;
@@ -49,32 +47,18 @@ std::unique_ptr<Image> BlankScratchImage() {
 
 void Fail(const char* text) {
     FailureFlag = 1;
-    Window().SetStatusLine(text);
-}
-
-// Opens a regular file for reading. Anything else (a directory, a FIFO, a device that never
-// ends) counts as not opened, so that a load neither waits nor reads forever.
-UniqueFd OpenForReading(const std::string& name) {
-    UniqueFd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
-    if (fd.Valid() && (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))) {
-        return UniqueFd();
-    }
-    return fd;
+    ReportRefusal(text);
 }
 
 // Reads exactly size bytes; false on a read error or when the file ends early.
-bool ReadExactly(int fd, std::uint8_t* out, std::size_t size) {
+bool ReadExactly(InputFile& file, std::uint8_t* out, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::read(fd, out + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
+        const auto got = file.Read(reinterpret_cast<char*>(out) + done, size - done);
+        if (!got || *got == 0) {
             return false;
         }
-        done += static_cast<std::size_t>(got);
+        done += *got;
     }
     return true;
 }
@@ -82,13 +66,14 @@ bool ReadExactly(int fd, std::uint8_t* out, std::size_t size) {
 // The binary path. Returns the loaded end (one past the last byte), or 0 with the failure
 // reported.
 std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
-    const UniqueFd fd = OpenForReading(name);
-    struct stat info {};
-    if (!fd.Valid() || ::fstat(fd.Get(), &info) != 0) {
+    InputFile file;
+    const std::optional<std::uint64_t> fileSize =
+        file.Open(name) ? file.Size() : std::optional<std::uint64_t>();
+    if (!fileSize) {
         Fail(kBinaryOpenFailed);
         return 0;
     }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+    const std::uint64_t size = *fileSize;
     if (size > kImageSize) {
         Fail(kOutOfRange);
         return 0;
@@ -97,7 +82,7 @@ std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
         Fail(kNoCode);
         return 0;
     }
-    if (!ReadExactly(fd.Get(), scratch.data(), size)) {
+    if (!ReadExactly(file, scratch.data(), size)) {
         Fail(kBinaryOpenFailed);
         return 0;
     }
@@ -107,13 +92,13 @@ std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
 // The text path. Returns the loaded end, or 0 with the failure reported.
 std::uint32_t ReadHexFile(const std::string& name, Image& scratch) {
     ImageOverwrittenFlag = 0;  // the image is about to come from a file again
-    const UniqueFd fd = OpenForReading(name);
-    if (!fd.Valid()) {
+    InputFile file;
+    if (!file.Open(name)) {
         Fail(kTextOpenFailed);
         return 0;
     }
     Window().SetStatusLine(kLoading);
-    TextLineReader reader(fd.Get());
+    TextLineReader reader(file);
     const HexLoadResult result = LoadHexText(reader, scratch);
     switch (result.outcome) {
         case HexLoadOutcome::Done:
@@ -123,6 +108,9 @@ std::uint32_t ReadHexFile(const std::string& name, Image& scratch) {
             return 0;
         case HexLoadOutcome::OutOfRange:
             Fail(kOutOfRange);
+            return 0;
+        case HexLoadOutcome::Truncated:
+            Fail(kTruncatedRecord);
             return 0;
         case HexLoadOutcome::ReadFailed:
             Fail(kTextOpenFailed);
@@ -166,7 +154,7 @@ void ReadCodeFile() {
     StartAddress = 0;
     EndAddress = end - 1;
     CodeLoadedFlag = 1;
-    Window().SetStatusLine(kLoaded);
+    ReportSuccess(kLoaded);
 }
 
 void LoadCodeFile() {

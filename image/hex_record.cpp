@@ -115,6 +115,8 @@ std::size_t HexPairsToBytes(std::string_view text, std::span<std::uint8_t> out) 
 RecordStatus ParseRecordLine(std::string_view line,
                              std::span<std::uint8_t, kRecordBufferBytes> buffer,
                              HexRecord& record) {
+    // A line that opens a record but ends before its count says is a cut record: lost data.
+    const bool opensRecord = !line.empty() && line.front() == ':';
     if (line.empty() || !CutToLastColon(line)) {
         return RecordStatus::Skipped;
     }
@@ -125,7 +127,7 @@ RecordStatus ParseRecordLine(std::string_view line,
         }
     }
     if (!RecordLengthOk(line)) {
-        return RecordStatus::Skipped;
+        return opensRecord ? RecordStatus::Truncated : RecordStatus::Skipped;
     }
     // The length rule guarantees at least n + 5 pairs, and n + 5 <= 260 fits the buffer.
     const std::size_t converted = HexPairsToBytes(pairs, buffer);

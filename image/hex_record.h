@@ -15,6 +15,7 @@ namespace koru {
 inline constexpr std::uint8_t kRecordData = 0x00;
 inline constexpr std::uint8_t kRecordDataAlt = 0x20;  // also read as a data record
 inline constexpr std::uint8_t kRecordSegment = 0x02;  // extended segment address
+inline constexpr std::uint8_t kRecordLinear = 0x04;   // extended linear address (upper 16 bits)
 
 // Bytes of a record besides its data: count, offset high, offset low, type, checksum.
 inline constexpr std::size_t kRecordOverhead = 5;
@@ -40,6 +41,7 @@ std::size_t HexPairsToBytes(std::string_view text, std::span<std::uint8_t> out);
 
 enum class RecordStatus {
     Skipped,      // not a record: empty, no ':', a character outside HexCharSet, too short
+    Truncated,    // a line starting with ':' that is shorter than its count requires
     BadChecksum,  // a record whose bytes do not sum to 0
     Ok,
 };
@@ -50,7 +52,7 @@ struct HexRecord {
     // The n data bytes (they point into the caller's buffer).
     std::span<const std::uint8_t> data;
     // The first two bytes after the type, however long the record is (0 where the line had no
-    // pair): a segment record's value is read from them.
+    // pair): a segment or linear address record's value is read from them.
     std::uint16_t segmentValue = 0;
 };
 

@@ -9,14 +9,15 @@ namespace koru {
 
 namespace {
 
-constexpr std::uint32_t kSegmentScale = 16;  // a segment value counts in 16-byte paragraphs
+constexpr std::uint32_t kSegmentScale = 16;      // a segment value counts in 16-byte paragraphs
+constexpr std::uint32_t kLinearScale = 0x10000;  // a linear address value is the upper 16 bits
 
 }  // namespace
 
 HexLoadResult LoadHexText(TextLineReader& reader, std::span<std::uint8_t, kImageSize> image) {
     HexLoadResult result;
     std::array<std::uint8_t, kRecordBufferBytes> buffer{};
-    std::uint32_t segmentBase = 0;
+    std::uint32_t base = 0;
     std::string_view line;
     while (reader.NextLine(line)) {
         HexRecord record;
@@ -28,20 +29,31 @@ HexLoadResult LoadHexText(TextLineReader& reader, std::span<std::uint8_t, kImage
             result.outcome = HexLoadOutcome::BadChecksum;
             return result;
         }
+        if (status == RecordStatus::Truncated) {
+            result.outcome = HexLoadOutcome::Truncated;
+            return result;
+        }
         if (record.type == kRecordSegment) {
-            segmentBase = std::uint32_t{record.segmentValue} * kSegmentScale;
+            base = std::uint32_t{record.segmentValue} * kSegmentScale;
+            continue;
+        }
+        if (record.type == kRecordLinear) {
+            base = std::uint32_t{record.segmentValue} * kLinearScale;
             continue;
         }
         if (record.type != kRecordData && record.type != kRecordDataAlt) {
             continue;
         }
-        // Offsets do not wrap at 64 KiB: the record goes in one piece from base + offset.
-        const std::uint32_t address = segmentBase + record.offset;
-        const std::uint32_t next = address + static_cast<std::uint32_t>(record.data.size());
-        if (next > kImageSize) {
+        // Offsets do not wrap at 64 KiB: the record goes in one piece from base + offset. In 64
+        // bits, since a linear base near 4 GiB plus the record would wrap in 32.
+        const std::uint64_t address64 = std::uint64_t{base} + record.offset;
+        const std::uint64_t next64 = address64 + record.data.size();
+        if (next64 > kImageSize) {
             result.outcome = HexLoadOutcome::OutOfRange;
             return result;
         }
+        const auto address = static_cast<std::uint32_t>(address64);
+        const auto next = static_cast<std::uint32_t>(next64);
         std::copy(record.data.begin(), record.data.end(), image.begin() + address);
         if (address >= result.end) {
             result.end = next;

@@ -15,6 +15,7 @@ enum class HexLoadOutcome {
     Done,         // the whole text was read
     BadChecksum,  // a record's bytes did not sum to 0; reading stopped there
     OutOfRange,   // a record reached at or beyond the end of the image; nothing of it written
+    Truncated,    // a record line was cut short; reading stopped there
     ReadFailed,   // the file could not be read to its end
 };
 
@@ -27,7 +28,9 @@ struct HexLoadResult {
 };
 
 // Writes the data records of the text into image (which the caller has blanked). Lines that are
-// not records are skipped; types other than data (0x00, 0x20) and segment (0x02) are skipped.
+// not records are skipped; types other than data (0x00, 0x20), segment (0x02) and linear
+// address (0x04) are skipped. A segment record sets the base to value * 16, a linear address
+// record to value * 65536; each replaces the base the other set.
 HexLoadResult LoadHexText(TextLineReader& reader, std::span<std::uint8_t, kImageSize> image);
 
 }  // namespace koru

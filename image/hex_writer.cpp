@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/hex_record.h"
 #include "image/numbers.h"
-#include "image/output_file.h"
 #include "image/program_memory.h"
 #include "operations/read_block.h"
+#include "platform/output_file.h"
 
 namespace koru {
 namespace {
@@ -38,16 +40,30 @@ std::uint16_t SegmentOf(std::uint32_t region) {
     return static_cast<std::uint16_t>(region * kSegmentPerRegion);
 }
 
+std::mutex saveErrorMutex;
+std::string saveError;
+
+void SetSaveError(const std::string& text) {
+    std::lock_guard lock(saveErrorMutex);
+    saveError = text;
+}
+
 }  // namespace
 
+std::string LastSaveErrorText() {
+    std::lock_guard lock(saveErrorMutex);
+    return saveError;
+}
+
 void SaveImageAsHex() {
+    SetSaveError("");
     FailureFlag = 0;
     SaveStopRequest = 0;
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
     if (!RangeInImage(start, end)) {
         FailureFlag = 1;
-        Window().SetStatusLine(kRangeOutsideImageText);
+        ReportRefusal(kRangeOutsideImageText);
         return;
     }
     const std::optional<std::string> path =
@@ -57,8 +73,9 @@ void SaveImageAsHex() {
     }
     OutputFile file;
     if (!file.Create(*path)) {
+        SetSaveError(file.ErrorText());
         FailureFlag = 1;
-        Window().SetStatusLine(kCannotCreate);
+        ReportRefusal(kCannotCreate);
         return;
     }
 
@@ -72,7 +89,7 @@ void SaveImageAsHex() {
     while (a <= end) {
         if (SaveStopRequest != 0) {
             if (file.Append(lines) && file.Close()) {
-                Window().SetStatusLine(kStopped);
+                ReportRefusal(kStopped);
                 return;
             }
             break;  // what was written before the stop did not all reach the file
@@ -101,13 +118,15 @@ void SaveImageAsHex() {
         lines.clear();
         a = b + 1;
     }
-    const bool closed = file.Close();
-    if (a <= end || !closed) {
+    // A save cut short is never put in place: the file is dropped when it goes out of scope.
+    const bool closed = a > end && file.Close();
+    if (!closed) {
+        SetSaveError(file.ErrorText());
         FailureFlag = 1;
-        Window().SetStatusLine(kWriteFailed);
+        ReportRefusal(kWriteFailed);
         return;
     }
-    Window().SetStatusLine(kSaved + *path);
+    ReportSuccess(kSaved + *path);
 }
 
 }  // namespace koru

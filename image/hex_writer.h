@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace koru {
 
 // Operation code 16: asks for a file name and writes the current range of the programming image
@@ -8,5 +10,8 @@ namespace koru {
 // record). Polls SaveStopRequest once per 256-byte block. The outcome is FailureFlag and the
 // status line; the image and its range are not changed.
 void SaveImageAsHex();
+
+// The system's words for why the last save failed (empty after one that succeeded).
+std::string LastSaveErrorText();
 
 }  // namespace koru

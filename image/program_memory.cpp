@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/numbers.h"
 
 namespace koru {
@@ -39,23 +41,32 @@ AddressRange checksumRange{0, kDefaultEnd};
 // Reads one address field as ReadAddressRange does; false when it is not hexadecimal.
 bool ReadAddressField(TextField field, std::uint32_t& value) {
     std::string text = Window().ReadField(field);
-    if (text.size() > kAddressFieldChars) {
-        text.resize(kAddressFieldChars);
-    }
     if (text.empty()) {
         text = "0000";
         Window().WriteField(field, text);
     }
-    std::string fitted;
-    FitDigits(text, fitted, kAddressDigits);
-    if (!AllCharsIn(fitted, HexCharSet)) {
+    const std::optional<std::uint32_t> address = ParseAddressText(text);
+    if (!address) {
         return false;
     }
-    value = ParseNumber(fitted, 16);
+    value = *address;
     return true;
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> ParseAddressText(std::string_view text) {
+    std::string kept(text.substr(0, kAddressFieldChars));
+    if (kept.empty()) {
+        kept = "0000";
+    }
+    std::string fitted;
+    FitDigits(kept, fitted, kAddressDigits);
+    if (!AllCharsIn(fitted, HexCharSet)) {
+        return std::nullopt;
+    }
+    return ParseNumber(fitted, 16);
+}
 
 AddressRange GetChecksumRange() {
     std::lock_guard lock(checksumRangeMutex);
@@ -120,10 +131,15 @@ void BufferChecksum() {
     Window().SetStatusLine("请稍候,得到编程内存检查和......");
     FailureFlag = 0;
     const AddressRange range{StartAddress, EndAddress};
+    if (!RangeInImage(range.start, range.end)) {
+        FailureFlag = 1;
+        ReportRefusal(kRangeOutsideImageText);
+        return;
+    }
     const std::string text = Hex(SumImageRange(range.start, range.end), 4);
     Window().WriteField(TextField::Checksum, text);
     SetChecksumRange(range);
-    Window().SetStatusLine("编程内存检查和 = " + text);
+    ReportSuccess("编程内存检查和 = " + text);
 }
 
 void FillRandomSequence() {

@@ -7,6 +7,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace koru {
 
@@ -52,6 +54,10 @@ void ResetProgramMemoryState();
 // The 16-bit sum of the image bytes first..last inclusive, added as unsigned bytes modulo
 // 65536; 0 when first > last. Addresses beyond the image are not read.
 std::uint16_t SumImageRange(std::uint32_t first, std::uint32_t last);
+
+// An address as ReadAddressRange reads a field's text (an empty text reads as "0000");
+// nothing when it holds a character outside HexCharSet.
+std::optional<std::uint32_t> ParseAddressText(std::string_view text);
 
 // Reads the start and end address fields into StartAddress and EndAddress (only the last four
 // characters of each count). An empty field is rewritten as "0000". When start >= end the end

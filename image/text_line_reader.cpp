@@ -1,12 +1,10 @@
 #include "image/text_line_reader.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/input_file.h"
 
 namespace koru {
 
-TextLineReader::TextLineReader(int fd) : fd_(fd), chunk_(kChunkBytes) {
+TextLineReader::TextLineReader(InputFile& file) : file_(&file), chunk_(kChunkBytes) {
     line_.reserve(kMaxLineChars);
 }
 
@@ -15,25 +13,20 @@ TextLineReader::TextLineReader(std::string_view contents) : pending_(contents) {
 }
 
 bool TextLineReader::Refill() {
-    if (fd_ < 0 || ended_ || failed_) {
+    if (file_ == nullptr || ended_ || failed_) {
         return false;
     }
-    for (;;) {
-        const ssize_t got = ::read(fd_, chunk_.data(), chunk_.size());
-        if (got > 0) {
-            pending_ = std::string_view(chunk_.data(), static_cast<std::size_t>(got));
-            return true;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            failed_ = true;
-        } else {
-            ended_ = true;
-        }
-        return false;
+    const std::optional<std::size_t> got = file_->Read(chunk_.data(), chunk_.size());
+    if (got && *got > 0) {
+        pending_ = std::string_view(chunk_.data(), *got);
+        return true;
     }
+    if (got) {
+        ended_ = true;
+    } else {
+        failed_ = true;
+    }
+    return false;
 }
 
 int TextLineReader::PeekRaw() {

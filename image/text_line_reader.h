@@ -11,13 +11,15 @@
 
 namespace koru {
 
+class InputFile;
+
 // Characters of one line handed over at most, line end included.
 inline constexpr std::size_t kMaxLineChars = 1023;
 
 class TextLineReader {
   public:
-    // Reads from an open descriptor, which the caller keeps and closes.
-    explicit TextLineReader(int fd);
+    // Reads from an open file, which the caller keeps and closes.
+    explicit TextLineReader(InputFile& file);
     // Reads from text held in memory, which must outlive the reader.
     explicit TextLineReader(std::string_view contents);
 
@@ -38,7 +40,7 @@ class TextLineReader {
     int PeekRaw();
     bool Refill();
 
-    int fd_ = -1;
+    InputFile* file_ = nullptr;
     std::vector<char> chunk_;
     std::string_view pending_;  // raw characters not consumed yet
     bool failed_ = false;

@@ -5,7 +5,9 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "link/command_block.h"
+#include "link/port_errors.h"
 #include "link/reset_listener.h"
 #include "link/transport.h"
 #include "platform/serial_port.h"
@@ -37,8 +39,13 @@ std::string UpperCase(std::string_view text) {
 
 bool ConnectAndSend() {
     if (!Port().SetupQueues(kQueueBytesPerExchange, kQueueBytesPerExchange)) {
-        Window().ShowMessageBox("警告", "读取串口错误,该端口可能不存在或被其它软件占用!",
-                                MessageIcon::Warning, MessageButtons::Ok);
+        RecordLinkLost();
+        // A port that never opened says why below the box's own text.
+        std::string text = kLinkLostText;
+        if (!Port().IsOpen() && Port().LastOpenError().failure != PortOpenFailure::None) {
+            text += "\n" + PortOpenErrorLine(Port().LastOpenError());
+        }
+        Window().ShowMessageBox("警告", text, MessageIcon::Warning, MessageButtons::Ok);
         FailureFlag = 1;
         ProgrammerFoundFlag = 0;
         PortSelectedFlag = 0;
@@ -80,6 +87,7 @@ bool OpenPort(std::string_view name) {
 
 void ProbePort(std::string_view name) {
     Window().SetStatusLine(kProbeAnnounceText);
+    ResetOutcome();
     PortSelectedFlag = 1;
     ProgrammerFoundFlag = 0;
     FailureFlag = 0;
@@ -101,12 +109,20 @@ void ProbePort(std::string_view name) {
     Window().RefreshCursor();
 
     if (ProgrammerFoundFlag != 0) {
-        Window().SetStatusLine(kProbeFoundText + UpperCase(name));
+        ResetOutcome();  // a first try that failed is not the probe's result
+        ReportSuccess(kProbeFoundText + UpperCase(name));
         return;
     }
     CountFailureFlag = 0;
     Window().RestartTick();
     FailureFlag = 1;
+    // The probe's own text stays, whatever the cause; front ends read the cause from the port.
+    Outcome outcome;
+    outcome.kind = LinkLostInOperation() ? OutcomeKind::LinkLost : OutcomeKind::NoAnswer;
+    outcome.step = kProbeCode;
+    outcome.status = kLinkBusyText;
+    ResetOutcome();
+    RecordOutcome(outcome);
     Window().SetStatusLine(kLinkBusyText);
 }
 

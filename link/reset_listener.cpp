@@ -10,6 +10,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/program_memory.h"
 #include "link/replies.h"
 #include "link/transport.h"
@@ -55,6 +56,7 @@ std::atomic<int> liveThreads{0};
 // Listens on the port and acts on a reset announcement. Returns true when the reset text is
 // still to be shown; everything that touches the port or the image is done before it returns.
 bool ListenAndAct(const std::atomic<bool>* stopRequested) {
+    const OutcomesPausedOnThisThread listening;
     if (!Port().IsOpen()) {
         return false;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "platform/serial_port.h"
 
 namespace koru {
@@ -33,12 +34,21 @@ bool RetryBounded(Step step) {
     return true;
 }
 
+// A failed primitive on a port the operating system reports gone loses the link; silence on a
+// port that is still there keeps the meaning its exchange gives it.
+void NoteIfPortGone() {
+    if (Port().Gone()) {
+        RecordLinkLost();
+    }
+}
+
 // ClearLineErrors with its outcome: false (and FailureFlag set) when the port has gone away.
 bool ClearLineErrorsChecked() {
     SerialPort& port = Port();
     if (!RetryBounded([&port] { return port.ClearErrors(); }) ||
         !RetryBounded([&port] { return port.ClearBreak(); })) {
         FailureFlag = 1;
+        NoteIfPortGone();
         return false;
     }
     return true;
@@ -61,6 +71,7 @@ void ConfigurePort() {
     SerialPort& port = Port();
     if (!RetryBounded([&port] { return port.Purge(); })) {
         FailureFlag = 1;
+        NoteIfPortGone();
         return;
     }
     // Not relied on: a pseudo-terminal refuses part of the line settings.
@@ -99,6 +110,7 @@ void ReceiveBytes(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& rece
         const std::size_t got = Port().Read(buffer + total, chunk);
         if (got == 0) {
             FailureFlag = 1;
+            NoteIfPortGone();
             break;
         }
         total += static_cast<std::uint32_t>(got);
@@ -117,8 +129,10 @@ void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& s
             std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(kSendChunk));
         const std::size_t put = Port().Write(buffer + total, chunk);
         if (put == 0) {
-            // Nothing went out within the write time-out: the port is stuck or gone.
+            // Nothing went out within the write time-out: the port is stuck or gone, and either
+            // way the programmer cannot be reached.
             FailureFlag = 1;
+            RecordLinkLost();
             break;
         }
         total += static_cast<std::uint32_t>(put);
@@ -142,6 +156,7 @@ void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t reply
     }
     if (!gotFirst) {
         FailureFlag = 1;
+        NoteIfPortGone();
         return;
     }
     if (replyLength < 2) {
@@ -149,8 +164,8 @@ void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t reply
     }
     // The rest in one read; whatever does not come stays zero. Never past the buffer's end.
     const std::size_t rest = std::min<std::size_t>(replyLength - 1, bufferSize - 1);
-    if (rest > 0 && ClearLineErrorsChecked()) {
-        Port().Read(buffer + 1, rest);
+    if (rest > 0 && ClearLineErrorsChecked() && Port().Read(buffer + 1, rest) < rest) {
+        NoteIfPortGone();
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/numbers.h"
 #include "link/command_block.h"
 #include "operations/beeps.h"
@@ -71,7 +72,7 @@ void AutoProgram() {
     const bool succeeded = RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs);
     const bool paused = (AutoFunc & kFuncCountingPaused) != 0;
     if (succeeded) {
-        Window().SetStatusLine(kAutoProgramDoneText);
+        ReportSuccess(kAutoProgramDoneText);
         if (!paused) {
             const std::uint32_t count = SuccessCount.fetch_add(1) + 1;
             Window().WriteField(TextField::SuccessCount, Decimal(count, kSuccessDigits));

@@ -2,6 +2,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "link/command_block.h"
 #include "link/connection.h"
 #include "link/replies.h"
@@ -47,7 +48,7 @@ void ReadChipBlock(std::uint8_t code, std::uint8_t* buffer, std::uint32_t first,
     }
     if (!ok) {
         FailureFlag = 1;
-        Window().SetStatusLine(kReadDataErrorText);
+        ReportOutcome(OutcomeKind::NoAnswer, kReadDataErrorText);
     }
 }
 

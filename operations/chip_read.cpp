@@ -6,6 +6,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "link/command_block.h"
@@ -41,7 +42,7 @@ bool RefuseRangeOutsideImage(std::uint32_t start, std::uint32_t end) {
         return false;
     }
     FailureFlag = 1;
-    Window().SetStatusLine(kRangeOutsideImageText);
+    ReportRefusal(kRangeOutsideImageText);
     return true;
 }
 
@@ -52,7 +53,7 @@ void CopyChipToImage() {
         Window().ShowMessageBox("警 告", "这个操作将改变编程内存代码数据,是否继续?,",
                                 MessageIcon::Warning, MessageButtons::YesNo);
     if (answer != MessageAnswer::Yes) {
-        Window().SetStatusLine("操作已中止");
+        ReportRefusal("操作已中止");
         return;
     }
     const std::uint32_t start = StartAddress;
@@ -74,7 +75,7 @@ void CopyChipToImage() {
     }
     CodeLoadedFlag = 0;
     const std::string sum = Hex(SumImageRange(start, EndAddress), 4);
-    Window().SetStatusLine("拷贝芯片数据检查和 =  " + sum);
+    ReportSuccess("拷贝芯片数据检查和 =  " + sum);
     Window().WriteField(TextField::Checksum, sum);
     CodeLoadedFlag = 1;
 }
@@ -117,17 +118,20 @@ void VerifyChip() {
     SendBytes(kVerifyEnd, sizeof kVerifyEnd, sent);
     if (differs) {
         FailureFlag = 1;
-        Window().SetStatusLine("校验芯片失败! 在地址: " + Hex(a, 5));
+        ReportChipFault(ChipFault::VerifyDifference, a, "校验芯片失败! 在地址: " + Hex(a, 5));
         return;
     }
     FailureFlag = 0;
-    Window().SetStatusLine("校验芯片成功");
+    ReportSuccess("校验芯片成功");
 }
 
 std::uint16_t ChipChecksum() {
     Window().SetStatusLine(std::string(kChecksumText) + "......");
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
+    if (RefuseRangeOutsideImage(start, end)) {
+        return 0;
+    }
     SetCommandRange(start, end);
     FailureFlag = 0;
     SetOperationCode(kChipChecksum);
@@ -157,14 +161,19 @@ std::uint16_t ChipChecksum() {
     }
     const std::uint16_t sum = ReadWordReply();
     const bool failed = FailureFlag != 0;
-    Window().SetStatusLine(std::string("芯片检查和 =  ") + (failed ? "XXXX" : Hex(sum, 4)));
+    const std::string sumText = std::string("芯片检查和 =  ") + (failed ? "XXXX" : Hex(sum, 4));
+    if (failed) {
+        ReportOutcome(OutcomeKind::NoAnswer, sumText);  // the sum did not come
+        return sum;
+    }
+    ReportSuccess(sumText);
     // A failed read is never compared: it must not pass for a matching chip.
-    if (AutoRunFlag != 0 && !failed) {
+    if (AutoRunFlag != 0) {
         if (sum == SumImageRange(start, end)) {
-            Window().SetStatusLine("校验芯片成功!");
+            ReportSuccess("校验芯片成功!");
         } else {
             FailureFlag = 1;
-            Window().SetStatusLine("编程失败,校验芯片错误!");
+            ReportChipFault(ChipFault::ChecksumMismatch, std::nullopt, "编程失败,校验芯片错误!");
         }
     }
     return sum;

@@ -2,6 +2,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "link/connection.h"
 #include "operations/beeps.h"
 
@@ -11,7 +12,7 @@ void HandleLinkFailure() {
     FailureFlag = 1;
     CountFailureFlag = 0;
     Window().RestartTick();
-    Window().SetStatusLine(kLinkBusyText);
+    ReportOutcome(OutcomeKind::NoAnswer, kLinkBusyText);
 }
 
 void HandleVddVppFault() {
@@ -19,7 +20,7 @@ void HandleVddVppFault() {
     BeepPattern(3, kShortBeepMs);
     Window().ShowMessageBox(kSupplyFaultCaption, kSupplyFaultText, MessageIcon::Warning,
                             MessageButtons::Ok);
-    Window().SetStatusLine(kSupplyFaultStatus);
+    ReportOutcome(OutcomeKind::SupplyFault, kSupplyFaultStatus);
 }
 
 }  // namespace koru

@@ -2,10 +2,12 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "link/connection.h"
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
+#include "operations/runner.h"
 
 namespace koru {
 namespace {
@@ -60,16 +62,16 @@ void RunOneShotCommand(std::uint8_t code) {
     ReadReply(reply, sizeof reply, kStatusLength, kOneShotReplyAttempts);
     if (ReplyIs(reply, sizeof reply, kReplyOk)) {
         FailureFlag = 0;
-        Window().SetStatusLine(texts->success);
+        ReportSuccess(texts->success);
         return;
     }
     FailureFlag = 1;
     if (ReplyIs(reply, sizeof reply, kReplyRefused)) {
-        Window().SetStatusLine(texts->refusal);
+        ReportChipFault(ChipFault::AnsweredNo, std::nullopt, texts->refusal);
     } else if (ReplyIs(reply, sizeof reply, kReplySupplyFault)) {
         HandleVddVppFault();
     } else {
-        Window().SetStatusLine("操作失败");
+        ReportOutcome(OutcomeKind::NoAnswer, kOperationFailedText);
     }
 }
 

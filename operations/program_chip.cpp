@@ -7,6 +7,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "link/command_block.h"
@@ -70,7 +71,7 @@ void ProgramChip() {
     const std::uint32_t end = EndAddress;
     if (!RangeInImage(start, end)) {
         FailureFlag = 1;
-        Window().SetStatusLine(kRangeOutsideImageText);
+        ReportRefusal(kRangeOutsideImageText);
         return;
     }
     if (!OpenRangeOperation(kProgramText, kProgramChip, start, end)) {
@@ -81,6 +82,7 @@ void ProgramChip() {
     // The data phase runs even when the first status did not come; only a port that takes no
     // more bytes ends it early.
     std::uint32_t sinceProgress = 0;
+    bool portStuck = false;
     for (std::uint32_t address = start; address <= end; address += kProgramBlock) {
         if (sinceProgress >= kProgressEvery) {
             Window().SetStatusLine(std::string(kProgramText) + ", 地址: " + Hex(address, 4));
@@ -91,33 +93,52 @@ void ProgramChip() {
         SendBytes(block.data(), kProgramBlock, sent);
         if (sent != kProgramBlock) {
             FailureFlag = 1;
+            portStuck = true;
             break;
         }
         sinceProgress += kProgramBlock;
     }
     if (FailureFlag != 0) {
-        Window().SetStatusLine("编程失败!");
+        // A port that took no more bytes is the link's fault; a missing first status, the
+        // programmer's silence. Neither judges the chip.
+        ReportOutcome(portStuck ? OutcomeKind::LinkLost : OutcomeKind::NoAnswer, "编程失败!");
         return;
     }
 
     std::uint8_t reply[kStatusBufferSize];
     ReadReply(reply, sizeof reply, kStatusLength, kOneShotReplyAttempts);
     if (ReplyIs(reply, sizeof reply, kReplyOk)) {
-        Window().SetStatusLine("编程成功");
+        ReportSuccess("编程成功");
         return;
     }
     FailureFlag = 1;
+    if (LinkLostInOperation()) {
+        ShowLinkLost();  // no verdict came: there is nothing to warn of about the data
+        return;
+    }
     Window().ShowMessageBox("警 告",
                             "发送数据校验和错误!\n请尝试重新编程\n注意: "
                             "烧写时请不要切换当前窗口\n或启动其它需要实时处理的软件,"
                             "\n以免影响下载稳定性",
                             MessageIcon::Warning, MessageButtons::Ok);
-    Window().SetStatusLine("编程芯片失败! [校验和错]");
+    const char* failedText = "编程芯片失败! [校验和错]";
+    if (reply[0] == 0) {
+        ReportOutcome(OutcomeKind::NoAnswer, failedText);
+    } else if (ReplyIs(reply, sizeof reply, kReplyRefused)) {
+        ReportChipFault(ChipFault::AnsweredNo, std::nullopt, failedText);
+    } else {
+        ReportChipFault(ChipFault::FinalChecksum, std::nullopt, failedText);
+    }
 }
 
 void BlankCheck() {
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
+    if (!RangeInImage(start, end)) {
+        FailureFlag = 1;
+        ReportRefusal(kRangeOutsideImageText);
+        return;
+    }
     if (!OpenRangeOperation(kBlankCheckText, kBlankCheck, start, end)) {
         return;
     }
@@ -132,11 +153,12 @@ void BlankCheck() {
         Window().SetStatusLine(std::string(kBlankCheckText) + ",  地址: " + Hex(address, 5));
     }
     if (address > end) {
-        Window().SetStatusLine("芯片是空的, 在地址空间: " + Hex(start, 5) + "~~" + Hex(end, 5));
+        ReportSuccess("芯片是空的, 在地址空间: " + Hex(start, 5) + "~~" + Hex(end, 5));
         return;
     }
     FailureFlag = 1;
-    Window().SetStatusLine("芯片不空, 在地址: " + Hex(address, 5));
+    // Silence after an address means the chip is not blank there.
+    ReportChipFault(ChipFault::NotBlank, address, "芯片不空, 在地址: " + Hex(address, 5));
 }
 
 }  // namespace koru

@@ -4,6 +4,7 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/program_memory.h"
 #include "operations/chip_block.h"
 
@@ -15,7 +16,7 @@ constexpr char kReadFailed[] = "读取数据错误";
 
 void FailRead() {
     FailureFlag = 1;
-    Window().SetStatusLine(kReadFailed);
+    ReportRefusal(kReadFailed);
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <system_error>
 #include <thread>
 
+#include "core/outcome.h"
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "image/memory_view.h"
@@ -84,7 +86,8 @@ void WorkerThread() {
 
 void StartOperation(std::uint8_t code) {
     if (PortSelectedFlag == 0) {
-        Window().SetStatusLine(kNoPortText);
+        ResetOutcome();
+        ReportRefusal(kNoPortText);
         return;
     }
     EndResetListener();
@@ -101,7 +104,8 @@ void StartOperation(std::uint8_t code) {
         --liveWorkers;
         BusyFlag = 0;
         FailureFlag = 1;
-        Window().SetStatusLine(kOperationFailedText);
+        ResetOutcome();
+        ReportRefusal(kOperationFailedText);
     }
 }
 
@@ -115,7 +119,21 @@ void OperationWorker() {
     FailureFlag = 0;
     Window().RefreshCursor();
 
-    Dispatch(OperationCode());
+    // Auto-programming keeps one outcome for its whole run; its steps add to it.
+    if (AutoRunFlag == 0) {
+        ResetOutcome();
+    }
+    const std::uint8_t code = OperationCode();
+    SetCurrentStep(code);
+    const std::uint64_t recordsBefore = OutcomeRecords();
+    Dispatch(code);
+    if (LinkLostInOperation()) {
+        ShowLinkLost();
+    } else if (OutcomeRecords() == recordsBefore && FailureFlag != 0) {
+        // A failure without a verdict of its own (a page of the view that could not be read,
+        // a thread that could not start): the chip was not judged.
+        RecordOutcome({OutcomeKind::NoAnswer, ChipFault::None, std::nullopt, code, ""});
+    }
 
     if (AutoRunFlag != 0) {
         return;

@@ -31,6 +31,23 @@ struct PortTimeouts {
     std::uint32_t writeConstant = 0;
 };
 
+// Why Open failed, as the operating system told it.
+enum class PortOpenFailure : std::uint8_t {
+    None,
+    NoSuchDevice,      // no such file or device
+    PermissionDenied,  // the user may not open it
+    InUse,             // another program holds it
+    NotATerminal,      // it opened but is no serial terminal
+    Other,
+};
+
+struct PortOpenError {
+    PortOpenFailure failure = PortOpenFailure::None;
+    std::string path;        // the device path tried
+    std::string group;       // PermissionDenied: the group that owns the device, when known
+    std::string systemText;  // the system's own words for the error
+};
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -42,9 +59,14 @@ class SerialPort {
     // Opens the named port exclusively (O_NOCTTY, O_NONBLOCK, flock, TIOCEXCL) without waiting
     // for carrier. Closes whatever was open first. False when it cannot be opened.
     virtual bool Open(std::string_view name) = 0;
+    // Why the last Open failed (failure None after one that succeeded).
+    virtual PortOpenError LastOpenError() const { return {}; }
     virtual void Close() = 0;
     // A port is open (it may still have gone away since).
     virtual bool IsOpen() const = 0;
+    // The operating system has reported the open port gone (removed, hung up) to one of the
+    // primitives; stays so until the next Open or Close.
+    virtual bool Gone() const { return false; }
 
     // Each returns false when no port is open or the port has gone away.
     virtual bool SetupQueues(std::size_t inBytes, std::size_t outBytes) = 0;

@@ -1,6 +1,7 @@
 #include "platform/termios_serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -66,6 +68,36 @@ WaitResult WaitReady(int fd, short events, std::optional<Clock::time_point> dead
     }
 }
 
+// The name of the group that owns path, empty when it cannot be told.
+std::string OwningGroup(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    const group* entry = ::getgrgid(info.st_gid);
+    return entry != nullptr && entry->gr_name != nullptr ? entry->gr_name : std::string();
+}
+
+PortOpenFailure OpenFailureFor(int error, bool opened) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return PortOpenFailure::NoSuchDevice;
+        case EACCES:
+        case EPERM:
+            return PortOpenFailure::PermissionDenied;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return PortOpenFailure::InUse;
+        case ENOTTY:
+        case EINVAL:
+            return opened ? PortOpenFailure::NotATerminal : PortOpenFailure::Other;
+        default:
+            return PortOpenFailure::Other;
+    }
+}
+
 }  // namespace
 
 TermiosSerialPort::~TermiosSerialPort() {
@@ -78,17 +110,22 @@ bool TermiosSerialPort::Open(std::string_view name) {
     // O_NONBLOCK: a real port without carrier would otherwise block here; reads wait in poll.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        FailOpen(path, errno, false);
         return false;
     }
     termios settings{};
     // flock keeps out other cooperating programs (even root's); TIOCEXCL keeps out the rest.
     if (::tcgetattr(fd, &settings) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
         ::ioctl(fd, TIOCEXCL) != 0) {
+        const int error = errno;
         ::close(fd);
+        FailOpen(path, error, true);
         return false;
     }
+    openError_ = {};
     fd_ = fd;
     path_ = path;
+    gone_ = false;
     outQueueBytes_ = kDefaultOutQueueBytes;
     lineIdleAt_ = Clock::now();
     // A port opens raw, as a Win32 port does: no echo or line editing before the first set-up.
@@ -96,7 +133,22 @@ bool TermiosSerialPort::Open(std::string_view name) {
     return true;
 }
 
+void TermiosSerialPort::FailOpen(const std::string& path, int error, bool opened) {
+    openError_.failure = OpenFailureFor(error, opened);
+    openError_.path = path;
+    openError_.group =
+        openError_.failure == PortOpenFailure::PermissionDenied ? OwningGroup(path) : "";
+    openError_.systemText = std::strerror(error);
+}
+
+void TermiosSerialPort::NoteError(int error) const {
+    if (error == EIO || error == ENXIO || error == ENODEV) {
+        gone_ = true;
+    }
+}
+
 void TermiosSerialPort::Close() {
+    gone_ = false;
     if (fd_ < 0) {
         return;
     }
@@ -110,7 +162,14 @@ void TermiosSerialPort::Close() {
 
 bool TermiosSerialPort::Alive() const {
     termios settings{};
-    return fd_ >= 0 && ::tcgetattr(fd_, &settings) == 0;
+    if (fd_ < 0) {
+        return false;
+    }
+    if (::tcgetattr(fd_, &settings) != 0) {
+        gone_ = true;  // the terminal no longer answers at all
+        return false;
+    }
+    return true;
 }
 
 bool TermiosSerialPort::IsPseudoTerminal() const {
@@ -138,12 +197,26 @@ bool TermiosSerialPort::ClearErrors() {
 }
 
 bool TermiosSerialPort::ClearBreak() {
-    return fd_ >= 0 && ::ioctl(fd_, TIOCCBRK) == 0;
+    if (fd_ < 0) {
+        return false;
+    }
+    if (::ioctl(fd_, TIOCCBRK) != 0) {
+        NoteError(errno);  // a driver without break support is not gone
+        return false;
+    }
+    return true;
 }
 
 bool TermiosSerialPort::Purge() {
     lineIdleAt_ = Clock::now();
-    return fd_ >= 0 && ::tcflush(fd_, TCIOFLUSH) == 0;
+    if (fd_ < 0) {
+        return false;
+    }
+    if (::tcflush(fd_, TCIOFLUSH) != 0) {
+        NoteError(errno);
+        return false;
+    }
+    return true;
 }
 
 bool TermiosSerialPort::ConfigureLine() {
@@ -207,8 +280,13 @@ std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got == 0 || errno != EAGAIN) {
-            return received;  // hung up (0 or EIO) or another failure: nothing more will come
+        if (got == 0) {
+            gone_ = true;  // end of file on a terminal: it has been hung up
+            return received;
+        }
+        if (errno != EAGAIN) {
+            NoteError(errno);  // hung up (EIO) or another failure: nothing more will come
+            return received;
         }
         std::optional<Clock::time_point> deadline = total;
         if (received > 0 && timeouts_.readInterval != 0) {
@@ -257,8 +335,12 @@ std::size_t TermiosSerialPort::Write(const std::uint8_t* buffer, std::size_t cou
         if (put < 0 && errno == EINTR) {
             continue;
         }
-        if (put == 0 || errno != EAGAIN) {
-            break;  // the port has gone away
+        if (put < 0 && errno != EAGAIN) {
+            NoteError(errno);
+            break;
+        }
+        if (put == 0) {
+            break;
         }
         if (WaitReady(fd_, POLLOUT, deadline) != WaitResult::Ready) {
             break;
@@ -278,6 +360,7 @@ bool TermiosSerialPort::WaitTransmitEmpty() {
             return true;
         }
         if (errno != EINTR) {
+            NoteError(errno);
             return false;
         }
     }

@@ -3,6 +3,7 @@
 // The termios implementation of SerialPort. Port() hands out the process's one instance; tests
 // may make more of them (for instance to try a second open of the same device).
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,8 @@ class TermiosSerialPort final : public SerialPort {
     bool Open(std::string_view name) override;
     void Close() override;
     bool IsOpen() const override { return fd_ >= 0; }
+    PortOpenError LastOpenError() const override { return openError_; }
+    bool Gone() const override { return gone_; }
 
     bool SetupQueues(std::size_t inBytes, std::size_t outBytes) override;
     bool ClearErrors() override;
@@ -48,6 +51,9 @@ class TermiosSerialPort final : public SerialPort {
     // master makes tcgetattr fail with EIO.
     bool Alive() const;
     bool IsPseudoTerminal() const;
+    // Marks the port gone when error is one the OS gives for a removed or hung-up terminal.
+    void NoteError(int error) const;
+    void FailOpen(const std::string& path, int error, bool opened);
 
     // The transmit line as the program sees it: when the last byte handed over will have left
     // the line, and how many bytes may wait for it. Write returns only once its bytes fit in that
@@ -63,6 +69,8 @@ class TermiosSerialPort final : public SerialPort {
     PortTimeouts timeouts_;
     std::size_t outQueueBytes_ = kDefaultOutQueueBytes;
     std::chrono::steady_clock::time_point lineIdleAt_{};
+    PortOpenError openError_;
+    mutable std::atomic<bool> gone_{false};
 };
 
 }  // namespace koru

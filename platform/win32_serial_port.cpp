@@ -20,6 +20,34 @@ DWORD ClampCount(std::size_t count) {
     return static_cast<DWORD>(std::min<std::size_t>(count, std::numeric_limits<DWORD>::max()));
 }
 
+PortOpenFailure OpenFailureFor(DWORD error, bool opened) {
+    if (opened) {
+        return PortOpenFailure::NotATerminal;
+    }
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return PortOpenFailure::NoSuchDevice;
+        case ERROR_ACCESS_DENIED:  // what a port held by another program answers
+        case ERROR_SHARING_VIOLATION:
+            return PortOpenFailure::InUse;
+        default:
+            return PortOpenFailure::Other;
+    }
+}
+
+std::string SystemText(DWORD error) {
+    char text[256] = {};
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, text, sizeof text, nullptr);
+    std::string result(text, length);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) {
+        result.pop_back();
+    }
+    return result.empty() ? "error " + std::to_string(error) : result;
+}
+
 }  // namespace
 
 Win32SerialPort::~Win32SerialPort() {
@@ -28,16 +56,20 @@ Win32SerialPort::~Win32SerialPort() {
 
 bool Win32SerialPort::Open(std::string_view name) {
     Close();
+    openError_ = {};
     const std::string path = DevicePathFor(name);
     // Share mode 0: no other program may open the port while it is ours.
     const HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        FailOpen(path, ::GetLastError(), false);
         return false;
     }
     handle_ = handle;
-    // The time-outs set before the open hold for the new port too.
+    // The time-outs set before the open hold for the new port too; a device that takes none
+    // is no serial port.
     if (!ApplyTimeouts()) {
+        FailOpen(path, ::GetLastError(), true);
         Close();
         return false;
     }
@@ -45,7 +77,22 @@ bool Win32SerialPort::Open(std::string_view name) {
     return true;
 }
 
+void Win32SerialPort::FailOpen(const std::string& path, unsigned long error, bool opened) {
+    openError_.failure = OpenFailureFor(error, opened);
+    openError_.path = path;
+    openError_.systemText = SystemText(error);
+}
+
+void Win32SerialPort::NoteError(unsigned long error) const {
+    if (error == ERROR_DEVICE_REMOVED || error == ERROR_BAD_COMMAND ||
+        error == ERROR_DEV_NOT_EXIST || error == ERROR_GEN_FAILURE ||
+        error == ERROR_INVALID_HANDLE) {
+        gone_ = true;
+    }
+}
+
 void Win32SerialPort::Close() {
+    gone_ = false;
     if (handle_ == nullptr) {
         return;
     }
@@ -61,7 +108,14 @@ bool Win32SerialPort::SetupQueues(std::size_t inBytes, std::size_t outBytes) {
 bool Win32SerialPort::ClearErrors() {
     DWORD errors = 0;
     COMSTAT status{};
-    return handle_ != nullptr && ::ClearCommError(AsHandle(handle_), &errors, &status) != 0;
+    if (handle_ == nullptr) {
+        return false;
+    }
+    if (::ClearCommError(AsHandle(handle_), &errors, &status) == 0) {
+        NoteError(::GetLastError());
+        return false;
+    }
+    return true;
 }
 
 bool Win32SerialPort::ClearBreak() {
@@ -131,6 +185,7 @@ std::size_t Win32SerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     }
     DWORD got = 0;
     if (::ReadFile(AsHandle(handle_), buffer, ClampCount(count), &got, nullptr) == 0) {
+        NoteError(::GetLastError());
         return 0;  // the port has gone away, or the read failed: nothing counts as received
     }
     return got;
@@ -142,7 +197,9 @@ std::size_t Win32SerialPort::Write(const std::uint8_t* buffer, std::size_t count
     }
     // A write that times out or fails still reports the bytes it moved.
     DWORD put = 0;
-    ::WriteFile(AsHandle(handle_), buffer, ClampCount(count), &put, nullptr);
+    if (::WriteFile(AsHandle(handle_), buffer, ClampCount(count), &put, nullptr) == 0) {
+        NoteError(::GetLastError());
+    }
     return put;
 }
 

@@ -4,8 +4,10 @@
 // COMMTIMEOUTS that PortTimeouts describes, so nothing is emulated. Port() hands out the
 // process's one instance.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/serial_port.h"
@@ -22,6 +24,8 @@ class Win32SerialPort final : public SerialPort {
     bool Open(std::string_view name) override;
     void Close() override;
     bool IsOpen() const override { return handle_ != nullptr; }
+    PortOpenError LastOpenError() const override { return openError_; }
+    bool Gone() const override { return gone_; }
 
     bool SetupQueues(std::size_t inBytes, std::size_t outBytes) override;
     bool ClearErrors() override;
@@ -36,9 +40,14 @@ class Win32SerialPort final : public SerialPort {
 
   private:
     bool ApplyTimeouts();
+    // Marks the port gone when error is one Windows gives for a removed device.
+    void NoteError(unsigned long error) const;
+    void FailOpen(const std::string& path, unsigned long error, bool opened);
 
     void* handle_ = nullptr;  // the port's HANDLE; nullptr when closed
     PortTimeouts timeouts_;
+    PortOpenError openError_;
+    mutable std::atomic<bool> gone_{false};
 };
 
 }  // namespace koru

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "device/pseudo_terminal.h"
 #include "device/simulator.h"
@@ -199,11 +200,15 @@ TEST_F(SerialLinkTest, AHangUpMidReadEndsInBoundedTimeWithTheFlag) {
     std::vector<std::uint8_t> buffer(600);
     std::uint32_t count = 0;
     auto begin = Clock::now();
+    EXPECT_FALSE(Port().Gone());
     ReceiveBytes(buffer.data(), 600, count);
     EXPECT_LT(MsSince(begin), 1500.0);
     EXPECT_EQ(count, 300u);
     EXPECT_EQ(FailureFlag, 1);
     ASSERT_TRUE(sim_.WaitForHangUp(milliseconds(1000)));
+    // The system said so: the link is lost, not merely silent.
+    EXPECT_TRUE(Port().Gone());
+    EXPECT_EQ(LastOutcome().kind, OutcomeKind::LinkLost);
 
     // The port is gone: every step fails within the bounded retry instead of spinning.
     EXPECT_FALSE(Port().SetupQueues(1024, 1024));
@@ -225,6 +230,8 @@ TEST_F(SerialLinkTest, AHangUpMidReadEndsInBoundedTimeWithTheFlag) {
 TEST_F(SerialLinkTest, TheOpenIsExclusiveUntilClosed) {
     TermiosSerialPort second;
     EXPECT_FALSE(second.Open(sim_.SlavePath()));
+    EXPECT_EQ(second.LastOpenError().failure, PortOpenFailure::InUse);
+    EXPECT_EQ(second.LastOpenError().path, sim_.SlavePath());
     Port().Close();
     EXPECT_TRUE(second.Open(sim_.SlavePath()));
     EXPECT_FALSE(Port().Open(sim_.SlavePath()));
@@ -232,10 +239,19 @@ TEST_F(SerialLinkTest, TheOpenIsExclusiveUntilClosed) {
     EXPECT_TRUE(Port().Open(sim_.SlavePath()));
 }
 
-TEST(SerialPortTest, OpeningWhatIsNotATerminalFails) {
+TEST(SerialPortTest, OpeningWhatIsNotATerminalFailsWithItsCause) {
     TermiosSerialPort port;
-    EXPECT_FALSE(port.Open("/nonexistent/koru-port"));
-    EXPECT_FALSE(port.Open("/dev/null"));
+    const std::pair<const char*, PortOpenFailure> cases[] = {
+        {"/nonexistent/koru-port", PortOpenFailure::NoSuchDevice},
+        {"/dev/null", PortOpenFailure::NotATerminal},
+        {"/", PortOpenFailure::Other},  // a folder: EISDIR
+    };
+    for (const auto& [path, failure] : cases) {
+        EXPECT_FALSE(port.Open(path));
+        EXPECT_EQ(port.LastOpenError().failure, failure) << path;
+        EXPECT_EQ(port.LastOpenError().path, path);
+        EXPECT_FALSE(port.LastOpenError().systemText.empty());
+    }
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.Read(nullptr, 0), 0u);
     EXPECT_FALSE(port.ClearErrors());
@@ -286,9 +302,13 @@ TEST(SerialPortTest, AWriteNobodyTakesEndsAfterTheWriteTimeOut) {
     const auto begin = Clock::now();
     SendBytes(bytes.data(), 21, sent);
     const double took = MsSince(begin);
+    const bool gone = Port().Gone();
     Port().Close();
     EXPECT_EQ(FailureFlag, 1);
     EXPECT_EQ(sent, 0u);
+    // A write that moves nothing loses the link, though the port itself is still there.
+    EXPECT_FALSE(gone);
+    EXPECT_EQ(LastOutcome().kind, OutcomeKind::LinkLost);
     // 9 + 9 * 21 ms without progress.
     EXPECT_GE(took, 190.0);
     EXPECT_LT(took, 1000.0);

@@ -1,5 +1,6 @@
 #include "tests/support/process_state.h"
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/program_memory.h"
 
@@ -13,6 +14,7 @@ void ResetProcessState() {
     SuccessCount = 0;
     FailureCount = 0;
     ResetProgramMemoryState();
+    ResetOutcome();
 }
 
 }  // namespace koru::test

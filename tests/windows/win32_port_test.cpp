@@ -36,6 +36,16 @@ TEST(Win32PortNames, ComNumbersAndDevicePaths) {
     }
 }
 
+TEST(Win32PortNames, AMissingPortSaysSo) {
+    Win32SerialPort port;
+    EXPECT_FALSE(port.Open("COM200"));
+    EXPECT_FALSE(port.IsOpen());
+    const PortOpenError error = port.LastOpenError();
+    EXPECT_EQ(error.failure, PortOpenFailure::NoSuchDevice) << error.systemText;
+    EXPECT_EQ(error.path, "\\\\.\\COM200");
+    EXPECT_FALSE(error.systemText.empty());
+}
+
 // The COM port of the test's own prefix, linked to a pseudo-terminal nobody writes to.
 std::string SilentComPort() {
     const char* name = std::getenv("KORU_TEST_COM");

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "device/simulator.h"
@@ -121,6 +122,11 @@ TEST_F(CliTest, ProbeFindsTheProgrammerOrExits2) {
     Result missing = Run({"--port", "COM2", "probe"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.out, "编程器连接错误,编程器可能正忙,请稍候再试!\n");
+    EXPECT_NE(missing.err.find("/dev/koru-no-such-port: no such device"), std::string::npos)
+        << missing.err;
+    Result notTerminal = Run({"--port", "/dev/null", "probe"});
+    EXPECT_EQ(notTerminal.status, 2);
+    EXPECT_NE(notTerminal.err.find("/dev/null: not a serial terminal"), std::string::npos);
 
     Result none = Run({"probe"});  // no port given, none saved
     EXPECT_EQ(none.status, 2);
@@ -199,10 +205,127 @@ TEST_F(CliTest, ChecksumAndProtectionsReportTheProgrammersAnswer) {
     EXPECT_EQ(Run({"--port", "COM1", "protect", "read"}).status, 0);
     EXPECT_TRUE(sim_.Chip().protection.read);
 
-    sim_.SetChip(device::ChipKind::Otp, 0x2000);
-    Result refused = Run({"--port", "COM1", "--otp", "erase"});
+    device::CommandScript no;
+    no.firstStatus = "NO";
+    sim_.Script(device::kCodeErase, no);
+    Result refused = Run({"--port", "COM1", "--mtp", "erase"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "擦除芯片失败!\n");
+}
+
+// What can be refused without the programmer is refused before a byte goes to it, with exit 3.
+TEST_F(CliTest, RefusalsComeBeforeAnyTraffic) {
+    const fs::path wide = folder_ / "wide.hex";
+    {
+        std::ofstream file(wide, std::ios::binary);
+        file << ":020000021000EC\r\n" << test::HexFileOf(SampleCode(0x60D0));  // to 0x160CF
+    }
+    const fs::path code = WriteCodeFile(SampleCode(0x100));
+    const fs::path cut = folder_ / "cut.hex";
+    {
+        const std::string whole = test::HexFileOf(SampleCode(0x40));
+        std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() - 9);
+    }
+    struct Case {
+        std::vector<std::string> args;
+        std::string said;  // part of what standard error must say
+    };
+    const Case cases[] = {
+        {{"--otp", "erase"}, "MTP chips only"},
+        {{"--otp", "protect", "ldc"}, "MTP chips only"},
+        {{"--otp", "protect", "hw"}, "MTP chips only"},
+        {{"--range", "1-0", "checksum"}, "reversed"},
+        {{"--range", "0200-01FF", "blank-check"}, "reversed"},
+        {{"--mtp", "--verify", "program", wide.string()}, "编程地址已改变"},
+        {{"verify", wide.string()}, "--range"},
+        {{"--mtp", "--verify", "program", cut.string()}, "代码文件错误[记录不完整]"},
+        {{"--yes", "read", (folder_ / "missing" / "out.hex").string()},
+         (folder_ / "missing" / "out.hex").string() + ": No such file or directory"},
+        {{"--yes", "read", folder_.string()}, "Is a directory"},
+        {{"--port", "COM2", "--yes", "read", (folder_ / "unused.hex").string()}, "no such device"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"--port", "COM1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args.back());
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, c.said == "no such device" ? 2 : 3) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        EXPECT_TRUE(sim_.Exchanges().empty());
+    }
+    EXPECT_FALSE(fs::exists(folder_ / "unused.hex"));  // made for the check, then dropped
+    // Named with --range, the same file is programmed over that range.
+    Result named =
+        Run({"--port", "COM1", "--mtp", "--range", "0000-0FFF", "--verify", "program", code});
+    EXPECT_EQ(named.status, 0) << named.err;
+}
+
+// The programmer vanishes (its adapter is pulled, the pseudo-terminal closes) at each point of
+// each kind of exchange: always exit 2 with the lost-link text, never a verdict on the chip,
+// and the next run on a port that is back succeeds.
+TEST_F(CliTest, AVanishedProgrammerIsALostLinkWherever) {
+    const fs::path code = WriteCodeFile(SampleCode(0x200));
+    const std::string readOut = (folder_ / "read.hex").string();
+    struct Case {
+        std::vector<std::string> args;
+        std::uint8_t code;
+        device::Silence from;
+        std::optional<std::uint32_t> afterReport;
+    };
+    using device::Silence;
+    const std::vector<std::string> blank{"--range", "0000-03FF", "blank-check"};
+    const std::vector<std::string> sum{"--range", "0000-03FF", "checksum"};
+    const std::vector<std::string> program{"--mtp", "--verify", "program", code.string()};
+    const std::vector<std::string> verify{"verify", code.string()};
+    const std::vector<std::string> read{"--range", "0000-01FF", "--yes", "read", readOut};
+    const std::vector<std::string> protect{"--mtp", "protect", "read"};
+    const Case cases[] = {
+        {blank, device::kCodeBlankCheck, Silence::InsteadOfAnswer, {}},
+        {blank, device::kCodeBlankCheck, Silence::AfterAnswer, {}},
+        {blank, device::kCodeBlankCheck, Silence::AfterStatus, {}},
+        {blank, device::kCodeBlankCheck, Silence::Never, 0x100},
+        {sum, device::kCodeChecksum, Silence::AfterAnswer, {}},
+        {sum, device::kCodeChecksum, Silence::Never, 0x1FF},
+        {program, device::kCodeProgram, Silence::InsteadOfAnswer, {}},
+        {program, device::kCodeProgram, Silence::AfterStatus, {}},
+        {program, device::kCodeChecksum, Silence::AfterStatus, {}},
+        {verify, device::kCodeReadChip, Silence::AfterAnswer, {}},
+        {verify, device::kCodeReadChip, Silence::AfterStatus, {}},
+        {read, device::kCodeReadChip, Silence::InsteadOfAnswer, {}},
+        {read, device::kCodeReadChip, Silence::AfterStatus, {}},
+        {protect, device::kCodeReadProtect, Silence::InsteadOfAnswer, {}},
+        {protect, device::kCodeReadProtect, Silence::AfterAnswer, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back() + " code " + std::to_string(c.code) + " point " +
+                     std::to_string(static_cast<int>(c.from)));
+        sim_.Stop();
+        ASSERT_TRUE(sim_.Start());  // a fresh line, as when the adapter is plugged back in
+        sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+        sim_.WriteChip(0, SampleCode(0x200));
+        device::CommandScript vanish;
+        vanish.silentFrom = c.from;
+        vanish.silentAfterReport = c.afterReport;
+        vanish.hangUpWhenSilent = true;
+        sim_.Script(c.code, vanish);
+        std::vector<std::string> args{"--port", "COM1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+
+        const Result lost = Run(args);
+        EXPECT_EQ(lost.status, 2) << lost.err;
+        EXPECT_EQ(lost.out, "读取串口错误,该端口可能不存在或被其它软件占用!\n");
+        EXPECT_NE(lost.err.find("was lost"), std::string::npos) << lost.err;
+        EXPECT_FALSE(fs::exists(readOut));
+
+        sim_.Stop();
+        sim_.ClearScripts();
+        ASSERT_TRUE(sim_.Start());
+        sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+        sim_.WriteChip(0, SampleCode(0x200));
+        const Result next = Run(args);
+        EXPECT_EQ(next.status, c.args.back() == "blank-check" ? 1 : 0) << next.err;
+        fs::remove(readOut);
+    }
 }
 
 TEST_F(CliTest, ProgramWithoutStepOptionsUsesTheSavedSettings) {

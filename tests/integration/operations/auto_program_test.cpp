@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
+
+#include "core/outcome.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
@@ -109,6 +114,45 @@ TEST_F(AutoProgramTest, ALinkFailureLeavesBothCountersUnchanged) {
     EXPECT_EQ(FailureCount, 0u);
     EXPECT_EQ(SuccessCount, 0u);
     EXPECT_EQ(window_.Field(TextField::FailureCount), "");
+}
+
+// The programmer vanishes at a step: the run ends with the lost-link text in the failure
+// colour, whatever the step would have made of the silence, and neither counter moves.
+TEST_F(AutoProgramTest, ALostPortShowsTheLinkTextAndCountsNothing) {
+    Tick({Choice::AutoBlankCheck, Choice::AutoVerify});
+    struct Case {
+        std::uint8_t code;
+        device::Silence from;
+        std::optional<std::uint32_t> afterReport;
+    };
+    const Case cases[] = {
+        {kBlankCheck, device::Silence::Never, 0x7F},
+        {kProgramChip, device::Silence::AfterStatus, {}},
+        {kChipChecksum, device::Silence::AfterAnswer, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.code));
+        // A fresh line each time, as when the adapter is plugged back in.
+        sim_.Stop();
+        sim_.ClearScripts();
+        ASSERT_TRUE(sim_.Start());
+        sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+        setenv("KORU_COM1", sim_.SlavePath().c_str(), 1);
+        Connect();
+        device::CommandScript vanish;
+        vanish.silentFrom = c.from;
+        vanish.silentAfterReport = c.afterReport;
+        vanish.hangUpWhenSilent = true;
+        sim_.Script(c.code, vanish);
+        window_.ClearRecords();
+        RunAndWait(kAutoProgram);
+        EXPECT_EQ(window_.StatusLine(), kLinkLostText);
+        EXPECT_EQ(window_.StatusFailureFlags().back(), 1);
+        EXPECT_EQ(LastOutcome().kind, OutcomeKind::LinkLost);
+        EXPECT_EQ(FailureCount, 0u);
+        EXPECT_EQ(SuccessCount, 0u);
+        EXPECT_EQ(window_.Field(TextField::FailureCount), "");
+    }
 }
 
 TEST_F(AutoProgramTest, ASupplyFaultCountsAsAFailedChip) {

@@ -111,14 +111,24 @@ TEST_F(ProgramTest, AWrongChecksumInTheBlockIsRefusedByTheProgrammer) {
     EXPECT_EQ(window_.StatusLine(), "编程芯片失败! [校验和错]");
 }
 
+// Every operation over the range refuses one outside the image alike, before the port.
 TEST_F(ProgramTest, ARangeOutsideTheImageIsRefusedWithoutTouchingThePort) {
-    StartAddress = 0xFFFFFFFF;
-    EndAddress = 0xFFFFFFFF;
-    const std::size_t before = sim_.ReceivedBytes().size();
-    RunAndWait(kProgramChip);
-    EXPECT_EQ(FailureFlag, 1);
-    EXPECT_EQ(window_.StatusLine(), kRangeOutsideImageText);
-    EXPECT_EQ(sim_.ReceivedBytes().size(), before);
+    const std::pair<std::uint32_t, std::uint32_t> ranges[] = {
+        {0xFFFFFFFF, 0xFFFFFFFF}, {0, 0x100000}, {0x100000, 0x100010}};
+    for (const std::uint8_t code : {kProgramChip, kBlankCheck, kChipChecksum, kBufferChecksum}) {
+        for (const auto& [start, end] : ranges) {
+            SCOPED_TRACE(testing::Message() << int(code) << " " << start << "-" << end);
+            StartAddress = start;
+            EndAddress = end;
+            window_.SetField(TextField::Checksum, "");
+            const std::size_t before = sim_.ReceivedBytes().size();
+            RunAndWait(code);
+            EXPECT_EQ(FailureFlag, 1);
+            EXPECT_EQ(window_.StatusLine(), kRangeOutsideImageText);
+            EXPECT_EQ(sim_.ReceivedBytes().size(), before);
+            EXPECT_EQ(window_.Field(TextField::Checksum), "");
+        }
+    }
 }
 
 // The final reply's window must open only once the data has left the line: a kernel buffer

@@ -24,6 +24,7 @@ constexpr char kLoaded[] = "调入代码成功!";
 constexpr char kBadChecksum[] = "代码文件错误[行检查和错误]";
 constexpr char kNoCode[] = "代码文件错误[未包含有效代码]";
 constexpr char kOutOfRange[] = "代码文件错误[地址超出范围]";
+constexpr char kTruncated[] = "代码文件错误[记录不完整]";
 constexpr char kTextOpenFailed[] = "打开代码文件失败!请确认该文件是否存在或对该文件是否有存取权限!";
 
 // One record line without its line end, checksum computed here.
@@ -47,6 +48,11 @@ std::string Data(std::uint16_t offset, const std::vector<std::uint8_t>& data) {
 
 std::string Segment(std::uint16_t value) {
     return Record(0x02, 0,
+                  {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
+}
+
+std::string Linear(std::uint16_t value) {
+    return Record(0x04, 0,
                   {static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
 }
 
@@ -112,12 +118,12 @@ TEST_F(CodeLoaderTest, ZeroLengthRecordAtOrAboveTheEndMovesIt) {
 
 TEST_F(CodeLoaderTest, RecordsAfterTheEndOfFileRecordAndUnknownTypesAreHandled) {
     const std::string text = Data(0, {1, 2}) + "\r\n" + Record(0x01, 0, {}) + "\r\n" +
-                             Record(0x04, 0, {0x00, 0x01}) + "\r\n" + Record(0x20, 0x10, {3, 4}) +
-                             "\r\n" + Data(0x20, {5}) + "\r\n";
+                             Record(0x05, 0, {0x00, 0x01, 0, 0}) + "\r\n" +
+                             Record(0x20, 0x10, {3, 4}) + "\r\n" + Data(0x20, {5}) + "\r\n";
     Load("eof.hex", text);
     ExpectLoaded(0x20);
     EXPECT_EQ(ProgramMemory[0x10], 3);  // type 0x20 reads as data
-    EXPECT_EQ(ProgramMemory[0x20], 5);  // after the end-of-file record; type 0x04 had no effect
+    EXPECT_EQ(ProgramMemory[0x20], 5);  // after the end-of-file record; type 0x05 had no effect
 }
 
 TEST_F(CodeLoaderTest, SegmentRecordPlacesDataAboveSixtyFourKilobytes) {
@@ -126,6 +132,30 @@ TEST_F(CodeLoaderTest, SegmentRecordPlacesDataAboveSixtyFourKilobytes) {
     EXPECT_EQ(window_.Field(TextField::EndAddress), "1000F");
     EXPECT_EQ(ProgramMemory[0x10000], 0x40);
     EXPECT_EQ(ProgramMemory[0x0000], 0xFF);
+}
+
+// Linear address records set the upper 16 bits; segment and linear records replace each
+// other's base.
+TEST_F(CodeLoaderTest, LinearAndSegmentRecordsSetTheBase) {
+    struct Case {
+        std::string text;
+        std::uint32_t at;  // where the one data byte 0x5A lands (the loaded end)
+    };
+    const Case cases[] = {
+        {Linear(0x0001) + "\n" + Data(0x0020, {0x5A}) + "\n", 0x10020},
+        {Linear(0x000F) + "\n" + Data(0xFFFF, {0x5A}) + "\n", 0xFFFFF},
+        {Segment(0x1000) + "\n" + Linear(0x0002) + "\n" + Data(0x0010, {0x5A}) + "\n", 0x20010},
+        {Linear(0x0002) + "\n" + Segment(0x0001) + "\n" + Data(0x0010, {0x5A}) + "\n", 0x00020},
+        {Linear(0x0003) + "\n" + Linear(0x0000) + "\n" + Data(0x0030, {0x5A}) + "\n", 0x00030},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ProgramMemory.fill(kBlankByte);
+        Load("linear.hex", c.text);
+        ExpectLoaded(c.at);
+        EXPECT_EQ(ProgramMemory[c.at], 0x5A);
+        EXPECT_EQ(ProgramMemory[c.at & 0xFFFF], c.at > 0xFFFF ? 0xFF : 0x5A);
+    }
 }
 
 TEST_F(CodeLoaderTest, OffsetsDoNotWrapWithinARecord) {
@@ -143,7 +173,7 @@ TEST_F(CodeLoaderTest, LineRulesDecideWhatIsARecord) {
     text += Data(0x02, {0x33}) + "\r\n";
     text += ":01000300ab51\r\n";  // lower-case digits
     text += ":010004x0CC2F\r\n";  // a character outside the set: skipped
-    text += ":0100\r\n";          // too short: skipped
+    text += "12:0100\r\n";        // too short, but no record opens the line: skipped
     Load("rules.hex", text);
     ExpectLoaded(3);
     EXPECT_EQ(ProgramMemory[0], 0x11);
@@ -260,6 +290,33 @@ TEST_F(FailedLoadTest, DataAtOrAboveTheImageEndRefusesTheLoad) {
     Load("fits.hex", Segment(0xFFFF) + "\n" + Data(0x0000, Bytes(16, 0xA0)) + "\n");
     ExpectLoaded(0xFFFFF);
     EXPECT_EQ(ProgramMemory[0xFFFFF], 0xAF);
+}
+
+TEST_F(FailedLoadTest, LinearAddressAtOrAboveTheImageEndRefusesTheLoad) {
+    for (const std::uint16_t upper : {0x0010, 0x8000, 0xFFFF}) {
+        Load("linear-high.hex", Data(0, {1}) + "\n" + Linear(upper) + "\n" + Data(0xFFFF, {2}));
+        ExpectRefused(kOutOfRange);
+    }
+    Load("linear-edge.hex", Linear(0x000F) + "\n" + Data(0xFFF8, Bytes(9, 0)) + "\n");
+    ExpectRefused(kOutOfRange);
+}
+
+// A record cut short is lost data: the whole load is refused, wherever the cut falls.
+TEST_F(FailedLoadTest, CutRecordRefusesTheLoad) {
+    const std::string whole = Data(0x10, Bytes(16, 0x30));
+    for (const std::size_t keep :
+         {std::size_t{1}, std::size_t{5}, std::size_t{11}, whole.size() - 3, whole.size() - 1}) {
+        SCOPED_TRACE(keep);
+        Load("cut.hex", Data(0, Bytes(16, 0x70)) + "\r\n" + whole.substr(0, keep));
+        ExpectRefused(kTruncated);
+        // A line end counts toward the length, so a cut in the last checksum digits of a line
+        // that still ends is refused by the record checksum instead.
+        if (keep + 2 < whole.size()) {
+            Load("cut-middle.hex",
+                 whole.substr(0, keep) + "\r\n" + Data(0, Bytes(16, 0x70)) + "\r\n");
+            ExpectRefused(kTruncated);
+        }
+    }
 }
 
 TEST_F(FailedLoadTest, FileWithoutCodeIsRefused) {

@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <array>
 #include <cstdint>
 #include <string>
 
 #include "image/numbers.h"
 #include "image/text_line_reader.h"
-#include "image/unique_fd.h"
+#include "platform/input_file.h"
 #include "tests/unit/image/temp_dir.h"
 
 namespace koru {
@@ -72,7 +70,10 @@ TEST(ParseRecordLine, SortsLinesIntoRecordsSkipsAndChecksumErrors) {
     EXPECT_EQ(ParseRecordLine(":0400100001020304E3\n", buffer, record), RecordStatus::BadChecksum);
     EXPECT_EQ(ParseRecordLine(":0400100001020304E2 \n", buffer, record), RecordStatus::Skipped);
     EXPECT_EQ(ParseRecordLine("", buffer, record), RecordStatus::Skipped);
-    EXPECT_EQ(ParseRecordLine(":04001000010203\n", buffer, record), RecordStatus::Skipped);
+    EXPECT_EQ(ParseRecordLine(":04001000010203\n", buffer, record), RecordStatus::Truncated);
+    EXPECT_EQ(ParseRecordLine(":\n", buffer, record), RecordStatus::Truncated);
+    // Cut records only count as such where a record opens the line.
+    EXPECT_EQ(ParseRecordLine("1:04001000010203\n", buffer, record), RecordStatus::Skipped);
     // A line end inside the record's pairs reads as 0xFF and spoils its sum.
     EXPECT_EQ(ParseRecordLine(":01000000AA\r\n", buffer, record), RecordStatus::BadChecksum);
 }
@@ -116,9 +117,9 @@ TEST(TextLineReader, CrLfAcrossAReadChunkFromAFile) {
     }
     text += std::string(535, 'w') + "\r\n" + "end";  // the CR is the last byte of 64 KiB
     ASSERT_EQ(text[65535], '\r');
-    const UniqueFd fd(::open(dir.Write("long.txt", text).c_str(), O_RDONLY));
-    ASSERT_TRUE(fd.Valid());
-    TextLineReader reader(fd.Get());
+    InputFile file;
+    ASSERT_TRUE(file.Open(dir.Write("long.txt", text)));
+    TextLineReader reader(file);
     const std::vector<std::string> lines = AllLines(reader);
     ASSERT_EQ(lines.size(), 67u);
     EXPECT_EQ(lines[65], std::string(535, 'w') + "\n");

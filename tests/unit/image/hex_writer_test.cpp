@@ -1,11 +1,19 @@
 #include "image/hex_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/shared_state.h"
@@ -162,6 +170,83 @@ TEST_F(HexWriterTest, FullDiskIsReported) {
         EXPECT_EQ(FailureFlag, 1);
         EXPECT_EQ(window_.StatusLine(), kWriteFailed);
     }
+}
+
+// A save that the file size limit cuts off part-way leaves the old file as it was (or no file
+// where there was none), and nothing beside it.
+TEST_F(HexWriterTest, SaveCutOffPartWayLeavesTheOldFile) {
+    const std::string old = ":0100000055AA\r\n";
+    for (const bool hadFile : {true, false}) {
+        SCOPED_TRACE(hadFile);
+        std::filesystem::remove(path_);
+        if (hadFile) {
+            dir_.Write("out.hex", old);
+        }
+        StartAddress = 0;
+        EndAddress = kImageSize - 1;  // about 3 MB of text against a 64 KiB limit
+        window_.QueueFileDialogAnswer(path_);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+            const rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            SaveImageAsHex();
+            _exit(FailureFlag == 1 && window_.StatusLine() == kWriteFailed ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        if (hadFile) {
+            EXPECT_EQ(ReadWholeFile(path_), old);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(path_));
+        }
+        const auto entries = std::distance(std::filesystem::directory_iterator(dir_.Path("")),
+                                           std::filesystem::directory_iterator());
+        EXPECT_EQ(entries, hadFile ? 1 : 0);
+    }
+}
+
+// A FIFO is written in blocking mode: a reader that takes its time still gets every byte.
+TEST_F(HexWriterTest, SaveIntoAFifoReachesASlowReader) {
+    for (std::uint32_t a = 0; a < 0x40000; ++a) {
+        ProgramMemory[a] = static_cast<std::uint8_t>(a * 7);
+    }
+    const std::string fifo = dir_.Path("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // The reader is there before the save opens the FIFO, as a shell pipeline's would be.
+    const int readFd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(readFd, 0);
+    ASSERT_EQ(fcntl(readFd, F_SETFL, 0), 0);
+    std::string received;
+    std::thread reader([&] {
+        // Until the save has opened its end the FIFO reads as ended; only an end after data
+        // is the end of the save (or, bounded, a save that never came).
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        char chunk[4096];
+        for (;;) {
+            const ssize_t got = read(readFd, chunk, sizeof chunk);
+            if (got > 0) {
+                received.append(chunk, static_cast<std::size_t>(got));
+            } else if (got < 0 || !received.empty() || std::chrono::steady_clock::now() > giveUp) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    StartAddress = 0;
+    EndAddress = 0x3FFFF;
+    window_.QueueFileDialogAnswer(fifo);
+    SaveImageAsHex();
+    reader.join();
+    close(readFd);
+    EXPECT_EQ(FailureFlag, 0);
+    EXPECT_EQ(window_.StatusLine(), "代码文件文件已成功保存在: " + fifo);
+
+    Save(0, 0x3FFFF);
+    EXPECT_GT(received.size(), 700'000u);
+    EXPECT_TRUE(received == ReadWholeFile(path_));
 }
 
 // Passes everything on to the recording window, and raises the stop request as soon as the

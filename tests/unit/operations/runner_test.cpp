@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "link/command_block.h"
 #include "link/connection.h"
 #include "operations/link_faults.h"
@@ -85,6 +87,58 @@ TEST_F(RunnerTest, LinkFailureIsNotCountedAndRestartsTheTick) {
     EXPECT_EQ(CountFailureFlag, 0);
     EXPECT_EQ(window_.TickRestarts(), 1);
     EXPECT_EQ(window_.StatusLine(), kLinkBusyText);
+}
+
+// A later record replaces an earlier one, except that nothing replaces a lost link; the
+// stable names are what logs and scripts read.
+TEST_F(RunnerTest, OutcomesKeepALostLinkOverWhatFollows) {
+    using K = OutcomeKind;
+    struct Case {
+        std::vector<K> records;
+        K last;
+    };
+    const Case cases[] = {
+        {{}, K::Success},
+        {{K::ChipFailed}, K::ChipFailed},
+        {{K::NoAnswer, K::Success}, K::Success},
+        {{K::LinkLost, K::ChipFailed, K::Success}, K::LinkLost},
+        {{K::Refused, K::LinkLost, K::NoAnswer}, K::LinkLost},
+    };
+    for (const Case& c : cases) {
+        ResetOutcome();
+        for (const K kind : c.records) {
+            RecordOutcome({kind, ChipFault::None, std::nullopt, 3, "x"});
+        }
+        EXPECT_EQ(LastOutcome().kind, c.last) << c.records.size();
+    }
+    const std::pair<K, const char*> names[] = {
+        {K::Success, "success"},          {K::ChipFailed, "chip-failed"},
+        {K::SupplyFault, "supply-fault"}, {K::LinkLost, "link-lost"},
+        {K::NoAnswer, "no-answer"},       {K::Refused, "refused"},
+    };
+    for (const auto& [kind, name] : names) {
+        EXPECT_STREQ(OutcomeName(kind), name);
+    }
+    EXPECT_STREQ(ChipFaultName(ChipFault::NotBlank), "not-blank");
+}
+
+// After a lost link a step's verdict is not shown: the lost-link text is, in the failure
+// colour, and the run is not counted as a bad chip.
+TEST_F(RunnerTest, AVerdictAfterALostLinkShowsTheLinkText) {
+    SetCurrentStep(3);
+    ReportChipFault(ChipFault::NotBlank, 0x123, "芯片不空, 在地址: 00123");
+    EXPECT_EQ(LastOutcome().kind, OutcomeKind::ChipFailed);
+    EXPECT_EQ(LastOutcome().address, 0x123u);
+    EXPECT_EQ(LastOutcome().step, 3);
+
+    ResetOutcome();
+    CountFailureFlag = 100;
+    RecordLinkLost();
+    ReportChipFault(ChipFault::NotBlank, 0x123, "芯片不空, 在地址: 00123");
+    EXPECT_EQ(LastOutcome().kind, OutcomeKind::LinkLost);
+    EXPECT_EQ(window_.StatusLine(), kLinkLostText);
+    EXPECT_EQ(window_.StatusFailureFlags().back(), 1);
+    EXPECT_EQ(CountFailureFlag, 0);
 }
 
 TEST_F(RunnerTest, SupplyFaultWarnsAndBeepsThreeTimesOnlyWithTheBuzzerOn) {

@@ -1,0 +1,215 @@
+#include "platform/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace koru {
+
+namespace {
+
+constexpr mode_t kNewFileMode = 0666;  // narrowed by the process's umask
+constexpr char kTemporaryInfix[] = ".koru-save-";
+constexpr int kTemporaryNameTries = 100;
+
+// Pipes, FIFOs, terminals and other devices are written in place.
+bool IsStream(const struct stat& info) {
+    return S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes a rename in folder durable; a failure here cannot undo the save and is not reported.
+void SyncFolder(const std::string& folder) {
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Valid()) {
+        ::fsync(fd.Get());
+    }
+}
+
+}  // namespace
+
+OutputFile::OutputFile() {
+    buffer_.reserve(kBufferBytes);
+}
+
+OutputFile::~OutputFile() {
+    Abandon();
+}
+
+void OutputFile::Fail(int error) {
+    failed_ = true;
+    error_ = std::strerror(error);
+}
+
+void OutputFile::Abandon() {
+    fd_.Close();
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+}
+
+bool OutputFile::Create(const std::string& path) {
+    Abandon();
+    buffer_.clear();
+    error_.clear();
+    failed_ = false;
+    target_ = path;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && IsStream(info)) {
+        // Non-blocking only for the open, so that a FIFO without a reader is refused instead
+        // of waited for; then blocking, so that a slow reader is waited for.
+        fd_ = UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd_.Valid()) {
+            Fail(errno);
+            return false;
+        }
+        const int flags = ::fcntl(fd_.Get(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            Fail(errno);
+            fd_.Close();
+            return false;
+        }
+        return true;
+    }
+    // A new name beside the target; the umask narrows its mode as for any new file, and a
+    // file that is replaced keeps the mode it had.
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < kTemporaryNameTries && !fd_.Valid(); ++attempt) {
+        const std::string name =
+            path + kTemporaryInfix + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
+        if (fd_.Valid()) {
+            temporary_ = name;
+        } else if (errno != EEXIST) {
+            break;
+        }
+    }
+    if (!fd_.Valid()) {
+        Fail(errno);
+        return false;
+    }
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        ::fchmod(fd_.Get(), info.st_mode & 07777);
+    }
+    return true;
+}
+
+bool OutputFile::Append(std::string_view text) {
+    if (failed_ || !fd_.Valid()) {
+        return false;
+    }
+    if (buffer_.size() + text.size() > kBufferBytes && !Flush()) {
+        return false;
+    }
+    buffer_.append(text);
+    return true;
+}
+
+bool OutputFile::Flush() {
+    std::size_t done = 0;
+    while (!failed_ && done < buffer_.size()) {
+        const ssize_t wrote = ::write(fd_.Get(), buffer_.data() + done, buffer_.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote < 0) {
+            Fail(errno);
+        } else if (wrote == 0) {
+            Fail(EIO);
+        } else {
+            done += static_cast<std::size_t>(wrote);
+        }
+    }
+    buffer_.clear();
+    return !failed_;
+}
+
+bool OutputFile::Close() {
+    if (!fd_.Valid()) {
+        return false;
+    }
+    bool ok = !failed_ && Flush();
+    if (ok && !temporary_.empty() && ::fsync(fd_.Get()) != 0) {
+        Fail(errno);
+        ok = false;
+    }
+    if (!fd_.Close() && ok) {
+        Fail(errno);
+        ok = false;
+    }
+    if (ok && !temporary_.empty()) {
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            Fail(errno);
+            ok = false;
+        } else {
+            temporary_.clear();
+            SyncFolder(FolderOf(target_));
+        }
+    }
+    if (!ok) {
+        Abandon();
+    }
+    failed_ = !ok;
+    return ok;
+}
+
+OutputCheck CheckOutputPath(const std::string& path) {
+    OutputCheck check;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) {
+            check.problem = std::strerror(EISDIR);
+            return check;
+        }
+        if (IsStream(info)) {
+            if (::access(path.c_str(), W_OK) != 0) {
+                check.problem = std::strerror(errno);
+            }
+            return check;
+        }
+        const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd.Valid()) {
+            check.problem = std::strerror(errno);
+            return check;
+        }
+    } else {
+        const UniqueFd fd(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
+        if (!fd.Valid()) {
+            check.problem = std::strerror(errno);
+            return check;
+        }
+        check.created = true;
+    }
+    // The save writes a new file beside the target and renames it: the folder must take one.
+    if (::access(FolderOf(path).c_str(), W_OK | X_OK) != 0) {
+        check.problem = std::strerror(errno);
+        if (check.created) {
+            ::unlink(path.c_str());
+            check.created = false;
+        }
+    }
+    return check;
+}
+
+void RemoveCreatedFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
+        ::unlink(path.c_str());
+    }
+}
+
+}  // namespace koru
