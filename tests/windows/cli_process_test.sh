@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # koru-cli.exe as a process under Wine against koru-sim (a Linux program) on a pseudo-terminal
-# that the prefix maps to COM12: probe, program 8 KiB, verify, read back and compare, and a
-# probe of a port that does not exist. Exit 77 (skipped) when no simulator is given.
+# that the prefix maps to COM12: probe, program 8 KiB, verify, read back and compare, a read
+# that replaces the file, and a probe of a port that does not exist. Exit 77 (skipped) when no
+# simulator is given.
 #   cli_process_test.sh KORU_CLI_EXE WINE_PREFIX      with KORU_TEST_SIM=path/to/koru-sim
 set -euo pipefail
 cli=$1
@@ -72,3 +73,9 @@ expect 0 --port COM12 --range 0000-1FFF --yes read back.hex
 objcopy -I ihex -O binary "$work/back.hex" "$work/back.bin" || fail "back.hex is not Intel HEX"
 cmp "$work/code.bin" "$work/back.bin" || fail "the 8 KiB read back differ from what was programmed"
 echo "ok: 8 KiB programmed, verified and read back through COM12"
+
+# Saving over an existing file replaces it whole (a plain rename refuses that on Windows).
+expect 0 --port COM12 --range 0000-00FF --yes read back.hex
+objcopy -I ihex -O binary "$work/back.hex" "$work/back.bin" || fail "back.hex is not Intel HEX"
+head -c 256 "$work/code.bin" | cmp - "$work/back.bin" || fail "the second read did not replace back.hex"
+echo "ok: a second read replaced back.hex"
