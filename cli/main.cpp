@@ -9,6 +9,8 @@
 
 #include "cli/console_window_services.h"
 #include "cli/options.h"
+#include "cli/port_resolver.h"
+#include "cli/ports_command.h"
 #include "cli/safety.h"
 #include "core/outcome.h"
 #include "core/settings_words.h"
@@ -20,7 +22,9 @@
 #include "link/port_errors.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
+#include "platform/com_ports.h"
 #include "platform/output_file.h"
+#include "platform/port_list.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 
@@ -40,6 +44,7 @@ struct Saved {
 Saved ReadSavedSettings() {
     SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
     store.Load();
+    LoadComMappings(store);
     Saved saved;
     const std::string com = store.GetString(kValueCom).value_or("");
     if (com.size() == 4 && com.compare(0, 3, "com") == 0 && com[3] >= '1' && com[3] <= '4') {
@@ -82,7 +87,14 @@ class Session {
             std::fprintf(stderr, "koru-cli: no port given and none saved: use --port\n");
             return kNoProgrammer;
         }
-        port_ = *port;
+        std::string error;
+        const std::optional<std::string> device =
+            ResolvePortArgument(*port, ListSerialPorts(), error);
+        if (!device) {
+            std::fprintf(stderr, "koru-cli: --port %s\n", error.c_str());
+            return kBadUsage;
+        }
+        port_ = *device;
         // Everything that can be refused without the programmer is refused before it is
         // spoken to.
         if (const auto refusal = RefusalBeforeTraffic(options_, console_.IsOtp())) {
@@ -107,7 +119,7 @@ class Session {
                 return kBadUsage;
             }
         }
-        ProbePort(*port);
+        ProbePort(port_);
         if (ProgrammerFoundFlag == 0) {
             ExplainNoProgrammer();
             return DropUnusedOutput(Finish(ExitStatusFor(LastOutcome().kind)));
@@ -145,6 +157,7 @@ class Session {
                 break;
             case Command::Probe:
             case Command::ImageChecksum:
+            case Command::Ports:
                 break;
         }
         const int status = Finish(ExitStatusFor(LastOutcome().kind));
@@ -229,6 +242,10 @@ class Session {
             std::fprintf(stderr, "koru-cli: %s\n", PortOpenErrorText(error).c_str());
         } else if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
+        } else if (LastOutcome().kind == OutcomeKind::Refused && !Port().LineRefusal().empty()) {
+            std::fprintf(stderr,
+                         "koru-cli: %s: the driver cannot carry the programmer's line: %s\n",
+                         SerialPort::DevicePathFor(port_).c_str(), Port().LineRefusal().c_str());
         } else {
             std::fprintf(stderr, "koru-cli: no programmer answered on %s\n",
                          SerialPort::DevicePathFor(port_).c_str());
@@ -262,6 +279,9 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::fputs(UsageText().c_str(), stdout);
         return kSuccess;
+    }
+    if (options->command == Command::Ports) {
+        return RunPortsCommand();
     }
     const Saved saved = ReadSavedSettings();
     Session session(*options, saved);

@@ -15,7 +15,7 @@ const std::map<std::string, Command>& CommandNames() {
         {"checksum", Command::Checksum}, {"image-checksum", Command::ImageChecksum},
         {"verify", Command::Verify},     {"read", Command::Read},
         {"erase", Command::Erase},       {"protect", Command::Protect},
-        {"program", Command::Program},
+        {"program", Command::Program},   {"ports", Command::Ports},
     };
     return names;
 }
@@ -59,7 +59,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--port") {
-            options.port = value("a port (COM1..COM4 or a device path)");
+            options.port = value("a port (COM1..COM4, a device path or a by-id name fragment)");
             if (!options.port) {
                 return std::nullopt;
             }
@@ -147,10 +147,13 @@ commands:
   erase                  erase an MTP chip
   protect read|ldc|hw    read protection, LDC protection or hardware write protection
   program FILE           load FILE and auto-program the chip with the chosen steps
+  ports                  list the serial devices present (opens none of them)
 
 options:
-  --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4 or /dev/ttyS0..3) or a device
-                         path; default: the port saved by the window program
+  --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4, else the window program's port
+                         settings, else /dev/ttyS0..3), a device path, or a fragment of a
+                         /dev/serial/by-id/ name (e.g. a serial number) that matches exactly
+                         one device; default: the port saved by the window program
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF

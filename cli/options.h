@@ -19,6 +19,7 @@ enum class Command {
     Erase,
     Protect,
     Program,
+    Ports,  // list the serial devices; needs no port
 };
 
 struct Options {

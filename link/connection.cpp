@@ -1,7 +1,9 @@
 #include "link/connection.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdint>
+#include <string>
 
 #include "core/services.h"
 #include "core/shared_state.h"
@@ -10,6 +12,7 @@
 #include "link/port_errors.h"
 #include "link/reset_listener.h"
 #include "link/transport.h"
+#include "platform/com_ports.h"
 #include "platform/serial_port.h"
 
 namespace koru {
@@ -20,6 +23,24 @@ constexpr std::size_t kQueueBytesPerExchange = 1024;
 constexpr std::uint32_t kCommandTakeMs = 80;  // the programmer's time to take the block
 constexpr std::uint32_t kProbeRetryMs = 100;
 constexpr std::uint8_t kProbeCode = 1;
+
+constexpr char kPortWarningCaption[] = "警告";
+
+// The last ConnectAndSend refused the port's driver: trying again cannot help.
+std::atomic<bool> lineRefused{false};
+
+// The port cannot be used: the warning box (with why as an added line when there is a reason:
+// the open's failure or the driver's refusal), and the port counts as not selected.
+bool FailPort(const std::string& reason) {
+    const std::string text =
+        reason.empty() ? std::string(kLinkLostText) : kLinkLostText + ("\n" + reason);
+    Window().ShowMessageBox(kPortWarningCaption, text, MessageIcon::Warning, MessageButtons::Ok);
+    FailureFlag = 1;
+    ProgrammerFoundFlag = 0;
+    PortSelectedFlag = 0;
+    Window().SetStatusLine(kPortHardwareErrorText);
+    return false;
+}
 
 bool FailConnect() {
     FailureFlag = 1;
@@ -38,21 +59,26 @@ std::string UpperCase(std::string_view text) {
 }  // namespace
 
 bool ConnectAndSend() {
+    lineRefused = false;
     if (!Port().SetupQueues(kQueueBytesPerExchange, kQueueBytesPerExchange)) {
         RecordLinkLost();
         // A port that never opened says why below the box's own text.
-        std::string text = kLinkLostText;
+        std::string why;
         if (!Port().IsOpen() && Port().LastOpenError().failure != PortOpenFailure::None) {
-            text += "\n" + PortOpenErrorLine(Port().LastOpenError());
+            why = PortOpenErrorLine(Port().LastOpenError());
         }
-        Window().ShowMessageBox("警告", text, MessageIcon::Warning, MessageButtons::Ok);
-        FailureFlag = 1;
-        ProgrammerFoundFlag = 0;
-        PortSelectedFlag = 0;
-        Window().SetStatusLine(kPortHardwareErrorText);
-        return false;
+        return FailPort(why);
     }
-    ConfigurePort();
+    switch (ConfigurePort()) {
+        case LineSetup::Ready:
+            break;
+        case LineSetup::Refused:
+            lineRefused = true;
+            return FailPort(LineSetupRefusal());
+        case LineSetup::PortGone:
+            // Found gone already: sending would only wait out its own retries.
+            return FailConnect();
+    }
 
     FailureFlag = 0;
     std::uint32_t sent = 0;
@@ -98,7 +124,7 @@ void ProbePort(std::string_view name) {
     FailureFlag = 0;
     Window().RefreshCursor();
     bool found = OpenPort(name);
-    if (!found) {
+    if (!found && !lineRefused) {
         DelayMs(kProbeRetryMs);
         found = OpenPort(name);
     }
@@ -110,7 +136,9 @@ void ProbePort(std::string_view name) {
 
     if (ProgrammerFoundFlag != 0) {
         ResetOutcome();  // a first try that failed is not the probe's result
-        ReportSuccess(kProbeFoundText + UpperCase(name));
+        // A COM name reads as the operator chose it; a device path stays as it is.
+        const std::string shown = ComNumber(name) != 0 ? UpperCase(name) : std::string(name);
+        ReportSuccess(kProbeFoundText + shown);
         return;
     }
     CountFailureFlag = 0;
@@ -118,7 +146,9 @@ void ProbePort(std::string_view name) {
     FailureFlag = 1;
     // The probe's own text stays, whatever the cause; front ends read the cause from the port.
     Outcome outcome;
-    outcome.kind = LinkLostInOperation() ? OutcomeKind::LinkLost : OutcomeKind::NoAnswer;
+    outcome.kind = lineRefused             ? OutcomeKind::Refused
+                   : LinkLostInOperation() ? OutcomeKind::LinkLost
+                                           : OutcomeKind::NoAnswer;
     outcome.step = kProbeCode;
     outcome.status = kLinkBusyText;
     ResetOutcome();

@@ -28,14 +28,19 @@ constexpr int kPurgeAttempts = 10;            // a port that has gone fails ever
 // so the control stays valid whether the listener is ended or finishes on its own.
 struct ListenerControl {
     std::atomic<bool> stopRequested{false};
+    // Whoever sets this first shows the reset text: the listener itself, or the caller that ended
+    // it after it had blanked the image.
+    std::atomic<bool> resetTextClaimed{false};
     std::mutex mutex;
     std::condition_variable released;
     bool portReleased = false;  // guarded by mutex
+    bool resetHeard = false;    // guarded by mutex
 
-    void Release() {
+    void Release(bool reset) {
         {
             std::lock_guard lock(mutex);
             portReleased = true;
+            resetHeard = reset;
         }
         released.notify_all();
     }
@@ -43,9 +48,11 @@ struct ListenerControl {
         std::lock_guard lock(mutex);
         return portReleased;
     }
-    void WaitReleased() {
+    // Waits for the release; true when the listener heard a reset announcement.
+    bool WaitReleased() {
         std::unique_lock lock(mutex);
         released.wait(lock, [this] { return portReleased; });
+        return resetHeard;
     }
 };
 
@@ -64,18 +71,16 @@ bool ListenAndAct(const std::atomic<bool>* stopRequested) {
         return false;
     }
     ApplyListenTimeouts();
-    const int failureBefore = FailureFlag;
 
-    // One attempt at a time, so that a stop request is seen between reads.
+    // One attempt at a time, so that a stop request is seen between reads. Whether a byte came
+    // is kept here, not in FailureFlag: a red failure text must not turn blue while we listen.
     std::uint8_t buffer[kListenBufferSize] = {};
     bool heard = false;
     for (std::uint32_t attempt = 0; attempt < kListenAttempts && !heard; ++attempt) {
         if (stopRequested != nullptr && stopRequested->load()) {
             break;
         }
-        FailureFlag = 0;
-        ReadReply(buffer, sizeof buffer, kReplyReset.size(), 1);
-        heard = FailureFlag == 0;
+        heard = TryReadReply(buffer, sizeof buffer, kReplyReset.size(), 1);
     }
 
     const bool reset = heard && ReplyIs(buffer, sizeof buffer, kReplyReset);
@@ -84,16 +89,10 @@ bool ListenAndAct(const std::atomic<bool>* stopRequested) {
         FailureFlag = 1;
         BlankProgramMemory();
         CodeLoadedFlag = 0;
-    } else {
-        FailureFlag = failureBefore;
     }
 
-    ClearLineErrors();
-    if (!reset) {
-        // ClearLineErrors may have flagged a port that went away; a silent listen still
-        // leaves the flag as it found it.
-        FailureFlag = failureBefore;
-    }
+    // A port that went away meanwhile is the next exchange's to report.
+    TryClearLineErrors();
     for (int i = 0; i < kPurgeAttempts && !Port().Purge(); ++i) {
     }
     return reset;
@@ -101,9 +100,10 @@ bool ListenAndAct(const std::atomic<bool>* stopRequested) {
 
 void RunListener(std::shared_ptr<ListenerControl> control) {
     const bool report = ListenAndAct(&control->stopRequested);
-    control->Release();
-    // A probe or an operation that ended us writes its own text at once.
-    if (report && !control->stopRequested) {
+    control->Release(report);
+    // Ended meanwhile: the caller that ended us shows the text on its own thread, in order with
+    // its own texts.
+    if (report && !control->stopRequested && !control->resetTextClaimed.exchange(true)) {
         Window().SetStatusLine(kProgrammerResetText);
     }
     --liveThreads;
@@ -146,9 +146,13 @@ void EndResetListener() {
     if (!currentListener) {
         return;
     }
-    currentListener->stopRequested = true;
-    currentListener->WaitReleased();
-    currentListener.reset();
+    const std::shared_ptr<ListenerControl> control = std::move(currentListener);
+    control->stopRequested = true;
+    // The image was blanked: the operator must learn why the code is gone, even though a probe
+    // or an operation now takes the port.
+    if (control->WaitReleased() && !control->resetTextClaimed.exchange(true)) {
+        Window().SetStatusLine(kProgrammerResetText);
+    }
 }
 
 }  // namespace koru

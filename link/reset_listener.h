@@ -12,8 +12,9 @@ namespace koru {
 void OnListenTick();
 
 // Asks a running listener to stop and waits until it has let go of the port and the image.
-// Its thread may still finish a status report afterwards (unless the stop came first), but it
-// holds nothing the caller needs. Returns at once when no listener runs.
+// When the listener had already heard a restart (and blanked the image), the reset text is
+// shown here, before the caller's own texts, unless the listener has shown it itself. Its
+// thread holds nothing the caller needs afterwards. Returns at once when no listener runs.
 void EndResetListener();
 
 // True while a listener still holds the port.

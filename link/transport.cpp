@@ -44,9 +44,7 @@ void NoteIfPortGone() {
 
 // ClearLineErrors with its outcome: false (and FailureFlag set) when the port has gone away.
 bool ClearLineErrorsChecked() {
-    SerialPort& port = Port();
-    if (!RetryBounded([&port] { return port.ClearErrors(); }) ||
-        !RetryBounded([&port] { return port.ClearBreak(); })) {
+    if (!TryClearLineErrors()) {
         FailureFlag = 1;
         NoteIfPortGone();
         return false;
@@ -60,22 +58,39 @@ void ApplyProfile(std::uint32_t ms) {
 
 }  // namespace
 
+bool TryClearLineErrors() {
+    SerialPort& port = Port();
+    return RetryBounded([&port] { return port.ClearErrors(); }) &&
+           RetryBounded([&port] { return port.ClearBreak(); });
+}
+
 void ClearLineErrors() {
     ClearLineErrorsChecked();
 }
 
-void ConfigurePort() {
+LineSetup ConfigurePort() {
     if (!ClearLineErrorsChecked()) {
-        return;
+        return LineSetup::PortGone;
     }
     SerialPort& port = Port();
     if (!RetryBounded([&port] { return port.Purge(); })) {
         FailureFlag = 1;
         NoteIfPortGone();
-        return;
+        return LineSetup::PortGone;
     }
-    // Not relied on: a pseudo-terminal refuses part of the line settings.
-    port.ConfigureLine();
+    if (port.ConfigureLine()) {
+        return LineSetup::Ready;
+    }
+    FailureFlag = 1;
+    if (!port.LineRefusal().empty()) {
+        return LineSetup::Refused;
+    }
+    NoteIfPortGone();
+    return LineSetup::PortGone;
+}
+
+std::string LineSetupRefusal() {
+    return Port().LineRefusal();
 }
 
 void SetPortTimeouts(std::uint32_t interval, std::uint32_t readConstant,
@@ -140,32 +155,45 @@ void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& s
     sent = total;
 }
 
-void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
-               std::uint32_t attempts) {
+bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+                  std::uint32_t attempts) {
     if (bufferSize == 0) {
-        FailureFlag = 1;  // nowhere to put even the first byte
-        return;
+        return false;  // nowhere to put even the first byte
     }
     std::memset(buffer, 0, bufferSize);
     bool gotFirst = false;
     for (std::uint32_t attempt = 0; attempt < attempts && !gotFirst; ++attempt) {
-        if (!ClearLineErrorsChecked()) {
-            return;  // the port has gone away; further attempts cannot succeed
+        if (!TryClearLineErrors()) {
+            NoteIfPortGone();
+            return false;  // the port has gone away; further attempts cannot succeed
         }
         gotFirst = Port().Read(buffer, 1) == 1;
     }
     if (!gotFirst) {
-        FailureFlag = 1;
         NoteIfPortGone();
-        return;
+        return false;
     }
     if (replyLength < 2) {
-        return;
+        return true;
     }
     // The rest in one read; whatever does not come stays zero. Never past the buffer's end.
     const std::size_t rest = std::min<std::size_t>(replyLength - 1, bufferSize - 1);
-    if (rest > 0 && ClearLineErrorsChecked() && Port().Read(buffer + 1, rest) < rest) {
-        NoteIfPortGone();
+    if (rest > 0) {
+        if (!TryClearLineErrors()) {
+            NoteIfPortGone();
+            return false;  // gone between the first byte and the rest
+        }
+        if (Port().Read(buffer + 1, rest) < rest) {
+            NoteIfPortGone();
+        }
+    }
+    return true;
+}
+
+void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+               std::uint32_t attempts) {
+    if (!TryReadReply(buffer, bufferSize, replyLength, attempts)) {
+        FailureFlag = 1;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/delay.h"
 
@@ -26,9 +27,19 @@ inline constexpr std::uint32_t kOneShotReplyAttempts = 100;  // one-shot status,
 // Clears the port's error and break state; retries for a bounded time on a port that has gone
 // away, then sets FailureFlag.
 void ClearLineErrors();
+// The same without touching FailureFlag: false when the port has gone away.
+bool TryClearLineErrors();
+
+enum class LineSetup {
+    Ready,
+    PortGone,  // FailureFlag set: the port failed to clear, purge or read back its settings
+    Refused,   // FailureFlag set: the driver would not take the line; see LineSetupRefusal()
+};
 
 // Once per exchange: clear errors, purge both directions, 19200 baud space parity.
-void ConfigurePort();
+LineSetup ConfigurePort();
+// The driver's reason when the last ConfigurePort gave Refused.
+std::string LineSetupRefusal();
 
 void SetPortTimeouts(std::uint32_t interval, std::uint32_t readConstant,
                      std::uint32_t readMultiplier, std::uint32_t writeConstant,
@@ -49,6 +60,10 @@ void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& s
 // that do not come stay zero. Callers compare the expected text with its terminating zero.
 void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
                std::uint32_t attempts);
+// ReadReply without touching FailureFlag: true when the first byte came and the port was still
+// there for the rest.
+bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+                  std::uint32_t attempts);
 
 // A two-byte reply, most significant byte first; 0 when FailureFlag is set afterwards (also
 // when it was set before the call).

@@ -52,8 +52,8 @@ class SerialPort {
   public:
     virtual ~SerialPort() = default;
 
-    // "COM1".."COM4" (any case) map to KORU_COM1..KORU_COM4 when set, else /dev/ttyS0..3;
-    // any other name is taken as a device path.
+    // "COM1".."COM4" (any case) map to KORU_COM1..KORU_COM4 when set, else to the saved
+    // mapping, else /dev/ttyS0..3; any other name is taken as a device path (see com_ports.h).
     static std::string DevicePathFor(std::string_view name);
 
     // Opens the named port exclusively (O_NOCTTY, O_NONBLOCK, flock, TIOCEXCL) without waiting
@@ -75,8 +75,12 @@ class SerialPort {
     virtual bool Purge() = 0;  // drop everything queued both ways
     // 19200 baud, 8 data bits, space parity, 1 stop bit, no flow control, raw. True when the
     // settings read back are these; a pseudo-terminal keeps no parity (and may answer EINVAL
-    // for it), so there all but the parity count. The transport does not rely on the result.
+    // for it), so there all but the parity count. False with LineRefusal() empty when the port
+    // has gone away, with a reason when the driver would not take the settings.
     virtual bool ConfigureLine() = 0;
+    // Why the last ConfigureLine refused the port (a driver that drops space parity or the
+    // speed), one line for people; empty when it did not.
+    virtual std::string LineRefusal() const { return {}; }
     // Kept across Open and Close; until the first call every field is zero (reads block).
     virtual void SetTimeouts(const PortTimeouts& timeouts) = 0;
 

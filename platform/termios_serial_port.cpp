@@ -6,9 +6,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,9 +21,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr speed_t kLineSpeed = B19200;  // the programmer's only rate
-// Unix 98 pseudo-terminal slaves have these major numbers (136..143).
-constexpr unsigned kPtySlaveMajorFirst = 136;
-constexpr unsigned kPtySlaveMajorLast = 143;
+
+// Why a driver's line settings cannot carry the programmer's line.
+constexpr char kNoSpaceParityText[] =
+    "串口驱动不支持空校验(CMSPAR),无法发送第九位,请换用支持空校验的串口适配器";
+constexpr char kNoLineSpeedText[] = "串口驱动不接受19200波特率";
+constexpr char kLineSettingsText[] = "串口驱动不接受8位数据、1位停止位的原始模式设置";
 
 // Deadline of a total time-out of constant + multiplier * count ms, none when both are zero.
 std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uint32_t constant,
@@ -42,7 +43,8 @@ enum class WaitResult { Ready, TimedOut, Failed };
 
 // Waits until fd is ready for events or the deadline passes (none: no limit). POLLHUP and
 // POLLERR count as ready: the next read or write tells what happened.
-WaitResult WaitReady(int fd, short events, std::optional<Clock::time_point> deadline) {
+WaitResult WaitReady(const TermiosDriver& os, int fd, short events,
+                     std::optional<Clock::time_point> deadline) {
     for (;;) {
         timespec timeout{};
         timespec* timeoutPointer = nullptr;
@@ -57,7 +59,7 @@ WaitResult WaitReady(int fd, short events, std::optional<Clock::time_point> dead
             timeoutPointer = &timeout;
         }
         pollfd entry{fd, events, 0};
-        const int ready = ppoll(&entry, 1, timeoutPointer, nullptr);
+        const int ready = os.poll(&entry, 1, timeoutPointer);
         if (ready > 0) {
             return WaitResult::Ready;
         }
@@ -108,17 +110,17 @@ bool TermiosSerialPort::Open(std::string_view name) {
     Close();
     const std::string path = DevicePathFor(name);
     // O_NONBLOCK: a real port without carrier would otherwise block here; reads wait in poll.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = os_.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         FailOpen(path, errno, false);
         return false;
     }
     termios settings{};
     // flock keeps out other cooperating programs (even root's); TIOCEXCL keeps out the rest.
-    if (::tcgetattr(fd, &settings) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ::ioctl(fd, TIOCEXCL) != 0) {
+    if (os_.tcgetattr(fd, &settings) != 0 || os_.flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        os_.ioctl(fd, TIOCEXCL) != 0) {
         const int error = errno;
-        ::close(fd);
+        os_.close(fd);
         FailOpen(path, error, true);
         return false;
     }
@@ -128,6 +130,7 @@ bool TermiosSerialPort::Open(std::string_view name) {
     gone_ = false;
     outQueueBytes_ = kDefaultOutQueueBytes;
     lineIdleAt_ = Clock::now();
+    lineRefusal_.clear();
     // A port opens raw, as a Win32 port does: no echo or line editing before the first set-up.
     ConfigureLine();
     return true;
@@ -142,7 +145,7 @@ void TermiosSerialPort::FailOpen(const std::string& path, int error, bool opened
 }
 
 void TermiosSerialPort::NoteError(int error) const {
-    if (error == EIO || error == ENXIO || error == ENODEV) {
+    if (ErrnoMeansPortGone(error)) {
         gone_ = true;
     }
 }
@@ -154,8 +157,8 @@ void TermiosSerialPort::Close() {
     }
     // Give up exclusivity first: the terminal may stay open elsewhere (a pseudo-terminal's
     // other side), and a later open by an ordinary user would otherwise be refused.
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
+    os_.ioctl(fd_, TIOCNXCL);
+    os_.close(fd_);
     fd_ = -1;
     path_.clear();
 }
@@ -165,20 +168,11 @@ bool TermiosSerialPort::Alive() const {
     if (fd_ < 0) {
         return false;
     }
-    if (::tcgetattr(fd_, &settings) != 0) {
+    if (os_.tcgetattr(fd_, &settings) != 0) {
         gone_ = true;  // the terminal no longer answers at all
         return false;
     }
     return true;
-}
-
-bool TermiosSerialPort::IsPseudoTerminal() const {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return false;
-    }
-    const unsigned majorNumber = major(info.st_rdev);
-    return majorNumber >= kPtySlaveMajorFirst && majorNumber <= kPtySlaveMajorLast;
 }
 
 bool TermiosSerialPort::SetupQueues(std::size_t, std::size_t outBytes) {
@@ -200,11 +194,16 @@ bool TermiosSerialPort::ClearBreak() {
     if (fd_ < 0) {
         return false;
     }
-    if (::ioctl(fd_, TIOCCBRK) != 0) {
-        NoteError(errno);  // a driver without break support is not gone
-        return false;
+    if (os_.ioctl(fd_, TIOCCBRK) == 0) {
+        return true;
     }
-    return true;
+    const int error = errno;
+    if (ErrnoMeansNoBreak(error)) {
+        return true;  // no break support: there is no break to clear either
+    }
+    // Only a device that is gone fails the port; anything else is judged by whether it answers.
+    NoteError(error);
+    return !gone_ && Alive();
 }
 
 bool TermiosSerialPort::Purge() {
@@ -212,16 +211,17 @@ bool TermiosSerialPort::Purge() {
     if (fd_ < 0) {
         return false;
     }
-    if (::tcflush(fd_, TCIOFLUSH) != 0) {
-        NoteError(errno);
-        return false;
+    if (os_.tcflush(fd_, TCIOFLUSH) == 0) {
+        return true;
     }
-    return true;
+    NoteError(errno);
+    return !gone_ && Alive();
 }
 
 bool TermiosSerialPort::ConfigureLine() {
+    lineRefusal_.clear();
     termios settings{};
-    if (fd_ < 0 || ::tcgetattr(fd_, &settings) != 0) {
+    if (fd_ < 0 || os_.tcgetattr(fd_, &settings) != 0) {
         return false;
     }
     ::cfmakeraw(&settings);
@@ -238,24 +238,34 @@ bool TermiosSerialPort::ConfigureLine() {
     settings.c_cc[VTIME] = 0;
     // A pseudo-terminal may answer EINVAL for space parity although it took the rest: the
     // settings read back decide.
-    ::tcsetattr(fd_, TCSANOW, &settings);
+    os_.tcsetattr(fd_, TCSANOW, &settings);
     termios applied{};
-    if (::tcgetattr(fd_, &applied) != 0) {
+    if (os_.tcgetattr(fd_, &applied) != 0) {
         return false;
     }
     const tcflag_t lineBits = CSIZE | CSTOPB | PARENB | CMSPAR | PARODD | CRTSCTS;
+    const tcflag_t withoutParity = lineBits & ~(PARENB | CMSPAR);
     const bool rawInput = (applied.c_lflag & (ICANON | ECHO | ISIG)) == 0 &&
                           applied.c_cc[VMIN] == 1 && applied.c_cc[VTIME] == 0;
-    if (!rawInput || ::cfgetispeed(&applied) != kLineSpeed) {
+    if (::cfgetispeed(&applied) != kLineSpeed || ::cfgetospeed(&applied) != kLineSpeed) {
+        lineRefusal_ = kNoLineSpeedText;
+        return false;
+    }
+    if (!rawInput || (applied.c_cflag & withoutParity) != (settings.c_cflag & withoutParity)) {
+        lineRefusal_ = kLineSettingsText;
         return false;
     }
     if ((applied.c_cflag & lineBits) == (settings.c_cflag & lineBits)) {
         return true;
     }
     // A pseudo-terminal keeps no parity and reads back without PARENB; only there is that fine.
-    const tcflag_t withoutParity = lineBits & ~(PARENB | CMSPAR);
-    return IsPseudoTerminal() &&
-           (applied.c_cflag & withoutParity) == (settings.c_cflag & withoutParity);
+    // A real driver that drops CMSPAR would send a mark or even parity bit instead of the ninth
+    // bit the programmer expects, and every exchange would fail without a visible reason.
+    if (os_.isPseudoTerminal(fd_)) {
+        return true;
+    }
+    lineRefusal_ = kNoSpaceParityText;
+    return false;
 }
 
 std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
@@ -268,7 +278,7 @@ std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     std::size_t received = 0;
     Clock::time_point lastByte{};
     for (;;) {
-        const ssize_t got = ::read(fd_, buffer + received, count - received);
+        const ssize_t got = os_.read(fd_, buffer + received, count - received);
         if (got > 0) {
             received += static_cast<std::size_t>(got);
             lastByte = Clock::now();
@@ -293,11 +303,11 @@ std::size_t TermiosSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
             const auto gapEnd = lastByte + interval;
             deadline = deadline ? std::min(*deadline, gapEnd) : gapEnd;
         }
-        const WaitResult waited = WaitReady(fd_, POLLIN, deadline);
+        const WaitResult waited = WaitReady(os_, fd_, POLLIN, deadline);
         if (waited != WaitResult::Ready) {
             // A byte may have come in the last instant; take what is queued without waiting.
             if (waited == WaitResult::TimedOut) {
-                const ssize_t late = ::read(fd_, buffer + received, count - received);
+                const ssize_t late = os_.read(fd_, buffer + received, count - received);
                 if (late > 0) {
                     received += static_cast<std::size_t>(late);
                 }
@@ -326,7 +336,7 @@ std::size_t TermiosSerialPort::Write(const std::uint8_t* buffer, std::size_t cou
     WaitForQueueRoom(count, deadline);
     std::size_t written = 0;
     while (written < count) {
-        const ssize_t put = ::write(fd_, buffer + written, count - written);
+        const ssize_t put = os_.write(fd_, buffer + written, count - written);
         if (put > 0) {
             written += static_cast<std::size_t>(put);
             lineIdleAt_ = std::max(lineIdleAt_, Clock::now()) + kLineFrameTime * put;
@@ -342,7 +352,7 @@ std::size_t TermiosSerialPort::Write(const std::uint8_t* buffer, std::size_t cou
         if (put == 0) {
             break;
         }
-        if (WaitReady(fd_, POLLOUT, deadline) != WaitResult::Ready) {
+        if (WaitReady(os_, fd_, POLLOUT, deadline) != WaitResult::Ready) {
             break;
         }
     }
@@ -354,7 +364,7 @@ bool TermiosSerialPort::WaitTransmitEmpty() {
         if (fd_ < 0) {
             return false;
         }
-        if (::tcdrain(fd_) == 0) {
+        if (os_.tcdrain(fd_) == 0) {
             // A pseudo-terminal drains at once; the line still needs its time.
             std::this_thread::sleep_until(lineIdleAt_);
             return true;

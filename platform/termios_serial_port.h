@@ -1,7 +1,8 @@
 #pragma once
 
 // The termios implementation of SerialPort. Port() hands out the process's one instance; tests
-// may make more of them (for instance to try a second open of the same device).
+// may make more of them (for instance to try a second open of the same device, or one that
+// plays a driver's ways through its own TermiosDriver).
 
 #include <atomic>
 #include <chrono>
@@ -10,8 +11,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/serial_port.h"
+#include "platform/termios_driver.h"
 
 namespace koru {
 
@@ -21,7 +24,8 @@ inline constexpr std::size_t kDefaultOutQueueBytes = 1024;
 
 class TermiosSerialPort final : public SerialPort {
   public:
-    TermiosSerialPort() = default;
+    explicit TermiosSerialPort(TermiosDriver driver = SystemTermiosDriver())
+        : os_(std::move(driver)) {}
     ~TermiosSerialPort() override;
     TermiosSerialPort(const TermiosSerialPort&) = delete;
     TermiosSerialPort& operator=(const TermiosSerialPort&) = delete;
@@ -37,6 +41,7 @@ class TermiosSerialPort final : public SerialPort {
     bool ClearBreak() override;
     bool Purge() override;
     bool ConfigureLine() override;
+    std::string LineRefusal() const override { return lineRefusal_; }
     void SetTimeouts(const PortTimeouts& timeouts) override { timeouts_ = timeouts; }
 
     std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
@@ -50,7 +55,6 @@ class TermiosSerialPort final : public SerialPort {
     // True while the terminal still answers; a removed adapter or a closed pseudo-terminal
     // master makes tcgetattr fail with EIO.
     bool Alive() const;
-    bool IsPseudoTerminal() const;
     // Marks the port gone when error is one the OS gives for a removed or hung-up terminal.
     void NoteError(int error) const;
     void FailOpen(const std::string& path, int error, bool opened);
@@ -64,11 +68,13 @@ class TermiosSerialPort final : public SerialPort {
     void WaitForQueueRoom(std::size_t count,
                           std::optional<std::chrono::steady_clock::time_point> deadline);
 
+    TermiosDriver os_;
     int fd_ = -1;
     std::string path_;
     PortTimeouts timeouts_;
     std::size_t outQueueBytes_ = kDefaultOutQueueBytes;
     std::chrono::steady_clock::time_point lineIdleAt_{};
+    std::string lineRefusal_;
     PortOpenError openError_;
     mutable std::atomic<bool> gone_{false};
 };

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <string>
+#include <vector>
 
 #include "platform/win32_serial_port.h"
 
@@ -45,13 +47,30 @@ int WindowsComNumber(std::string_view name) {
     return number <= kHighestComNumber ? number : 0;
 }
 
+namespace {
+
+// The COM names the system has a DOS device for (ports that exist, whoever made them), asked
+// name by name: the full list of names leaves out some that each answers for (Wine's).
+void AddDosDeviceComNames(std::vector<std::string>& names) {
+    char target[1024];
+    for (int number = 1; number <= kHighestComNumber; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        if (::QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) {
+            names.push_back(name);
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> SystemSerialPortNames() {
     std::vector<std::string> names;
+    AddDosDeviceComNames(names);
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return names;
+        key = nullptr;
     }
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0; key != nullptr; ++index) {
         char valueName[256];
         DWORD valueNameSize = sizeof valueName;
         char data[64];
@@ -71,10 +90,17 @@ std::vector<std::string> SystemSerialPortNames() {
             names.push_back(name);
         }
     }
-    ::RegCloseKey(key);
+    if (key != nullptr) {
+        ::RegCloseKey(key);
+    }
+    // One entry per port, in number order, whatever case each list spelled it in.
+    for (std::string& name : names) {
+        name = "COM" + std::to_string(WindowsComNumber(name));
+    }
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
         return WindowsComNumber(a) < WindowsComNumber(b);
     });
+    names.erase(std::unique(names.begin(), names.end()), names.end());
     return names;
 }
 

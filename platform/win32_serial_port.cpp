@@ -129,9 +129,14 @@ bool Win32SerialPort::Purge() {
 }
 
 bool Win32SerialPort::ConfigureLine() {
+    lineRefusal_.clear();
     DCB line{};
     line.DCBlength = sizeof line;
-    if (handle_ == nullptr || ::GetCommState(AsHandle(handle_), &line) == 0) {
+    if (handle_ == nullptr) {
+        return false;
+    }
+    if (::GetCommState(AsHandle(handle_), &line) == 0) {
+        NoteError(::GetLastError());
         return false;
     }
     line.BaudRate = kLineSpeed;
@@ -144,21 +149,44 @@ bool Win32SerialPort::ConfigureLine() {
     line.fErrorChar = FALSE;
     line.fAbortOnError = FALSE;
     line.fNull = FALSE;
-    // No flow control of any kind; the modem lines stay asserted as a terminal program keeps them.
+    // No flow control of any kind. DTR and RTS keep the state the port has (a line without
+    // modem lines refuses any change to them); only a handshake that would drive them goes.
     line.fOutxCtsFlow = FALSE;
     line.fOutxDsrFlow = FALSE;
     line.fDsrSensitivity = FALSE;
     line.fOutX = FALSE;
     line.fInX = FALSE;
-    line.fDtrControl = DTR_CONTROL_ENABLE;
-    line.fRtsControl = RTS_CONTROL_ENABLE;
+    if (line.fDtrControl == DTR_CONTROL_HANDSHAKE) {
+        line.fDtrControl = DTR_CONTROL_ENABLE;
+    }
+    if (line.fRtsControl == RTS_CONTROL_HANDSHAKE || line.fRtsControl == RTS_CONTROL_TOGGLE) {
+        line.fRtsControl = RTS_CONTROL_ENABLE;
+    }
+    // Wine on a pseudo-terminal, which has no parity bit, answers an invalid parameter for
+    // space parity after taking the rest: the settings read back decide, parity left out, as
+    // for a pseudo-terminal on Linux. A driver that took nothing keeps another speed or size.
+    DWORD setError = ERROR_SUCCESS;
     if (::SetCommState(AsHandle(handle_), &line) == 0) {
-        return false;
+        setError = ::GetLastError();
+        NoteError(setError);
+        if (gone_) {
+            return false;
+        }
     }
     DCB applied{};
     applied.DCBlength = sizeof applied;
-    return ::GetCommState(AsHandle(handle_), &applied) != 0 && applied.BaudRate == kLineSpeed &&
-           applied.ByteSize == 8 && applied.StopBits == ONESTOPBIT && applied.Parity == SPACEPARITY;
+    if (::GetCommState(AsHandle(handle_), &applied) == 0) {
+        NoteError(::GetLastError());
+        return false;
+    }
+    if (applied.BaudRate != kLineSpeed || applied.ByteSize != 8 || applied.StopBits != ONESTOPBIT) {
+        lineRefusal_ = "the driver refused 19200 baud, 8 data bits, space parity, 1 stop bit";
+        if (setError != ERROR_SUCCESS) {
+            lineRefusal_ += ": " + SystemText(setError);
+        }
+        return false;
+    }
+    return true;
 }
 
 void Win32SerialPort::SetTimeouts(const PortTimeouts& timeouts) {

@@ -32,6 +32,7 @@ class Win32SerialPort final : public SerialPort {
     bool ClearBreak() override;
     bool Purge() override;
     bool ConfigureLine() override;
+    std::string LineRefusal() const override { return lineRefusal_; }
     void SetTimeouts(const PortTimeouts& timeouts) override;
 
     std::size_t Read(std::uint8_t* buffer, std::size_t count) override;
@@ -47,6 +48,7 @@ class Win32SerialPort final : public SerialPort {
     void* handle_ = nullptr;  // the port's HANDLE; nullptr when closed
     PortTimeouts timeouts_;
     PortOpenError openError_;
+    std::string lineRefusal_;
     mutable std::atomic<bool> gone_{false};
 };
 

@@ -110,7 +110,7 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     void ShowAbout();
     void ShowContactBox();
     void ShowThanks();
-    // The context menu of the window's background, holding the about entry.
+    // The context menu of the window's background: the about entry and the port settings.
     QMenu* CreateContextMenu();
     // F8 fills the random sequence into the image, F5 shows the contact box.
     void OnFunctionKey(int vk);

@@ -12,6 +12,7 @@
 #include "link/reset_listener.h"
 #include "resources/dialog_texts.h"
 #include "window/command_router.h"
+#include "window/port_settings_dialog.h"
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
@@ -120,6 +121,8 @@ void CProgrammerDlg::ShowThanks() {
 QMenu* CProgrammerDlg::CreateContextMenu() {
     auto* menu = new QMenu(this);
     menu->addAction(QString::fromUtf8(kAboutEntryText), this, &CProgrammerDlg::ShowAbout);
+    menu->addAction(QString::fromUtf8(kPortSettingsEntryText), this,
+                    [this] { ShowPortSettings(this); });
     return menu;
 }
 

@@ -10,6 +10,7 @@
 #include "core/shared_state.h"
 #include "link/command_block.h"
 #include "link/connection.h"
+#include "platform/com_ports.h"
 #include "platform/settings_store.h"
 #include "window/programmer_dlg.h"
 #include "window/qt_window_services.h"
@@ -160,6 +161,7 @@ void LoadSettings(CProgrammerDlg& window) {
     window.SetMarked(vdd33 ? kIdVdd33 : kIdVdd50, true);
     window.SetFieldText(kIdChipVoltage, vdd33 ? QStringLiteral("3.3") : QStringLiteral("5.0"));
 
+    LoadComMappings(store);  // before the probe: the saved port may be mapped
     const std::optional<std::string> com = ReadShortString(store, kValueCom);
     for (std::size_t i = 0; i < kPortValues.size(); ++i) {
         if (com == kPortValues[i]) {

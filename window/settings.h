@@ -13,7 +13,8 @@ class SettingsStore;
 
 // Loads the stored values into the controls and the option words, in this order: data type,
 // autofunc (with the counter group shown), auto and the marks it implies, autocount, chip kind,
-// Vdd, and last the probe of the saved port. Anything missing or unreadable takes its default.
+// Vdd, the COM names' device mapping, and last the probe of the saved port. Anything missing or
+// unreadable takes its default.
 void LoadSettings(CProgrammerDlg& window);
 
 // Writes the seven values from the controls' state. A store that cannot be written keeps its old

@@ -3,6 +3,7 @@
 #include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/program_memory.h"
+#include "platform/com_ports.h"
 
 namespace koru::test {
 
@@ -15,6 +16,9 @@ void ResetProcessState() {
     FailureCount = 0;
     ResetProgramMemoryState();
     ResetOutcome();
+    for (int com = 1; com <= kComPortCount; ++com) {
+        SetComMapping(com, "");
+    }
 }
 
 }  // namespace koru::test

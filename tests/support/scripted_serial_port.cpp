@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "core/shared_state.h"
+
 namespace koru::test {
 
 std::size_t ScriptedSerialPort::Read(std::uint8_t* buffer, std::size_t count) {
     readRequests.push_back(count);
+    failureFlagAtRead.push_back(FailureFlag);
     if (!alive || readPieces.empty()) {
         return 0;
     }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,8 @@ class ScriptedSerialPort : public SerialPort {
     std::vector<std::size_t> writeRequests;  // count asked of each write
     std::vector<std::uint8_t> written;       // what the writes accepted, in order
     std::vector<PortTimeouts> timeouts;      // each SetTimeouts
+    std::vector<int> failureFlagAtRead;      // FailureFlag as each read began
+    std::function<void()> onPurge;           // runs inside each Purge, on the caller's thread
     int clearErrorCalls = 0;
     int clearBreakCalls = 0;
     int purgeCalls = 0;
@@ -46,6 +49,9 @@ class ScriptedSerialPort : public SerialPort {
     }
     bool Purge() override {
         ++purgeCalls;
+        if (onPurge) {
+            onPurge();
+        }
         return alive;
     }
     bool ConfigureLine() override {

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QTableWidget>
 #include <QtTest>
 
 #include "controls/cmyedit.h"
@@ -19,12 +20,14 @@
 #include "core/shared_state.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
+#include "platform/com_ports.h"
 #include "platform/settings_store.h"
 #include "resources/dialog_texts.h"
 #include "tests/support/process_state.h"
 #include "tests/window/shell_fixture.h"
 #include "window/command_router.h"
 #include "window/counters.h"
+#include "window/port_settings_dialog.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
 
@@ -579,8 +582,20 @@ class ShellTest : public QObject {
     void aboutThanksAndContactBoxes() {
         m_program->Start();
         std::unique_ptr<QMenu> menu(W().CreateContextMenu());
-        QCOMPARE(menu->actions().size(), 1);
+        QCOMPARE(menu->actions().size(), 2);
         QCOMPARE(menu->actions()[0]->text(), Utf8(kAboutEntryText));
+        QCOMPARE(menu->actions()[1]->text(), Utf8(kPortSettingsEntryText));
+        bool portDialogShown = false;
+        QTimer::singleShot(0, [&portDialogShown] {
+            auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
+            portDialogShown = dialog != nullptr;
+            if (dialog != nullptr) {
+                dialog->reject();
+            }
+        });
+        menu->actions()[1]->trigger();
+        QVERIFY(portDialogShown);
+        QVERIFY(W().boxes.empty());
         menu->actions()[0]->trigger();
         QCOMPARE(BoxCaptions(), QStringList{QString::fromUtf8("关于KORU V2.0B")});
         QCOMPARE(W().boxes[0].text.count(u'\n'), 6);  // seven lines
@@ -601,6 +616,39 @@ class ShellTest : public QObject {
         QCOMPARE(W().boxes.size(), std::size_t{3});
     }
 
+    void portSettingsMappingTakesEffectAndSurvivesARestart() {
+        m_program->Start();
+        const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0";
+        {
+            PortSettingsDialog dialog(
+                &W(), {DetectedPort{"/dev/ttyS0", "", std::nullopt},
+                       DetectedPort{"/dev/ttyUSB0", byId,
+                                    UsbDescription{"0403", "6001", "FTDI", "FT232R", "A1B2"}}});
+            QCOMPARE(dialog.DeviceList()->rowCount(), 2);
+            QCOMPARE(dialog.DeviceList()->item(1, 2)->text(),
+                     Utf8("0403:6001 FTDI FT232R 序列号 A1B2"));
+            QCOMPARE(dialog.PathEdit(2)->placeholderText(), QStringLiteral("/dev/ttyS1"));
+            dialog.DeviceList()->selectRow(1);
+            dialog.UseSelectedDeviceFor(2);
+            QCOMPARE(dialog.PathEdit(2)->text().toStdString(), byId);
+            dialog.PathEdit(4)->setText(QStringLiteral("  /dev/ttyACM0 "));
+            dialog.accept();
+        }
+        QCOMPARE(ComMapping(2), byId);  // the next port selection uses it
+        QCOMPARE(ComMapping(4), std::string("/dev/ttyACM0"));
+
+        m_program->Close();
+        for (int com = 1; com <= kComPortCount; ++com) {
+            SetComMapping(com, "");  // a new process knows only what was saved
+        }
+        m_program = std::make_unique<StartedWindow>();
+        m_program->Start();
+        QCOMPARE(ComMapping(1), std::string());
+        QCOMPARE(ComMapping(2), byId);
+        QCOMPARE(ComMapping(4), std::string("/dev/ttyACM0"));
+        QCOMPARE(StartedWindow::StoredSettings().GetString(ComMappingValueName(2)), byId);
+    }
+
     void f8OnAFocusedButtonFillsTheSequenceWithoutABox() {
         m_program->Start();
         QAbstractButton* button = W().ButtonWidget(138);
@@ -619,7 +667,7 @@ class ShellTest : public QObject {
         QApplication::sendEvent(&W(), &event);
         QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu != nullptr);
-        QCOMPARE(menu->actions().size(), 1);
+        QCOMPARE(menu->actions().size(), 2);  // about, and the port settings beside it
         menu->actions()[0]->trigger();
         menu->close();
         QCOMPARE(BoxCaptions(), QStringList{QString::fromUtf8("关于KORU V2.0B")});

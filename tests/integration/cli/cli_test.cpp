@@ -15,6 +15,7 @@
 
 #include "device/simulator.h"
 #include "image/numbers.h"
+#include "tests/support/fake_device_tree.h"
 #include "tests/support/hex_text.h"
 
 extern char** environ;
@@ -54,6 +55,7 @@ class CliTest : public ::testing::Test {
                                      "KORU_COM2=/dev/koru-no-such-port",
                                      "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
                                      "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
+        env.insert(env.end(), extraEnv_.begin(), extraEnv_.end());
         args.insert(args.begin(), KORU_CLI_PATH);
         std::vector<char*> argv;
         for (auto& arg : args)
@@ -92,6 +94,7 @@ class CliTest : public ::testing::Test {
 
     fs::path folder_;
     device::Simulator sim_;
+    std::vector<std::string> extraEnv_;  // added to the environment of every run
 };
 
 std::vector<std::uint8_t> SampleCode(std::size_t size) {
@@ -340,6 +343,55 @@ TEST_F(CliTest, ProgramWithoutStepOptionsUsesTheSavedSettings) {
     Result result = Run({"program", file});
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_EQ(result.out, "芯片不空, 在地址: 00010\n");
+}
+
+TEST_F(CliTest, PortsListsTheDevicesAndPortTakesAByIdFragmentThatMatchesOne) {
+    const fs::path root = folder_ / "root";
+    test::MakeFakeDeviceTree(root, sim_.SlavePath());  // the FTDI adapter leads to the simulator
+    extraEnv_.push_back("KORU_DEVICE_ROOT=" + root.string());
+    const std::string ftdi = (root / "dev/serial/by-id" / test::kFakeFtdiById).string();
+    const std::string acm = (root / "dev/serial/by-id" / test::kFakeAcmById).string();
+
+    const Result listed = Run({"ports"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, (root / "dev/ttyACM0").string() + "  " + acm +
+                              "  2341:0043 Arduino Uno\n" + (root / "dev/ttyS0").string() + "\n" +
+                              (root / "dev/ttyUSB0").string() + "  " + ftdi +
+                              "  0403:6001 FTDI FT232R USB UART serial A1B2C3\n");
+
+    const struct {
+        std::string fragment;
+        int status;
+        std::string out;                    // the whole of standard output
+        std::vector<std::string> errParts;  // each must be in standard error
+    } cases[] = {
+        {"A1B2C3", 0, std::string("OK, 已检测到 KORU V2.0B 连接在端口 ") + ftdi + "\n", {}},
+        {"usb-", 3, "", {"matches 2 devices", ftdi, acm}},
+        {"Z9Z9", 3, "", {"no serial device matches", ftdi, acm}},
+    };
+    for (const auto& c : cases) {
+        const Result result = Run({"--port", c.fragment, "probe"});
+        EXPECT_EQ(result.status, c.status) << c.fragment << ": " << result.err;
+        EXPECT_EQ(result.out, c.out) << c.fragment;
+        for (const std::string& part : c.errParts) {
+            EXPECT_NE(result.err.find(part), std::string::npos) << c.fragment << ": " << result.err;
+        }
+    }
+}
+
+TEST_F(CliTest, AComMappingSavedInTheSettingsDrivesThePort) {
+    fs::create_directories(folder_ / "config" / "lumatrix");
+    std::ofstream(folder_ / "config" / "lumatrix" / "settings.reg")
+        << "[HKEY_CURRENT_USER\\Software\\lumatrix]\n"
+           "\"com\"=\"com3\"\n"
+           "\"com3dev\"=\""
+        << sim_.SlavePath() << "\"\n";
+    const Result saved = Run({"probe"});
+    EXPECT_EQ(saved.status, 0) << saved.err;
+    EXPECT_EQ(saved.out, "OK, 已检测到 KORU V2.0B 连接在端口 COM3\n");
+
+    extraEnv_.push_back("KORU_COM3=/dev/koru-no-such-port");  // the environment wins for a run
+    EXPECT_EQ(Run({"--port", "COM3", "probe"}).status, 2);
 }
 
 }  // namespace

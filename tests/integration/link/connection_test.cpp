@@ -43,6 +43,18 @@ TEST_F(ConnectionTest, ProbeSendsFillersWhereNothingIsChosenAndFindsTheProgramme
     EXPECT_EQ(exchanges[0].block, expected);
 }
 
+TEST_F(ConnectionTest, FoundTextUpperCasesComNamesAndShowsDevicePathsAsTheyAre) {
+    const std::string path = sim_.SlavePath();
+    const struct {
+        std::string chosen;
+        std::string shown;
+    } cases[] = {{"com1", "COM1"}, {"COM1", "COM1"}, {path, path}};
+    for (const auto& c : cases) {
+        ProbePort(c.chosen);
+        EXPECT_EQ(window_.StatusLine(), kProbeFoundText + c.shown) << c.chosen;
+    }
+}
+
 TEST_F(ConnectionTest, ChecksumFieldGoesOutAsSixteenBitsOrAllOnesWhenNotHexadecimal) {
     window_.SetField(TextField::Checksum, "E000");
     Connect();

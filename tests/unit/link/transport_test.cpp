@@ -2,13 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "core/shared_state.h"
+#include "image/program_memory.h"
+#include "link/connection.h"
+#include "link/reset_listener.h"
 #include "tests/support/process_state.h"
 #include "tests/support/scripted_serial_port.h"
+#include "tests/support/wait.h"
 
 namespace koru {
 namespace {
@@ -245,6 +252,71 @@ TEST_F(TransportTest, AGonePortEndsEachRoutineInBoundedTimeWithTheFlagSet) {
     EXPECT_EQ(FailureFlag, 1);
     EXPECT_EQ(count, 0u);
     EXPECT_TRUE(port_.readRequests.empty());
+}
+
+TEST_F(TransportTest, ASilentListenNeverChangesTheFailureFlagEvenForAMoment) {
+    for (int before : {0, 1}) {
+        port_.failureFlagAtRead.clear();
+        FailureFlag = before;
+        ResetListener();
+        EXPECT_EQ(FailureFlag, before);
+        ASSERT_FALSE(port_.failureFlagAtRead.empty());
+        EXPECT_TRUE(std::all_of(port_.failureFlagAtRead.begin(), port_.failureFlagAtRead.end(),
+                                [before](int seen) { return seen == before; }))
+            << "a red text would be drawn blue while the listener reads";
+    }
+}
+
+TEST_F(TransportTest, ARestartHeardAsTheListenerIsEndedIsStillShownOnce) {
+    port_.AddPiece("ZEPHRESET");
+    std::atomic<bool> purging{false};
+    std::atomic<bool> release{false};
+    // The listener has heard the restart and blanked the image, and is purging when it is ended.
+    port_.onPurge = [&] {
+        purging = true;
+        while (!release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    CodeLoadedFlag = 1;
+    OnListenTick();
+    ASSERT_TRUE(test::WaitUntil([&] { return purging.load(); }));
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        release = true;
+    });
+    EndResetListener();
+    releaser.join();
+    ASSERT_TRUE(test::WaitUntil([] { return LiveListenerThreads() == 0; }));
+
+    EXPECT_EQ(CodeLoadedFlag, 0);
+    const auto history = window_.StatusHistory();
+    EXPECT_EQ(std::count(history.begin(), history.end(), kProgrammerResetText), 1);
+}
+
+// Sets its queues up, then fails every clear: a port found gone by the line set-up.
+class PortGoneAtSetUp : public test::ScriptedSerialPort {
+  public:
+    std::vector<std::chrono::steady_clock::time_point> clearTimes;
+    bool SetupQueues(std::size_t, std::size_t) override { return true; }
+    bool ClearErrors() override {
+        clearTimes.push_back(std::chrono::steady_clock::now());
+        return false;
+    }
+};
+
+TEST_F(TransportTest, AnExchangeWhoseSetUpFindsThePortGoneEndsWithoutASecondWait) {
+    PortGoneAtSetUp gone;
+    InstallPort(&gone);
+    EXPECT_FALSE(ConnectAndSend());
+    InstallPort(&port_);
+
+    EXPECT_EQ(FailureFlag, 1);
+    EXPECT_EQ(window_.StatusLine(), kConnectFailedText);
+    EXPECT_TRUE(gone.writeRequests.empty());
+    ASSERT_FALSE(gone.clearTimes.empty());
+    // One bounded retry of 100 ms; the send used to add a second one (at least 200 ms in all).
+    EXPECT_LT(gone.clearTimes.back() - gone.clearTimes.front(), std::chrono::milliseconds(190));
 }
 
 TEST(DelayMsTest, WaitsAtLeastTheTime) {
