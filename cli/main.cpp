@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "cli/console_window_services.h"
+#include "cli/gang.h"
 #include "cli/options.h"
 #include "cli/port_resolver.h"
 #include "cli/ports_command.h"
+#include "cli/production_recorder.h"
+#include "cli/report_command.h"
 #include "cli/safety.h"
 #include "core/outcome.h"
 #include "core/settings_words.h"
@@ -101,6 +104,16 @@ class Session {
             std::fprintf(stderr, "koru-cli: %s\n", refusal->c_str());
             return kBadUsage;
         }
+        // So is a production record that cannot be written.
+        std::optional<ProductionRecorder> recorder;
+        if (options_.command == Command::Program) {
+            std::string error;
+            if (!recorder.emplace(options_.log).Start(error)) {
+                std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
+                             error.c_str());
+                return kBadUsage;
+            }
+        }
         if (options_.command == Command::Read && !CheckOutput()) {
             return kBadUsage;
         }
@@ -157,6 +170,7 @@ class Session {
                 break;
             case Command::Probe:
             case Command::ImageChecksum:
+            case Command::Report:
             case Command::Ports:
                 break;
         }
@@ -279,6 +293,12 @@ int main(int argc, char** argv) {
     if (options->help) {
         std::fputs(UsageText().c_str(), stdout);
         return kSuccess;
+    }
+    if (options->command == Command::Report) {
+        return RunReport(options->reportArgs, options->csv);
+    }
+    if (IsGang(*options)) {
+        return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));
     }
     if (options->command == Command::Ports) {
         return RunPortsCommand();

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <map>
 
 #include "core/shared_state.h"
@@ -16,6 +17,7 @@ const std::map<std::string, Command>& CommandNames() {
         {"verify", Command::Verify},     {"read", Command::Read},
         {"erase", Command::Erase},       {"protect", Command::Protect},
         {"program", Command::Program},   {"ports", Command::Ports},
+        {"report", Command::Report},
     };
     return names;
 }
@@ -63,6 +65,15 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             if (!options.port) {
                 return std::nullopt;
             }
+        } else if (arg == "--log") {
+            options.log = value("a file");
+            if (!options.log) {
+                return std::nullopt;
+            }
+        } else if (arg == "--repeat") {
+            options.repeat = true;
+        } else if (arg == "--csv") {
+            options.csv = true;
         } else if (arg == "--otp" || arg == "--mtp") {
             options.otp = arg == "--otp";
         } else if (arg == "--fast" || arg == "--slow") {
@@ -124,12 +135,37 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
         options.file = words[1];
         expected = 2;
+    } else if (options.command == Command::Report) {
+        options.reportArgs.assign(words.begin() + 1, words.end());
+        expected = words.size();
+    }
+    if (options.port && PortList(*options.port).empty()) {
+        error = "--port needs a port name";
+        return std::nullopt;
+    }
+    const bool gang = options.port && PortList(*options.port).size() > 1;
+    if ((gang || options.repeat) && options.command != Command::Program) {
+        error = "several ports and --repeat work only with program";
+        return std::nullopt;
     }
     if (words.size() > expected) {
         error = "unexpected " + words[expected];
         return std::nullopt;
     }
     return options;
+}
+
+std::vector<std::string> PortList(const std::string& ports) {
+    std::vector<std::string> list;
+    std::size_t begin = 0;
+    while (begin <= ports.size()) {
+        const std::size_t comma = std::min(ports.find(',', begin), ports.size());
+        if (comma > begin) {
+            list.push_back(ports.substr(begin, comma - begin));
+        }
+        begin = comma + 1;
+    }
+    return list;
 }
 
 std::string UsageText() {
@@ -146,14 +182,24 @@ commands:
   read OUT.hex           copy the chip's range into the image and save it as HEX (needs --yes)
   erase                  erase an MTP chip
   protect read|ldc|hw    read protection, LDC protection or hardware write protection
-  program FILE           load FILE and auto-program the chip with the chosen steps
+  program FILE           load FILE and auto-program the chip with the chosen steps; each
+                         chip goes to the production record
   ports                  list the serial devices present (opens none of them)
+  report [FILE|DAY|DAY..DAY]...
+                         summarise production records per code file and per port (default:
+                         today's); DAY is 2026-12-07, read from the production record folder
 
 options:
   --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4, else the window program's port
                          settings, else /dev/ttyS0..3), a device path, or a fragment of a
                          /dev/serial/by-id/ name (e.g. a serial number) that matches exactly
-                         one device; default: the port saved by the window program
+                         one device; default: the port saved by the window program. program
+                         takes several, separated by commas: one programmer per port, all
+                         at once (gang programming)
+  --repeat               program: round after round; Enter starts the next, q or Ctrl-D ends
+  --log FILE             program: append the production record to FILE instead of the day
+                         file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl
+  --csv                  report: comma-separated values for a spreadsheet
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
@@ -177,7 +223,9 @@ exit status:
      programmer reported a supply fault
   2  the link was lost (the port went away or hung up) or no programmer answered
   3  refused: bad usage, an unreadable or invalid file, a bad range, a command the chip kind
-     does not have, an output that cannot be written, or a question without --yes
+     does not have, an output that cannot be written, a question without --yes, or a
+     production record that cannot be written (nothing is sent to the programmer then)
+  several ports: 0 when every port succeeded, else the most serious of the ports' codes
 )";
 }
 

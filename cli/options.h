@@ -19,15 +19,17 @@ enum class Command {
     Erase,
     Protect,
     Program,
+    Report,
     Ports,  // list the serial devices; needs no port
 };
 
 struct Options {
     Command command = Command::Probe;
-    std::string file;              // the code file, or the output file of read
-    std::uint8_t protectCode = 0;  // protect: the one-shot code
-    std::optional<std::string> port;
-    std::optional<bool> otp;                          // chip kind; unset: the saved one
+    std::string file;                 // the code file, or the output file of read
+    std::uint8_t protectCode = 0;     // protect: the one-shot code
+    std::optional<std::string> port;  // one port, or several separated by commas (program only)
+    std::optional<std::string> log;   // the production record's file; default: the day file
+    std::optional<bool> otp;          // chip kind; unset: the saved one
     std::optional<std::string> rangeStart, rangeEnd;  // as typed, read like the address fields
     bool fast = true;
     std::uint32_t steps = 0;  // auto option bits given on the command line
@@ -35,7 +37,13 @@ struct Options {
     bool yes = false;
     bool beep = false;
     bool help = false;
+    bool repeat = false;                  // program: round after round until the operator stops
+    bool csv = false;                     // report: comma-separated values
+    std::vector<std::string> reportArgs;  // report: files, days or day ranges
 };
+
+// The ports of --port, split at the commas; empty names are dropped.
+std::vector<std::string> PortList(const std::string& ports);
 
 // Parses argv[1..]. On failure returns nothing and puts the reason into error.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);

@@ -10,6 +10,7 @@
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "core/step_report.h"
+#include "image/code_file_identity.h"
 #include "image/hex_text_loader.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
@@ -154,6 +155,7 @@ void ReadCodeFile() {
     StartAddress = 0;
     EndAddress = end - 1;
     CodeLoadedFlag = 1;
+    RememberLoadedCodeFile(name);
     ReportSuccess(kLoaded);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "core/services.h"
@@ -17,6 +18,9 @@
 
 namespace koru {
 namespace {
+
+std::mutex openPortMutex;
+std::string openPortName;
 
 constexpr std::size_t kQueueBytesAtOpen = 65536;
 constexpr std::size_t kQueueBytesPerExchange = 1024;
@@ -99,10 +103,19 @@ bool ConnectAndSend() {
     return true;
 }
 
+std::string OpenPortName() {
+    std::lock_guard lock(openPortMutex);
+    return openPortName;
+}
+
 bool OpenPort(std::string_view name) {
     Port().Close();
     if (!Port().Open(name)) {
         return false;
+    }
+    {
+        std::lock_guard lock(openPortMutex);
+        openPortName.assign(name);
     }
     Port().SetupQueues(kQueueBytesAtOpen, kQueueBytesAtOpen);
     CommandBlock.fill(kCommandBlockFiller);

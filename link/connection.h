@@ -17,6 +17,9 @@ bool ConnectAndSend();
 // command block is then untouched) or the programmer does not answer.
 bool OpenPort(std::string_view name);
 
+// The name OpenPort last opened successfully ("COM1", a device path), or empty.
+std::string OpenPortName();
+
 // The whole port selection as the operator sees it, on the window's thread: announces the
 // probe, ends a running reset listener, opens and probes (one retry after 100 ms) and reports
 // the outcome in the status line, ProgrammerFoundFlag and FailureFlag.

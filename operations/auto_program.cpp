@@ -1,12 +1,15 @@
 #include "operations/auto_program.h"
 
+#include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "core/step_report.h"
 #include "image/numbers.h"
 #include "link/command_block.h"
+#include "operations/auto_run_report.h"
 #include "operations/beeps.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
@@ -30,7 +33,8 @@ struct StepPlan {
     bool runs;
 };
 
-bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t pauseMs) {
+bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t pauseMs,
+              std::vector<std::uint8_t>& ran) {
     const bool locked = (func & kFuncLockedProduction) != 0;
     const StepPlan plan[] = {
         {kBlankCheck, false, (options & kAutoBlankCheck) != 0},
@@ -49,6 +53,7 @@ bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t
         if (entry.pauseBefore) {
             DelayMs(pauseMs);
         }
+        ran.push_back(entry.code);
         RunOperation(entry.code);
         if (FailureFlag != 0) {
             return false;
@@ -60,6 +65,9 @@ bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t
 }  // namespace
 
 void AutoProgram() {
+    AutoRunReport report;
+    report.started = std::chrono::system_clock::now();
+    const auto startedSteady = std::chrono::steady_clock::now();
     BeepPattern(1, kShortBeepMs);
     AutoRunFlag = 1;
     CountFailureFlag = kCountFailureArmed;
@@ -69,7 +77,8 @@ void AutoProgram() {
     const std::uint32_t func = AutoFunc;
     const bool mtp = CommandBlock[kBlockChipKind] == kChipMtp;
 
-    const bool succeeded = RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs);
+    const bool succeeded =
+        RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs, report.steps);
     const bool paused = (AutoFunc & kFuncCountingPaused) != 0;
     if (succeeded) {
         ReportSuccess(kAutoProgramDoneText);
@@ -85,6 +94,13 @@ void AutoProgram() {
         }
         BeepPattern(kFailureBeeps, kShortBeepMs);
     }
+    report.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - startedSteady);
+    report.succeeded = succeeded;
+    report.outcome = LastOutcome();
+    report.successCount = SuccessCount;
+    report.failureCount = FailureCount;
+    ReportAutoRun(report);
     AutoRunFlag = 0;
 }
 

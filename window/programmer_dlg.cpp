@@ -22,6 +22,7 @@
 #include "window/dialog_style.h"
 #include "window/edit_dialog.h"
 #include "window/memory_page_list.h"
+#include "window/production_recording.h"
 #include "window/window_fonts.h"
 
 namespace koru {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "controls/cmybtn.h"
@@ -26,6 +27,7 @@ class QMenu;
 namespace koru {
 
 class CMyedit;
+class WindowProductionRecord;
 struct CounterSettings;
 
 // Heights of the window region in window coordinates (the width is always 700): the counter
@@ -171,6 +173,8 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     int m_regionHeight = kRegionCountersHidden;
     QTimer m_mainTimer;
     QTimer m_tickTimer;
+    // Auto-programming's record of every chip, from the start of the running program.
+    std::unique_ptr<WindowProductionRecord> m_productionRecord;
 };
 
 }  // namespace koru

@@ -13,6 +13,7 @@
 #include "resources/dialog_texts.h"
 #include "window/command_router.h"
 #include "window/port_settings_dialog.h"
+#include "window/production_recording.h"
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
@@ -59,6 +60,7 @@ void CProgrammerDlg::OnInitDialog() {
     StartMainTimer();
 
     LoadSettings(*this);
+    m_productionRecord = std::make_unique<WindowProductionRecord>(*this);
 
     SetFieldText(129, QStringLiteral("0000"));
     SetFieldText(131, QStringLiteral("1FFF"));

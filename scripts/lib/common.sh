@@ -6,6 +6,7 @@ KORU_PACKAGES=(
     qt6-base-dev libgl-dev qt6-translations-l10n
     libgtest-dev libgmock-dev libbenchmark-dev
     libasound2-dev
+    nlohmann-json3-dev libssl-dev
     fonts-wqy-microhei
     binutils
 )

@@ -2,6 +2,8 @@
 // Pick COM1, open the sample HEX file, "缓冲区检查和", "自动编程"; the chip then holds the
 // image. Close the window and start it again: the settings came back and COM1 is probed.
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 #include <cstdlib>
 
@@ -72,6 +74,19 @@ class OperatorTest : public QObject {
         for (std::uint32_t address = 0; address <= sample::kSampleEnd; ++address) {
             QCOMPARE(chip[address], sample::SampleByte(address));
         }
+        // The run's production record: the day file beside the settings holds this chip.
+        const QDir records(m_config.path() + QStringLiteral("/lumatrix/production"));
+        const QStringList days = records.entryList({QStringLiteral("*.jsonl")}, QDir::Files);
+        QCOMPARE(days.size(), 1);
+        QFile day(records.filePath(days.first()));
+        QVERIFY(day.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = day.readAll().split('\n');
+        QCOMPARE(lines.size(), 2);  // one record and the end of its line
+        const QJsonObject record = QJsonDocument::fromJson(lines.first()).object();
+        QCOMPARE(record.value("passed").toBool(), true);
+        QCOMPARE(record.value("port").toString(), QStringLiteral("COM1"));
+        QCOMPARE(record.value("file").toObject().value("path").toString(), sample);
+        QCOMPARE(record.value("counters").toObject().value("success").toInt(), 1);
 
         // The operator changes two choices and closes the window with its close box.
         program->Click(122);  // "自动空检查" on

@@ -72,6 +72,8 @@ bool StartedWindow::WaitForThreads(int timeoutMs) {
 
 void UseTemporaryConfigFolder(QTemporaryDir& folder) {
     qputenv("XDG_CONFIG_HOME", folder.path().toUtf8());
+    // Production records of the auto-programming runs stay beside the settings.
+    qputenv("XDG_STATE_HOME", folder.path().toUtf8());
 }
 
 }  // namespace koru::test

@@ -10,11 +10,14 @@
 #include "image/program_memory.h"
 #include "link/connection.h"
 #include "link/reset_listener.h"
+#include "operations/auto_program.h"
 #include "operations/runner.h"
+#include "tests/support/hex_text.h"
 #include "tests/support/process_state.h"
 #include "tests/window/shell_fixture.h"
 #include "window/command_router.h"
 #include "window/counters.h"
+#include "window/production_recording.h"
 
 namespace koru::test {
 
@@ -58,6 +61,35 @@ class ShellSimulatorTest : public QObject {
     }
 
     void cleanupTestCase() { m_sim.Stop(); }
+
+    // A production record that cannot be written changes nothing of programming: both chips
+    // count, the status line says so each time, and the box comes once per run of the program.
+    void aRecordThatCannotBeWrittenWarnsOnceAndProgrammingGoesOn() {
+        const QString code = m_config.filePath(QStringLiteral("code.hex"));
+        QFile file(code);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(HexFileOf(std::vector<std::uint8_t>(0x40, 0x5A))));
+        file.close();
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", code.toUtf8());  // a file: no folder can be made under it
+        Connect();
+        W().QueueFileAnswer(code);
+        m_program->Click(146);
+        QVERIFY(StartedWindow::WaitForThreads());
+        m_program->Click(141);
+        QVERIFY(StartedWindow::WaitForThreads());
+        for (int run = 0; run < 2; ++run) {
+            m_program->Click(136);
+            QVERIFY(StartedWindow::WaitForThreads());
+            QVERIFY(W().FieldText(157).endsWith(QString::fromUtf8(kRecordNotWrittenNote)));
+            QVERIFY(W().FieldText(157).size() > QString::fromUtf8(kRecordNotWrittenNote).size());
+        }
+        qputenv("XDG_STATE_HOME", savedState);
+        QCOMPARE(SuccessCount.load() + FailureCount.load(), 2u);  // both runs counted
+        QCOMPARE(W().boxes.size(), std::size_t{1});
+        QCOMPARE(W().boxes[0].caption, QString::fromUtf8(kRecordWarningCaption));
+        QVERIFY(W().boxes[0].text.contains(code));
+    }
 
     void whileAWorkerRunsTheFourGroupsWaitAndTheCountersWork() {
         Connect();

@@ -7,11 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "device/simulator.h"
 #include "image/numbers.h"
@@ -46,11 +50,11 @@ class CliTest : public ::testing::Test {
     }
     ~CliTest() override { fs::remove_all(folder_); }
 
-    // Runs koru-cli with args; COM1 is the simulator and the saved settings live in a fresh
-    // folder, so nothing of the user's leaks in.
-    Result Run(std::vector<std::string> args) {
-        const fs::path out = folder_ / "out.txt";
-        const fs::path err = folder_ / "err.txt";
+    // Starts koru-cli with args; COM1 is the simulator and the saved settings live in a fresh
+    // folder, so nothing of the user's leaks in. Its standard input comes from input (a file),
+    // its output goes to out.txt and err.txt; ownGroup puts it into a process group of its own.
+    pid_t Spawn(std::vector<std::string> args, const std::string& input = "/dev/null",
+                bool ownGroup = false) {
         std::vector<std::string> env{"KORU_COM1=" + sim_.SlavePath(),
                                      "KORU_COM2=/dev/koru-no-such-port",
                                      "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
@@ -66,25 +70,42 @@ class CliTest : public ::testing::Test {
             envp.push_back(entry.data());
         envp.push_back(nullptr);
 
+        const fs::path out = folder_ / "out.txt";
+        const fs::path err = folder_ / "err.txt";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
-        pid_t pid = 0;
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (ownGroup) {
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+            posix_spawnattr_setpgroup(&attributes, 0);
+        }
+        pid_t pid = -1;
+        if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
+            pid = -1;
+        }
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+
+    Result Wait(pid_t pid) {
         Result result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, 0) == pid) {
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = ReadAll(out);
-        result.err = ReadAll(err);
+        result.out = ReadAll(folder_ / "out.txt");
+        result.err = ReadAll(folder_ / "err.txt");
         return result;
     }
+
+    Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
 
     fs::path WriteCodeFile(const std::vector<std::uint8_t>& data) {
         const fs::path path = folder_ / "code.hex";
@@ -343,6 +364,136 @@ TEST_F(CliTest, ProgramWithoutStepOptionsUsesTheSavedSettings) {
     Result result = Run({"program", file});
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_EQ(result.out, "芯片不空, 在地址: 00010\n");
+}
+
+// The lines of a production record file, each parsed; a line that does not parse fails the test.
+std::vector<nlohmann::json> RecordLines(const fs::path& log) {
+    std::vector<nlohmann::json> records;
+    std::istringstream lines(ReadAll(log));
+    std::string line;
+    while (std::getline(lines, line)) {
+        records.push_back(nlohmann::json::parse(line, nullptr, false));
+        EXPECT_FALSE(records.back().is_discarded()) << "line " << records.size() << ": " << line;
+    }
+    return records;
+}
+
+// The row of port in a gang's table.
+std::string TableRow(const std::string& out, const std::string& port) {
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind(port + " ", 0) == 0 && line.find(" s ") != std::string::npos) {
+            return line;
+        }
+    }
+    return {};
+}
+
+TEST_F(CliTest, AGangOfFourSaysPerPortWhatHappenedAndRecordsEveryChip) {
+    std::array<device::Simulator, 3> others;
+    std::vector<device::Simulator*> sims{&sim_};
+    for (device::Simulator& other : others) {
+        ASSERT_TRUE(other.Start());
+        other.SetChip(device::ChipKind::Mtp, 0x2000);
+        sims.push_back(&other);
+    }
+    device::CommandScript wrongSum;  // the second chip fails its verify
+    wrongSum.sum = device::SumFault::Wrong;
+    sims[1]->Script(device::kCodeChecksum, wrongSum);
+    device::CommandScript unplugged;  // the third adapter is pulled out while programming
+    unplugged.silentFrom = device::Silence::AfterStatus;
+    unplugged.hangUpWhenSilent = true;
+    sims[2]->Script(device::kCodeProgram, unplugged);
+
+    const auto code = SampleCode(0x300);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path log = folder_ / "gang.jsonl";
+    std::string ports;
+    for (device::Simulator* sim : sims) {
+        ports += (ports.empty() ? "" : ",") + sim->SlavePath();
+    }
+    Result gang = Run({"--port", ports, "--mtp", "--verify", "--log", log, "program", file});
+    EXPECT_EQ(gang.status, 2) << gang.out << gang.err;
+
+    const struct {
+        const char* result;
+        bool passed;
+        const char* failedStep;
+        const char* kind;
+    } expected[] = {
+        {"passed", true, nullptr, "success"},
+        {"chip failed", false, "verify", "chip-failed"},
+        {"no programmer or link lost", false, "program", "link-lost"},
+        {"passed", true, nullptr, "success"},
+    };
+    std::map<std::string, nlohmann::json> byPort;
+    for (const nlohmann::json& record : RecordLines(log)) {
+        byPort[record.value("port", "")] = record;
+    }
+    EXPECT_EQ(byPort.size(), sims.size());
+    for (std::size_t i = 0; i < sims.size(); ++i) {
+        const std::string& port = sims[i]->SlavePath();
+        SCOPED_TRACE(port);
+        const std::string row = TableRow(gang.out, port);
+        EXPECT_NE(row.find(std::string("  ") + expected[i].result + "  "), std::string::npos)
+            << gang.out;
+        if (expected[i].passed) {
+            const auto chip = sims[i]->ChipContents();
+            EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
+        }
+        const nlohmann::json& record = byPort[port];
+        EXPECT_EQ(record.value("passed", !expected[i].passed), expected[i].passed);
+        EXPECT_EQ(record["failed_step"], expected[i].failedStep
+                                             ? nlohmann::json(expected[i].failedStep)
+                                             : nlohmann::json());
+        EXPECT_EQ(record["outcome"]["kind"], expected[i].kind) << record.dump();
+        EXPECT_EQ(record["file"]["path"], fs::absolute(file).lexically_normal().string());
+        EXPECT_EQ(record["file"]["size"], fs::file_size(file));
+    }
+
+    Result report = Run({"report", "--csv", log});
+    EXPECT_EQ(report.status, 0) << report.err;
+    EXPECT_NE(report.out.find(",4,2,1,1,50.0%,"), std::string::npos) << report.out;
+}
+
+// SIGKILL to the whole gang while it goes round after round: the record holds whole lines only.
+TEST_F(CliTest, KilledBetweenChipsTheRecordStillParsesLineByLine) {
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    const fs::path log = folder_ / "killed.jsonl";
+    const fs::path input = folder_ / "enter.txt";
+    std::ofstream(input) << std::string(100, '\n');
+    const pid_t pid =
+        Spawn({"--port", "COM1", "--repeat", "--verify", "--log", log, "program", file},
+              input.string(), true);
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (RecordLines(log).size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(-pid, SIGKILL);
+    const Result killed = Wait(pid);
+    EXPECT_EQ(killed.status, 128 + SIGKILL);
+    const std::string text = ReadAll(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n');
+    const auto records = RecordLines(log);
+    EXPECT_GE(records.size(), 2u);
+    for (const nlohmann::json& record : records) {
+        EXPECT_EQ(record.value("passed", false), true) << record.dump();
+    }
+}
+
+TEST_F(CliTest, ARecordThatCannotBeWrittenStopsProgrammingBeforeAnyChipTraffic) {
+    const fs::path file = WriteCodeFile(SampleCode(0x40));
+    for (const char* ports : {"COM1", "COM1,COM1"}) {
+        sim_.ClearRecords();
+        Result result = Run({"--port", ports, "--log", folder_.string(), "program", file});
+        EXPECT_EQ(result.status, 3) << ports;
+        EXPECT_NE(result.err.find("production record cannot be written"), std::string::npos)
+            << result.err;
+        EXPECT_TRUE(sim_.Exchanges().empty()) << ports;
+    }
 }
 
 TEST_F(CliTest, PortsListsTheDevicesAndPortTakesAByIdFragmentThatMatchesOne) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 #include "core/outcome.h"
@@ -13,6 +14,7 @@
 #include "link/connection.h"
 #include "operations/link_faults.h"
 #include "operations/one_shot.h"
+#include "operations/production_record.h"
 #include "operations/runner.h"
 #include "tests/integration/support/simulator_fixture.h"
 #include "tests/support/recording_buzzer.h"
@@ -196,6 +198,65 @@ TEST_F(AutoProgramTest, BeepsTwiceOnSuccessAndFiveTimesOnFailureWithTheBuzzerOn)
     const auto tones = buzzer_.Tones();
     ASSERT_EQ(tones.size(), 7u);
     EXPECT_EQ(std::vector<Tone>(tones.begin() + 2, tones.end()), std::vector<Tone>(5, {1000, 100}));
+}
+
+}  // namespace
+}  // namespace koru
+
+namespace koru {
+namespace {
+
+// Every run's end reports what ran and how it ended, and the production record built from it
+// names the port, chip, range, image checksum, steps, failing step and counters.
+TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
+    std::vector<nlohmann::json> records;
+    SetAutoRunObserver([&](const AutoRunReport& report) {
+        EXPECT_EQ(AutoRunFlag, 1);  // still inside the run: the next one cannot have started
+        records.push_back(ProductionRecord(report));
+    });
+    Tick({Choice::AutoVerify});
+    const struct {
+        std::function<void()> setUp;
+        std::vector<std::string> steps;
+        bool passed;
+        const char* failedStep;
+        int success, failure;
+    } runs[] = {
+        {[] {}, {"program", "verify"}, true, nullptr, 1, 0},
+        {[this] { sim_.WriteChip(0x20, {0x00}); }, {"program", "verify"}, false, "verify", 1, 1},
+        {[this] {
+             device::CommandScript silent;
+             silent.silentFrom = device::Silence::InsteadOfAnswer;
+             sim_.Script(kProgramChip, silent);
+         },
+         {"program"},
+         false,
+         "program",
+         1,
+         1},
+    };
+    for (const auto& run : runs) {
+        run.setUp();
+        RunAndWait(kAutoProgram);
+    }
+    SetAutoRunObserver({});
+    ASSERT_EQ(records.size(), std::size(runs));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const nlohmann::json& record = records[i];
+        SCOPED_TRACE(record.dump());
+        EXPECT_EQ(record["steps"], nlohmann::json(runs[i].steps));
+        EXPECT_EQ(record["passed"], runs[i].passed);
+        EXPECT_EQ(record["failed_step"],
+                  runs[i].failedStep ? nlohmann::json(runs[i].failedStep) : nlohmann::json());
+        EXPECT_EQ(record["counters"]["success"], runs[i].success);
+        EXPECT_EQ(record["counters"]["failure"], runs[i].failure);
+        EXPECT_EQ(record["port"], "COM1");
+        EXPECT_EQ(record["device"], sim_.SlavePath());
+        EXPECT_EQ(record["chip"], "mtp");
+        EXPECT_EQ(record["range"]["end"], "000FF");
+        EXPECT_EQ(record["image_checksum"], Hex(SumImageRange(0, 0xFF), 4));
+        EXPECT_GE(record["duration_ms"].get<int>(), 0);
+    }
 }
 
 }  // namespace

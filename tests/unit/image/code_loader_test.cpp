@@ -1,4 +1,5 @@
 #include "image/code_loader.h"
+#include "image/code_file_identity.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -217,6 +218,28 @@ TEST_F(CodeLoaderTest, NameDecidesBetweenBinaryAndText) {
     EXPECT_TRUE(IsBinaryCodeFileName(".bin"));
     EXPECT_FALSE(IsBinaryCodeFileName("bin"));
     EXPECT_FALSE(IsBinaryCodeFileName("x.bin "));
+}
+
+// What a production record says of the file: its identity as loaded, and whether the image
+// still holds it; a failed load leaves the last good identity.
+TEST_F(CodeLoaderTest, TheLoadedFileIsKnownByPathSizeAndDigest) {
+    Load("abc.bin", "abc");
+    const std::optional<CodeFileIdentity> loaded = LoadedCodeFile();
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_EQ(loaded->path, dir_.Path("abc.bin"));
+    EXPECT_EQ(loaded->size, 3u);
+    EXPECT_EQ(loaded->sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const struct {
+        std::uint32_t address;
+        bool stillHolds;
+    } edits[] = {{3, true}, {0x1000, true}, {2, false}};  // outside, outside, inside the range
+    for (const auto& edit : edits) {
+        ProgramMemory[edit.address] ^= 0x01;
+        EXPECT_EQ(ImageStillHolds(*loaded), edit.stillHolds) << edit.address;
+    }
+    Load("cut.hex", ":02000000");  // refused: the identity stays the last good load's
+    EXPECT_NE(FailureFlag, 0);
+    EXPECT_EQ(LoadedCodeFile()->path, dir_.Path("abc.bin"));
 }
 
 TEST_F(CodeLoaderTest, BinaryFileOfExactlyOneMebibyteFillsTheImage) {

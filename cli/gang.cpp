@@ -1,0 +1,194 @@
+#include "cli/gang.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "cli/gang_display.h"
+#include "operations/production_log.h"
+#include "platform/child_process.h"
+
+namespace koru::cli {
+namespace {
+
+constexpr int kNoProgrammer = 2;
+constexpr int kBadUsage = 3;
+constexpr int kSignalBase = 128;
+constexpr auto kDisplayPeriod = std::chrono::milliseconds(100);
+
+struct PortTotals {
+    std::uint64_t passed = 0;
+    std::uint64_t failed = 0;
+};
+
+// One port's run in progress.
+struct PortRun {
+    ChildProcess child;
+    std::string output;
+    std::chrono::steady_clock::time_point started;
+    PortResult result;
+    bool ended = false;
+};
+
+// Runs one round on every port; returns each port's result in port order.
+std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
+                                 const std::vector<std::string>& args, GangDisplay& display) {
+    const std::string program = OwnProgramPath();
+    std::vector<std::unique_ptr<PortRun>> runs;
+    std::vector<ChildProcess*> children;
+    for (const std::string& port : ports) {
+        auto run = std::make_unique<PortRun>();
+        run->result.port = port;
+        run->started = std::chrono::steady_clock::now();
+        std::vector<std::string> childArgs = PortRunArguments(args, port);
+        childArgs.insert(childArgs.begin(), program);
+        std::string error;
+        if (program.empty() || !run->child.Start(childArgs, error)) {
+            run->ended = true;
+            run->result.exitStatus = kBadUsage;
+            run->result.lastStatus = "could not start: " + error;
+            display.Finished(run->result, runs.size());
+        }
+        children.push_back(&run->child);
+        runs.push_back(std::move(run));
+    }
+    for (;;) {
+        bool running = false;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            PortRun& run = *runs[i];
+            if (run.ended) {
+                continue;
+            }
+            const bool open = run.child.ReadOutput(run.output);
+            run.result.lastStatus = LastLine(run.output);
+            display.Status(i, run.result.lastStatus);
+            if (open) {
+                running = true;
+                continue;
+            }
+            run.result.exitStatus = run.child.Wait();
+            run.result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - run.started);
+            run.ended = true;
+            display.Finished(run.result, i);
+        }
+        display.Draw();
+        if (!running) {
+            break;
+        }
+        WaitForOutput(children, kDisplayPeriod);
+    }
+    std::vector<PortResult> results;
+    for (const auto& run : runs) {
+        results.push_back(run->result);
+    }
+    return results;
+}
+
+std::string TotalsText(const std::vector<std::string>& ports,
+                       const std::vector<PortTotals>& totals) {
+    std::string text = "totals:";
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        text += "  " + ports[i] + " passed " + std::to_string(totals[i].passed) + ", failed " +
+                std::to_string(totals[i].failed) + ";";
+    }
+    text.back() = '\n';
+    return text;
+}
+
+// Asks for the next round on standard error; false when the operator ends (q, or the end of
+// standard input).
+bool NextRoundWanted() {
+    std::fputs("Replace the chips and press Enter for the next round (q or Ctrl-D ends): ", stderr);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        std::fputc('\n', stderr);
+        return false;
+    }
+    return answer != "q" && answer != "Q";
+}
+
+}  // namespace
+
+bool IsGang(const Options& options) {
+    return options.command == Command::Program &&
+           (options.repeat || (options.port && PortList(*options.port).size() > 1));
+}
+
+std::vector<std::string> PortRunArguments(const std::vector<std::string>& args,
+                                          const std::string& port) {
+    std::vector<std::string> result{"--port", port};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--port" || args[i] == "--log") {
+            if (args[i] == "--log" && i + 1 < args.size()) {
+                result.push_back(args[i]);
+                result.push_back(args[i + 1]);
+            }
+            ++i;  // the value goes with its option
+        } else if (args[i] != "--repeat") {
+            result.push_back(args[i]);
+        }
+    }
+    return result;
+}
+
+int GangExitStatus(const std::vector<int>& portStatuses) {
+    int worst = 0;
+    for (const int status : portStatuses) {
+        worst = std::max(worst, status >= kSignalBase ? kNoProgrammer : status);
+    }
+    return worst;
+}
+
+int RunGang(const Options& options, const std::vector<std::string>& args) {
+    const std::vector<std::string> ports =
+        options.port ? PortList(*options.port) : std::vector<std::string>{};
+    if (ports.empty()) {
+        std::fprintf(stderr, "koru-cli: gang programming needs --port with the ports\n");
+        return kBadUsage;
+    }
+    {
+        // Before any port's run starts: a record that cannot be kept stops the gang here.
+        ProductionLog log(options.log.value_or(""));
+        std::string error;
+        if (!log.Check(error)) {
+            std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
+                         error.c_str());
+            return kBadUsage;
+        }
+    }
+    const bool live = ::isatty(STDOUT_FILENO) != 0;
+    std::vector<PortTotals> totals(ports.size());
+    std::vector<int> statuses;
+    for (int round = 1;; ++round) {
+        if (options.repeat) {
+            std::printf("round %d\n", round);
+        }
+        GangDisplay display(ports, stdout, live);
+        const std::vector<PortResult> results = RunRound(ports, args, display);
+        std::fputs(RoundTable(results).c_str(), stdout);
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            statuses.push_back(results[i].exitStatus);
+            (results[i].exitStatus == 0 ? totals[i].passed : totals[i].failed) += 1;
+        }
+        if (options.repeat) {
+            std::fputs(TotalsText(ports, totals).c_str(), stdout);
+        }
+        std::fflush(stdout);
+        // A run that could not even start (bad file, bad usage) would fail every round alike.
+        const bool unusable = std::any_of(results.begin(), results.end(), [](const PortResult& r) {
+            return r.exitStatus == kBadUsage;
+        });
+        if (!options.repeat || unusable || !NextRoundWanted()) {
+            break;
+        }
+    }
+    return GangExitStatus(statuses);
+}
+
+}  // namespace koru::cli

@@ -1,0 +1,33 @@
+#include "cli/production_recorder.h"
+
+#include <cstdio>
+
+#include "operations/production_record.h"
+
+namespace koru::cli {
+
+ProductionRecorder::ProductionRecorder(const std::optional<std::string>& logPath)
+    : log_(logPath.value_or("")) {}
+
+ProductionRecorder::~ProductionRecorder() {
+    if (started_) {
+        SetAutoRunObserver({});
+    }
+}
+
+bool ProductionRecorder::Start(std::string& error) {
+    if (!log_.Check(error)) {
+        return false;
+    }
+    SetAutoRunObserver([this](const AutoRunReport& report) {
+        std::string reason;
+        if (!log_.Write(ProductionRecord(report), report.started, reason)) {
+            std::fprintf(stderr, "koru-cli: warning: the production record was not written: %s\n",
+                         reason.c_str());
+        }
+    });
+    started_ = true;
+    return true;
+}
+
+}  // namespace koru::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+// The summary of production records: per code file image and per port, how many chips passed,
+// which steps the failures stopped at, how many runs lost the link, the first and last time.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace koru::cli {
+
+struct ReportGroup {
+    std::uint64_t chips = 0;
+    std::uint64_t passed = 0;
+    std::uint64_t failed = 0;    // the chip failed a step (not counting lost links)
+    std::uint64_t linkLost = 0;  // the run ended because the port went away
+    std::map<std::string, std::uint64_t> failedByStep;
+    std::string first, last;  // record times; ISO text of one offset compares in time order
+};
+
+struct ReportSummary {
+    std::map<std::string, ReportGroup> images;  // "path sha256"
+    std::map<std::string, ReportGroup> ports;   // "port (device)"
+    std::vector<std::string> badLines;          // "FILE:LINE" of lines that did not parse
+    std::uint64_t records = 0;
+};
+
+// Adds one line of the file named source (line number lineNumber) to the summary. A line that
+// is not a production record is named in badLines; an empty line is skipped.
+void AddReportLine(ReportSummary& summary, std::string_view line, const std::string& source,
+                   std::uint64_t lineNumber);
+
+// The summary as text for people, or as comma-separated values with a header line.
+std::string ReportText(const ReportSummary& summary);
+std::string ReportCsv(const ReportSummary& summary);
+
+}  // namespace koru::cli

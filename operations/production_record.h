@@ -1,0 +1,21 @@
+#pragma once
+
+// One line of the production record: what went into one chip, from which file, and whether
+// it passed. Built from the engine's state at the end of an auto-programming run.
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+
+#include "operations/auto_run_report.h"
+
+namespace koru {
+
+// The record of the run that report describes, with the port, chip kind, code file, range
+// and image checksum as the engine holds them now (on the worker, before the next run).
+nlohmann::json ProductionRecord(const AutoRunReport& report);
+
+// Stable names of the auto-programming steps in records: "blank-check", "erase", "program",
+// "verify", "smart", "ldc-protect", "read-protect", "hw-protect"; "step-N" for another code.
+std::string StepName(std::uint8_t code);
+
+}  // namespace koru

@@ -1,0 +1,19 @@
+#pragma once
+
+// The machine's name and local time as a production record states them.
+
+#include <chrono>
+#include <string>
+
+namespace koru {
+
+// This machine's host name; "unknown" when the system does not say.
+std::string HostName();
+
+// Local time with milliseconds and its offset from UTC, as in "2026-12-07T16:05:09.042+01:00".
+std::string LocalTimeText(std::chrono::system_clock::time_point when);
+
+// The local date, as in "2026-12-07".
+std::string LocalDateText(std::chrono::system_clock::time_point when);
+
+}  // namespace koru
