@@ -1,10 +1,9 @@
 #include "cli/console_window_services.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "core/shared_state.h"
+#include "platform/terminal.h"
 
 namespace koru::cli {
 namespace {
@@ -17,7 +16,7 @@ bool IsQuestion(MessageButtons buttons) {
 }  // namespace
 
 ConsoleWindowServices::ConsoleWindowServices(ConsoleSelections selections, std::FILE* err)
-    : selections_(std::move(selections)), err_(err), rewrite_(isatty(fileno(err)) != 0) {}
+    : selections_(std::move(selections)), err_(err), rewrite_(IsTerminal(err)) {}
 
 void ConsoleWindowServices::FinishLineLocked() {
     if (lineOpen_) {

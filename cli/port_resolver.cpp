@@ -34,7 +34,8 @@ std::string Candidates(const std::vector<const DetectedPort*>& ports) {
 std::optional<std::string> ResolvePortArgument(const std::string& argument,
                                                const std::vector<DetectedPort>& ports,
                                                std::string& error) {
-    if (ComNumber(argument) != 0 || argument.find('/') != std::string::npos) {
+    if (ComNumber(argument) != 0 || IsSystemPortName(argument) ||
+        argument.find('/') != std::string::npos) {
         return argument;
     }
     std::vector<const DetectedPort*> all;

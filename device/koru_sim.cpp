@@ -2,9 +2,13 @@
 // the device. It prints the path to put in KORU_COM1, logs every command block it takes and
 // serves until SIGINT or SIGTERM.
 //
-//   koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE] | --help
+//   koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE] [--own-terminal]
+//   koru-sim --help
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,17 +34,22 @@ struct Options {
     std::uint32_t size = koru::device::kDefaultChipSize;
     std::uint8_t fill = koru::device::kChipBlank;
     std::string binFile;
+    bool ownTerminal = false;
     bool help = false;
 };
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]\n"
+    out << "usage: koru-sim [--fast] [--otp | --mtp] [--size BYTES] [--fill HEX] [--bin FILE]"
+           " [--own-terminal]\n"
            "  --fast       no 19200-baud pacing of the line\n"
            "  --otp/--mtp  kind of the chip in the socket (default MTP)\n"
            "  --size       chip size in bytes, decimal or 0x-prefixed hexadecimal"
            " (default 0x10000)\n"
            "  --fill       value of every chip byte at start, hexadecimal (default FF)\n"
            "  --bin        raw image loaded into the chip from address 0\n"
+           "  --own-terminal  make the pseudo-terminal this process's controlling terminal (in a\n"
+           "               session of its own), so that no program opening it later takes it\n"
+           "               and gets a hang-up when the simulator ends\n"
            "  --help       this text\n";
 }
 
@@ -81,6 +90,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
             options.fill = static_cast<std::uint8_t>(value);
+        } else if (argument == "--own-terminal") {
+            options.ownTerminal = true;
         } else if (argument == "--bin" && hasValue) {
             options.binFile = argv[++i];
         } else {
@@ -104,6 +115,18 @@ bool LoadBin(const std::string& path, std::uint32_t chipSize, std::vector<std::u
         bytes.resize(chipSize);
     }
     return true;
+}
+
+// Makes the terminal at path the controlling terminal of a session this process leads (a new
+// one unless it leads one already, as under setsid(1)).
+bool TakeAsControllingTerminal(const std::string& path, int& fd) {
+    if (::getsid(0) != ::getpid() && ::setsid() < 0) {
+        return false;
+    }
+    // The terminal's controlling process gets SIGHUP when the master closes, which Stop does.
+    ::signal(SIGHUP, SIG_IGN);
+    fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    return fd >= 0 && ::ioctl(fd, TIOCSCTTY, 0) == 0;
 }
 
 }  // namespace
@@ -137,6 +160,14 @@ int main(int argc, char** argv) {
         std::cerr << "koru-sim: cannot create a pseudo-terminal\n";
         return 1;
     }
+    // Kept open to the end: the session's hold on its terminal.
+    int ownTerminal = -1;
+    if (options.ownTerminal && !TakeAsControllingTerminal(simulator.SlavePath(), ownTerminal)) {
+        std::cerr << "koru-sim: cannot make " << simulator.SlavePath()
+                  << " the controlling terminal\n";
+        simulator.Stop();
+        return 1;
+    }
     simulator.SetChip(options.kind, options.size, options.fill);
     if (!image.empty()) {
         simulator.WriteChip(0, image);
@@ -153,6 +184,9 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     simulator.Stop();
+    if (ownTerminal >= 0) {
+        ::close(ownTerminal);
+    }
     std::cout << "koru-sim: stopped\n";
     return 0;
 }

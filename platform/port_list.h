@@ -32,6 +32,10 @@ std::string DeviceRoot();
 // built-in UART driver that found no hardware (type 0) are left out.
 std::vector<DetectedPort> ListSerialPorts(const std::string& root = DeviceRoot());
 
+// True when name is itself a port of the system, to be opened as it stands: on Windows any
+// "COMn" (COM10 and above too); never on Linux, where COM1..COM4 are mapped names.
+bool IsSystemPortName(const std::string& name);
+
 // The path to save for a device: the by-id link where there is one, else the device path.
 const std::string& PreferredPath(const DetectedPort& port);
 

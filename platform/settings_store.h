@@ -11,6 +11,10 @@
 // Saving replaces the file atomically, so a crash leaves the old or the new file, never half of
 // one. A file that cannot be read or parsed reads as an empty key, so every value takes its
 // default.
+//
+// On Windows the key is the registry key itself, HKEY_CURRENT_USER\Software\<keyName>, with
+// REG_SZ and REG_DWORD values; a value of another type reads as missing, and saving sets this
+// store's values and leaves the key's other values as they are.
 
 #include <cstdint>
 #include <map>
@@ -23,12 +27,14 @@ namespace koru {
 
 class SettingsStore {
   public:
-    // The file of the key "Software\<keyName>" under the user's configuration folder.
+    // The file of the key "Software\<keyName>" under the user's configuration folder; on
+    // Windows the key's path under HKEY_CURRENT_USER.
     static std::string PathForKey(std::string_view keyName);
 
     explicit SettingsStore(std::string path);
 
-    // Reads the file. False (and an empty key) when it is missing, unreadable or corrupt.
+    // Reads the file (the key). False (and an empty key) when it is missing, unreadable or
+    // corrupt.
     bool Load();
     // Writes every value to a temporary file beside the target and renames it over the target.
     // False when anything fails; the old file then stays as it was.

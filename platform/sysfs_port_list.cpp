@@ -106,6 +106,10 @@ std::vector<DetectedPort> ListSerialPorts(const std::string& root) {
     return ports;
 }
 
+bool IsSystemPortName(const std::string&) {
+    return false;
+}
+
 const std::string& PreferredPath(const DetectedPort& port) {
     return port.byId.empty() ? port.device : port.byId;
 }

@@ -19,6 +19,13 @@ KORU_PACKAGE_PACKAGES=(
     dpkg-dev lintian desktop-file-utils appstream
 )
 
+# The Windows stage: the mingw-w64 cross compiler, Wine to run its programs, GoogleTest's sources.
+KORU_WINDOWS_PACKAGES=(
+    g++-mingw-w64-x86-64-posix
+    wine64 wine
+    googletest
+)
+
 koru_root() {
     cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd
 }

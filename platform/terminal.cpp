@@ -1,0 +1,11 @@
+#include "platform/terminal.h"
+
+#include <unistd.h>
+
+namespace koru {
+
+bool IsTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
+}
+
+}  // namespace koru

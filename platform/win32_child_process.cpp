@@ -1,0 +1,37 @@
+// Gang programming's child processes are not built for Windows: starting one says so, and the
+// gang run reports it for every port instead of programming.
+
+#include <windows.h>
+
+#include <thread>
+
+#include "platform/child_process.h"
+
+namespace koru {
+
+ChildProcess::~ChildProcess() = default;
+
+bool ChildProcess::Start(const std::vector<std::string>&, std::string& error) {
+    error = "gang programming is not available on Windows; program one port at a time";
+    return false;
+}
+
+bool ChildProcess::ReadOutput(std::string&) {
+    return false;
+}
+
+int ChildProcess::Wait() {
+    return status_;
+}
+
+void WaitForOutput(const std::vector<ChildProcess*>&, std::chrono::milliseconds timeout) {
+    std::this_thread::sleep_for(timeout);
+}
+
+std::string OwnProgramPath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
+    return length == 0 || length == sizeof path ? std::string() : std::string(path, length);
+}
+
+}  // namespace koru

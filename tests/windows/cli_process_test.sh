@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# koru-cli.exe as a process under Wine against koru-sim (a Linux program) on a pseudo-terminal
+# that the prefix maps to COM12: probe, program 8 KiB, verify, read back and compare, a read
+# that replaces the file, and a probe of a port that does not exist. Exit 77 (skipped) when no
+# simulator is given.
+#   cli_process_test.sh KORU_CLI_EXE WINE_PREFIX      with KORU_TEST_SIM=path/to/koru-sim
+set -euo pipefail
+cli=$1
+prefix=$2
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+run=("$here/../../scripts/lib/wine-run" "$prefix" "$cli")
+sim=${KORU_TEST_SIM:-}
+if [ -z "$sim" ]; then
+    echo "SKIPPED: KORU_TEST_SIM names no koru-sim (scripts/test's Windows stage gives one)"
+    exit 77
+fi
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+    # The Wine server goes first: a terminal hanging up under it makes it dump its objects.
+    WINEPREFIX=$(cd "$prefix" && pwd) wineserver -k 2>/dev/null || true
+    [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" || true
+    rm -rf "$work" "$prefix/dosdevices/com12"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+
+"$sim" --fast --mtp --own-terminal >"$work/sim.log" 2>&1 &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+    pty=$(sed -n 's/^KORU programmer simulator on //p' "$work/sim.log")
+    [ -n "$pty" ] && break
+    sleep 0.1
+done
+[ -n "$pty" ] || fail "koru-sim did not start: $(cat "$work/sim.log")"
+if [ ! -d "$prefix/dosdevices" ]; then
+    # A folder made here would pass for a whole prefix and stop Wine from making one.
+    "${run[@]}" --help >/dev/null 2>&1 || true
+fi
+ln -sfn "$pty" "$prefix/dosdevices/com12"
+
+# 8 KiB of code with no blank byte, so every address of the range counts.
+bytes=""
+for ((i = 0; i < 8192; i++)); do
+    printf -v byte '\\x%02x' $(((i * 7 + i / 256 + 1) % 255))
+    bytes+=$byte
+done
+printf "%b" "$bytes" >"$work/code.bin"
+[ "$(stat -c %s "$work/code.bin")" -eq 8192 ] || fail "the code file is not 8 KiB"
+
+# Runs koru-cli.exe in the scratch folder; the expected exit status first.
+expect() {
+    local want=$1 status=0 started=$SECONDS
+    shift
+    (cd "$work" && "${run[@]}" "$@") >"$work/out" 2>"$work/err" || status=$?
+    if [ "$status" -ne "$want" ]; then
+        fail "koru-cli $* exited $status, expected $want: $(cat "$work/out" "$work/err")"
+    fi
+    echo "ok: koru-cli $* (exit $status, $((SECONDS - started)) s)"
+}
+
+expect 0 --port COM12 probe
+expect 2 --port COM13 probe
+expect 0 --port COM12 --mtp --erase --verify --range 0000-1FFF program code.bin
+expect 0 --port COM12 --range 0000-1FFF verify code.bin
+expect 0 --port COM12 --range 0000-1FFF --yes read back.hex
+objcopy -I ihex -O binary "$work/back.hex" "$work/back.bin" || fail "back.hex is not Intel HEX"
+cmp "$work/code.bin" "$work/back.bin" || fail "the 8 KiB read back differ from what was programmed"
+echo "ok: 8 KiB programmed, verified and read back through COM12"
+
+# Saving over an existing file replaces it whole (a plain rename refuses that on Windows).
+expect 0 --port COM12 --range 0000-00FF --yes read back.hex
+objcopy -I ihex -O binary "$work/back.hex" "$work/back.bin" || fail "back.hex is not Intel HEX"
+head -c 256 "$work/code.bin" | cmp - "$work/back.bin" || fail "the second read did not replace back.hex"
+echo "ok: a second read replaced back.hex"
