@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <nlohmann/json.hpp>
 
 #include "cli/gang.h"
@@ -79,14 +81,18 @@ TEST(ReportTest, CsvQuotesFieldsThatNeedIt) {
 
 TEST(ReportTest, DaysAndDayRangesNameDayFiles) {
     const std::string folder = "/no/such/folder";  // range days without a file are left out
+    // The day file joins the folder with the system's own separator.
+    const auto dayFile = [&](const char* name) {
+        return (std::filesystem::path(folder) / name).string();
+    };
     const struct {
         std::vector<std::string> args;
         std::optional<std::vector<std::string>> files;
     } cases[] = {
-        {{"2026-12-07"}, std::vector<std::string>{folder + "/2026-12-07.jsonl"}},
+        {{"2026-12-07"}, std::vector<std::string>{dayFile("2026-12-07.jsonl")}},
         {{"2026-12-01..2026-12-03"}, std::vector<std::string>{}},
         {{"some.jsonl", "2026-02-28"},
-         std::vector<std::string>{"some.jsonl", folder + "/2026-02-28.jsonl"}},
+         std::vector<std::string>{"some.jsonl", dayFile("2026-02-28.jsonl")}},
         {{"2026-02-30"}, std::nullopt},
         {{"2026-12-07..2026-12-01"}, std::nullopt},
         {{"2026-12-07..2046-12-01"}, std::nullopt},
