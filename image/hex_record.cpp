@@ -97,6 +97,18 @@ bool RecordLengthOk(std::string_view record) {
     return record.size() >= 2 * count + kShortestRecordChars;
 }
 
+bool EndsInShortRecord(std::string_view text) {
+    if (!CutToLastColon(text)) {
+        return false;
+    }
+    for (const char c : text.substr(1)) {
+        if (!kInHexCharSet[static_cast<unsigned char>(c)]) {
+            return false;
+        }
+    }
+    return !RecordLengthOk(text);
+}
+
 std::size_t HexPairsToBytes(std::string_view text, std::span<std::uint8_t> out) {
     std::size_t written = 0;
     std::size_t pos = 0;

@@ -33,6 +33,11 @@ bool CutToLastColon(std::string_view& line);
 // (a pair that is not two digits reads as 0xFF).
 bool RecordLengthOk(std::string_view record);
 
+// True when text ends in a record that is shorter than its count requires: its last ':' is
+// followed only by record characters, too few of them. A piece of a line that the reader cut
+// and that ends so has the rest of its record in the next piece.
+bool EndsInShortRecord(std::string_view text);
+
 // Converts text two characters at a time into out, as ParseNumber in radix 16 reads each
 // pair, keeping the low byte: a last single character forms a pair by itself, and a pair with
 // any character that is not a digit (a line end, say) becomes 0xFF. Stops when out is full.

@@ -23,6 +23,13 @@ HexLoadResult LoadHexText(TextLineReader& reader, std::span<std::uint8_t, kImage
         HexRecord record;
         const RecordStatus status = ParseRecordLine(line, buffer, record);
         if (status == RecordStatus::Skipped) {
+            // A line longer than the reader's cut comes in pieces: a record across the cut
+            // must not pass for junk, or its bytes would be lost without a word.
+            const bool cut = line.size() == kMaxLineChars && line.back() != '\n';
+            if (cut && EndsInShortRecord(line)) {
+                result.outcome = HexLoadOutcome::Truncated;
+                return result;
+            }
             continue;
         }
         if (status == RecordStatus::BadChecksum) {

@@ -12,6 +12,7 @@
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
+#include "image/text_line_reader.h"
 #include "tests/support/process_state.h"
 #include "tests/unit/image/temp_dir.h"
 
@@ -192,10 +193,10 @@ TEST_F(CodeLoaderTest, LongLinesAreCutAfter1023Characters) {
     ExpectLoaded(0x13);
     EXPECT_EQ(ProgramMemory[0x13], 4);
 
-    // One character later the cut splits the record, and neither piece is a record.
+    // One character later the cut splits the record: a cut record, refused.
     Load("split.hex", std::string(1024 - record.size(), 'x') + record + "\r\n");
     EXPECT_EQ(FailureFlag, 1);
-    EXPECT_EQ(window_.StatusLine(), kNoCode);
+    EXPECT_EQ(window_.StatusLine(), kTruncated);
 }
 
 TEST_F(CodeLoaderTest, LfOnlyAndMissingFinalLineEndRead) {
@@ -339,6 +340,10 @@ TEST_F(FailedLoadTest, CutRecordRefusesTheLoad) {
                  whole.substr(0, keep) + "\r\n" + Data(0, Bytes(16, 0x70)) + "\r\n");
             ExpectRefused(kTruncated);
         }
+        // A junk line longer than the reader's cut, its record split by that cut.
+        Load("cut-by-reader.hex", std::string(kMaxLineChars - keep, 'x') + whole + "\r\n" +
+                                      Data(0, Bytes(16, 0x70)) + "\r\n");
+        ExpectRefused(kTruncated);
     }
 }
 
