@@ -26,7 +26,6 @@ constexpr std::size_t kQueueBytesAtOpen = 65536;
 constexpr std::size_t kQueueBytesPerExchange = 1024;
 constexpr std::uint32_t kCommandTakeMs = 80;  // the programmer's time to take the block
 constexpr std::uint32_t kProbeRetryMs = 100;
-constexpr std::uint8_t kProbeCode = 1;
 
 constexpr char kPortWarningCaption[] = "警告";
 
@@ -34,7 +33,7 @@ constexpr char kPortWarningCaption[] = "警告";
 std::atomic<bool> lineRefused{false};
 
 // The port cannot be used: the warning box (with why as an added line when there is a reason:
-// the open's failure or the driver's refusal), and the port counts as not selected.
+// the open's failure), and the port counts as not selected.
 bool FailPort(const std::string& reason) {
     const std::string text =
         reason.empty() ? std::string(kLinkLostText) : kLinkLostText + ("\n" + reason);
@@ -43,6 +42,17 @@ bool FailPort(const std::string& reason) {
     ProgrammerFoundFlag = 0;
     PortSelectedFlag = 0;
     Window().SetStatusLine(kPortHardwareErrorText);
+    return false;
+}
+
+// The driver will not carry the programmer's line. Its reason is the whole story, in the box
+// and on the status line: the port itself is there and nothing was sent.
+bool RefuseLine(const std::string& reason) {
+    Window().ShowMessageBox(kPortWarningCaption, reason, MessageIcon::Warning, MessageButtons::Ok);
+    FailureFlag = 1;
+    ProgrammerFoundFlag = 0;
+    PortSelectedFlag = 0;
+    Window().SetStatusLine(reason);
     return false;
 }
 
@@ -78,7 +88,7 @@ bool ConnectAndSend() {
             break;
         case LineSetup::Refused:
             lineRefused = true;
-            return FailPort(LineSetupRefusal());
+            return RefuseLine(LineSetupRefusal());
         case LineSetup::PortGone:
             // Found gone already: sending would only wait out its own retries.
             return FailConnect();
@@ -101,6 +111,10 @@ bool ConnectAndSend() {
     }
     ApplyNormalTimeouts();
     return true;
+}
+
+bool LineRefusedAtConnect() {
+    return lineRefused;
 }
 
 std::string OpenPortName() {
@@ -155,13 +169,18 @@ void ProbePort(std::string_view name) {
         return;
     }
     CountFailureFlag = 0;
-    Window().RestartTick();
     FailureFlag = 1;
+    if (lineRefused) {
+        // The refusal has said why; the busy text would blame the programmer instead.
+        ResetOutcome();
+        RecordOutcome(
+            {OutcomeKind::Refused, ChipFault::None, std::nullopt, kProbeCode, LineSetupRefusal()});
+        return;
+    }
+    Window().RestartTick();
     // The probe's own text stays, whatever the cause; front ends read the cause from the port.
     Outcome outcome;
-    outcome.kind = lineRefused             ? OutcomeKind::Refused
-                   : LinkLostInOperation() ? OutcomeKind::LinkLost
-                                           : OutcomeKind::NoAnswer;
+    outcome.kind = LinkLostInOperation() ? OutcomeKind::LinkLost : OutcomeKind::NoAnswer;
     outcome.step = kProbeCode;
     outcome.status = kLinkBusyText;
     ResetOutcome();

@@ -2,15 +2,23 @@
 
 // Opening an exchange with the programmer, selecting and probing a COM port.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace koru {
 
+// The operation code of a probe exchange.
+inline constexpr std::uint8_t kProbeCode = 1;
+
 // Sends CommandBlock on the open port and takes the programmer's 21-byte answer. True: the
 // operation may go on with its own exchange under the normal time-out profile. False:
 // FailureFlag is 1 and the status line says why.
 bool ConnectAndSend();
+
+// True when the last ConnectAndSend failed because the port's driver would not take the line
+// (its reason: LineSetupRefusal()). Nothing was sent, and trying again cannot help.
+bool LineRefusedAtConnect();
 
 // Replaces the open port by the named one ("COM1".."COM4" or a device path) and runs a probe
 // exchange (code 1) with a block of 0x55 fillers. False when the port cannot be opened (the

@@ -4,6 +4,7 @@
 #include "core/shared_state.h"
 #include "core/step_report.h"
 #include "link/connection.h"
+#include "link/transport.h"
 #include "operations/beeps.h"
 
 namespace koru {
@@ -11,6 +12,11 @@ namespace koru {
 void HandleLinkFailure() {
     FailureFlag = 1;
     CountFailureFlag = 0;
+    if (LineRefusedAtConnect()) {
+        // The driver's reason has been shown; the busy text would name another cause.
+        ReportRefusal(LineSetupRefusal());
+        return;
+    }
     Window().RestartTick();
     ReportOutcome(OutcomeKind::NoAnswer, kLinkBusyText);
 }
