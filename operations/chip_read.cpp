@@ -14,6 +14,7 @@
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
+#include "operations/progress_report.h"
 #include "operations/read_block.h"
 #include "operations/runner.h"
 
@@ -25,12 +26,11 @@ constexpr std::size_t kBlockBufferSize = 512;
 constexpr std::uint32_t kAfterBlockMs = 200;         // pause after each block read
 constexpr std::uint32_t kBeforeVerifyBlockMs = 700;  // without fast mode, before each block
 constexpr std::size_t kStatusBufferSize = 16;
-constexpr std::size_t kReportBufferSize = 8;
 constexpr std::uint32_t kStatusLength = 2;
-constexpr std::uint32_t kReportLength = 3;
 constexpr std::uint8_t kVerifyEnd[] = {'0', '0', '0', '0'};  // closes a verification
 
 constexpr char kChecksumText[] = "请稍候,得到芯片检查和";
+constexpr char kChecksumFailedText[] = "芯片检查和 =  XXXX";
 constexpr char kVerifyText[] = "请稍候,校验芯片数据,在地址:";
 
 std::uint32_t BlockEnd(std::uint32_t first, std::uint32_t end) {
@@ -150,18 +150,20 @@ std::uint16_t ChipChecksum() {
     if (start <= end) {
         std::uint32_t a = start;
         do {
-            std::uint8_t report[kReportBufferSize];
-            ReadReply(report, sizeof report, kReportLength, kWordReplyAttempts);
-            if (FailureFlag != 0) {
+            const ProgressReport report = ReadProgressReport(kChecksumFailedText);
+            if (report.kind == ProgressReport::NoProgress) {
+                return 0;  // a restart or a garbled report: no sum to give or compare
+            }
+            if (report.kind == ProgressReport::Silence) {
                 break;
             }
-            a = (std::uint32_t{report[0]} << 16) | (std::uint32_t{report[1]} << 8) | report[2];
+            a = report.address;
             Window().SetStatusLine(std::string(kChecksumText) + ",  地址: " + Hex(a, 5));
         } while (a < end);
     }
     const std::uint16_t sum = ReadWordReply();
     const bool failed = FailureFlag != 0;
-    const std::string sumText = std::string("芯片检查和 =  ") + (failed ? "XXXX" : Hex(sum, 4));
+    const std::string sumText = failed ? kChecksumFailedText : "芯片检查和 =  " + Hex(sum, 4);
     if (failed) {
         ReportOutcome(OutcomeKind::NoAnswer, sumText);  // the sum did not come
         return sum;

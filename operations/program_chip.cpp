@@ -15,15 +15,14 @@
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
+#include "operations/progress_report.h"
 #include "operations/runner.h"
 
 namespace koru {
 namespace {
 
 constexpr std::size_t kStatusBufferSize = 16;
-constexpr std::size_t kReportBufferSize = 8;
 constexpr std::uint32_t kStatusLength = 2;
-constexpr std::uint32_t kReportLength = 3;  // a 24-bit address, most significant byte first
 
 constexpr std::uint32_t kProgramBlock = 8;     // bytes per write in the data phase
 constexpr std::uint32_t kProgressEvery = 128;  // bytes between two progress texts
@@ -144,12 +143,14 @@ void BlankCheck() {
     }
     std::uint32_t address = start;
     while (address <= end) {
-        std::uint8_t report[kReportBufferSize];
-        ReadReply(report, sizeof report, kReportLength, kWordReplyAttempts);
-        if (FailureFlag != 0) {
+        const ProgressReport report = ReadProgressReport(kOperationFailedText);
+        if (report.kind == ProgressReport::NoProgress) {
+            return;  // a restart or a garbled report: the chip was not checked
+        }
+        if (report.kind == ProgressReport::Silence) {
             break;
         }
-        address = (std::uint32_t{report[0]} << 16) | (std::uint32_t{report[1]} << 8) | report[2];
+        address = report.address;
         Window().SetStatusLine(std::string(kBlankCheckText) + ",  地址: " + Hex(address, 5));
     }
     if (address > end) {

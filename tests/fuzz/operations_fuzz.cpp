@@ -107,7 +107,8 @@ class FuzzPort final : public koru::SerialPort {
         if (gone || writesStopped) {
             return 0;
         }
-        if (count == koru::kCommandBlockSize && std::string_view(reinterpret_cast<const char*>(buffer), 4) == "ZEPH") {
+        if (count == koru::kCommandBlockSize &&
+            std::string_view(reinterpret_cast<const char*>(buffer), 4) == "ZEPH") {
             lastBlock.assign(buffer, buffer + count);
         }
         return count;
@@ -263,7 +264,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool ran = true;
     if (operation == Operation::Probe || probeFirst) {
         koru::ProbePort("/dev/fuzz");
-        Check((koru::ProgrammerFoundFlag != 0) == (koru::LastOutcome().kind == OutcomeKind::Success));
+        Check((koru::ProgrammerFoundFlag != 0) ==
+              (koru::LastOutcome().kind == OutcomeKind::Success));
         ran = operation != Operation::Probe && koru::ProgrammerFoundFlag != 0;
         koru::StartAddress = start;
         koru::EndAddress = end;
@@ -297,7 +299,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The typed outcome and the flag tell the same story.
         Check((outcome.kind == OutcomeKind::Success) == (koru::FailureFlag == 0));
         // A chip failure names its fault; nothing else does.
-        Check((outcome.kind == OutcomeKind::ChipFailed) == (outcome.fault != koru::ChipFault::None));
+        Check((outcome.kind == OutcomeKind::ChipFailed) ==
+              (outcome.fault != koru::ChipFault::None));
         // A lost link needs a port that went away or stopped taking data.
         Check(outcome.kind != OutcomeKind::LinkLost || port.gone || port.writesStopped);
         Check(outcome.kind != OutcomeKind::Refused);  // every range here fits the image
