@@ -215,7 +215,7 @@ Status lines go to standard error as they change; the last one also goes to stan
 
 Refused before anything is sent: erase, protect ldc and protect hw for OTP chips, a reversed
 --range, program and verify of a file whose range does not fit the four-digit address fields
-(name it with --range), and read into an output that cannot be written.
+(name it with --range), read without --yes, and read into an output that cannot be written.
 
 exit status:
   0  success

@@ -30,6 +30,11 @@ int ExitStatusFor(OutcomeKind kind) {
 }
 
 std::optional<std::string> RefusalBeforeTraffic(const Options& options, bool otp) {
+    // read overwrites the image only after the operator's yes, which a script gives up front.
+    if (options.command == Command::Read && !options.yes) {
+        return "read replaces the programming memory with the chip's contents: confirm with "
+               "--yes; nothing was sent";
+    }
     if (otp) {
         const bool mtpOnly =
             options.command == Command::Erase ||

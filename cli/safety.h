@@ -18,7 +18,7 @@ enum ExitStatus { kSuccess = 0, kChipFailed = 1, kNoProgrammer = 2, kBadUsage = 
 int ExitStatusFor(OutcomeKind kind);
 
 // Why the command cannot run for this chip kind or this --range (a command the chip kind does
-// not have, a reversed range); nothing when it may.
+// not have, a reversed range) or without --yes (read); nothing when it may.
 std::optional<std::string> RefusalBeforeTraffic(const Options& options, bool otp);
 
 // Without --range, program and verify run over the address fields as the load filled them,
