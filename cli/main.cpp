@@ -23,6 +23,7 @@
 #include "image/program_memory.h"
 #include "link/connection.h"
 #include "link/port_errors.h"
+#include "operations/auto_run_report.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
 #include "platform/com_ports.h"
@@ -132,9 +133,14 @@ class Session {
                 return kBadUsage;
             }
         }
+        const auto probeStarted = std::chrono::system_clock::now();
+        const auto probeStartedSteady = std::chrono::steady_clock::now();
         ProbePort(port_);
         if (ProgrammerFoundFlag == 0) {
             ExplainNoProgrammer();
+            if (recorder) {
+                RecordNoProgrammer(probeStarted, probeStartedSteady);
+            }
             return DropUnusedOutput(Finish(ExitStatusFor(LastOutcome().kind)));
         }
         if (options_.command == Command::Probe) {
@@ -177,6 +183,11 @@ class Session {
         const int status = Finish(ExitStatusFor(LastOutcome().kind));
         if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
+        } else if (LastOutcome().kind == OutcomeKind::NoAnswer) {
+            std::fprintf(stderr,
+                         "koru-cli: the programmer on %s gave no answer where one was due (it "
+                         "fell silent or restarted); the chip was not judged\n",
+                         SerialPort::DevicePathFor(port_).c_str());
         }
         return DropUnusedOutput(status);
     }
@@ -248,14 +259,29 @@ class Session {
                      SerialPort::DevicePathFor(port_).c_str());
     }
 
-    // Why the probe found no programmer: the port's own error, a lost link, or silence.
+    // program leaves a trace of a station whose programmer did not answer: a record of a run
+    // that touched no chip.
+    static void RecordNoProgrammer(std::chrono::system_clock::time_point started,
+                                   std::chrono::steady_clock::time_point startedSteady) {
+        AutoRunReport report;
+        report.started = started;
+        report.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - startedSteady);
+        report.outcome = LastOutcome();
+        report.successCount = SuccessCount;
+        report.failureCount = FailureCount;
+        ReportAutoRun(report);
+    }
+
+    // Why the probe found no programmer: a lost link (even when the retry then found the
+    // port gone), the port's own error, or silence.
     void ExplainNoProgrammer() const {
         console_.FinishLine();
         const PortOpenError error = Port().LastOpenError();
-        if (!Port().IsOpen() && error.failure != PortOpenFailure::None) {
-            std::fprintf(stderr, "koru-cli: %s\n", PortOpenErrorText(error).c_str());
-        } else if (LastOutcome().kind == OutcomeKind::LinkLost) {
+        if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
+        } else if (!Port().IsOpen() && error.failure != PortOpenFailure::None) {
+            std::fprintf(stderr, "koru-cli: %s\n", PortOpenErrorText(error).c_str());
         } else if (LastOutcome().kind == OutcomeKind::Refused && !Port().LineRefusal().empty()) {
             std::fprintf(stderr,
                          "koru-cli: %s: the driver cannot carry the programmer's line: %s\n",

@@ -15,14 +15,22 @@ std::string Text(const json& object, const char* key, const char* fallback = "")
 }
 
 void Count(ReportGroup& group, const json& record, const std::string& time) {
-    ++group.chips;
     const bool passed = record.value("passed", false);
     const auto outcome = record.find("outcome");
-    if (passed) {
+    const std::string kind =
+        outcome != record.end() && outcome->is_object() ? Text(*outcome, "kind") : "";
+    const auto steps = record.find("steps");
+    // No step ran: the programmer did not answer the probe, and no chip was touched.
+    const bool noChip = !passed && steps != record.end() && steps->is_array() && steps->empty();
+    group.chips += noChip ? 0 : 1;
+    if (noChip) {
+        ++group.noProgrammer;
+    } else if (passed) {
         ++group.passed;
-    } else if (outcome != record.end() && outcome->is_object() &&
-               Text(*outcome, "kind") == "link-lost") {
+    } else if (kind == "link-lost") {
         ++group.linkLost;
+    } else if (kind == "no-answer") {
+        ++group.noAnswer;
     } else {
         ++group.failed;
         ++group.failedByStep[Text(record, "failed_step", "unknown")];
@@ -78,8 +86,12 @@ void GroupText(std::string& out, const char* title,
         out += "  " + name + "\n";
         out += "    chips " + std::to_string(group.chips) + ", passed " +
                std::to_string(group.passed) + ", failed " + std::to_string(group.failed) +
-               ", link lost " + std::to_string(group.linkLost) + ", pass rate " + PassRate(group) +
-               "\n";
+               ", link lost " + std::to_string(group.linkLost) + ", no answer " +
+               std::to_string(group.noAnswer) + ", pass rate " + PassRate(group) + "\n";
+        if (group.noProgrammer != 0) {
+            out += "    runs without a programmer (no chip touched): " +
+                   std::to_string(group.noProgrammer) + "\n";
+        }
         if (!group.failedByStep.empty()) {
             out += "    failed by step: " + StepCounts(group, ", ", " ") + "\n";
         }
@@ -133,20 +145,22 @@ std::string ReportText(const ReportSummary& summary) {
 
 std::string ReportCsv(const ReportSummary& summary) {
     std::string out =
-        "group,name,chips,passed,failed,link_lost,pass_rate,first,last,failed_by_step\n";
+        "group,name,chips,passed,failed,link_lost,pass_rate,first,last,failed_by_step,no_answer,"
+        "no_programmer\n";
     auto rows = [&](const char* group, const std::map<std::string, ReportGroup>& groups) {
         for (const auto& [name, entry] : groups) {
             out += std::string(group) + "," + CsvField(name) + "," + std::to_string(entry.chips) +
                    "," + std::to_string(entry.passed) + "," + std::to_string(entry.failed) + "," +
                    std::to_string(entry.linkLost) + "," + PassRate(entry) + "," +
                    CsvField(entry.first) + "," + CsvField(entry.last) + "," +
-                   CsvField(StepCounts(entry, ";", ":")) + "\n";
+                   CsvField(StepCounts(entry, ";", ":")) + "," + std::to_string(entry.noAnswer) +
+                   "," + std::to_string(entry.noProgrammer) + "\n";
         }
     };
     rows("image", summary.images);
     rows("port", summary.ports);
     for (const std::string& bad : summary.badLines) {
-        out += "bad-line," + CsvField(bad) + ",,,,,,,,\n";
+        out += "bad-line," + CsvField(bad) + ",,,,,,,,,,\n";
     }
     return out;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The summary of production records: per code file image and per port, how many chips passed,
-// which steps the failures stopped at, how many runs lost the link, the first and last time.
+// which steps the failures stopped at, how many runs lost the link or met a silent programmer,
+// how many runs found no programmer at all, the first and last time.
 
 #include <cstdint>
 #include <map>
@@ -14,8 +15,10 @@ namespace koru::cli {
 struct ReportGroup {
     std::uint64_t chips = 0;
     std::uint64_t passed = 0;
-    std::uint64_t failed = 0;    // the chip failed a step (not counting lost links)
-    std::uint64_t linkLost = 0;  // the run ended because the port went away
+    std::uint64_t failed = 0;        // the chip failed a step (not counting lost links)
+    std::uint64_t linkLost = 0;      // the run ended because the port went away
+    std::uint64_t noAnswer = 0;      // the programmer fell silent: no verdict on the chip
+    std::uint64_t noProgrammer = 0;  // runs where no programmer answered: no chip, not counted
     std::map<std::string, std::uint64_t> failedByStep;
     std::string first, last;  // record times; ISO text of one offset compares in time order
 };

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/outcome.h"
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "core/step_report.h"
@@ -88,7 +89,11 @@ void AutoProgram() {
         }
         BeepPattern(1, kLongBeepMs);
     } else {
-        if (CountFailureFlag != 0 && !paused) {
+        // Only a verdict on the chip counts it as failed: a programmer that fell silent judged
+        // nothing, as a lost link judges nothing, and the record's kind says no-answer.
+        const OutcomeKind kind = LastOutcome().kind;
+        const bool chipJudged = kind == OutcomeKind::ChipFailed || kind == OutcomeKind::SupplyFault;
+        if (CountFailureFlag != 0 && chipJudged && !paused) {
             const std::uint32_t count = FailureCount.fetch_add(1) + 1;
             Window().WriteField(TextField::FailureCount, Decimal(count, kFailureDigits));
         }

@@ -27,6 +27,8 @@ const std::string& CachedHostName() {
 
 std::string StepName(std::uint8_t code) {
     switch (code) {
+        case kProbeCode:
+            return "probe";
         case kBlankCheck:
             return "blank-check";
         case kEraseMtp:

@@ -14,8 +14,9 @@ namespace koru {
 // and image checksum as the engine holds them now (on the worker, before the next run).
 nlohmann::json ProductionRecord(const AutoRunReport& report);
 
-// Stable names of the auto-programming steps in records: "blank-check", "erase", "program",
-// "verify", "smart", "ldc-protect", "read-protect", "hw-protect"; "step-N" for another code.
+// Stable names of the auto-programming steps in records, and of the probe before them ("probe"):
+// "blank-check", "erase", "program", "verify", "smart", "ldc-protect", "read-protect",
+// "hw-protect"; "step-N" for another code.
 std::string StepName(std::uint8_t code);
 
 }  // namespace koru

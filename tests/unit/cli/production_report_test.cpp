@@ -28,6 +28,12 @@ std::string Record(const char* port, bool passed, const char* failedStep, const 
     return record.dump();
 }
 
+std::string NoProgrammerRecord(const char* port, const char* time) {
+    nlohmann::json record = nlohmann::json::parse(Record(port, false, nullptr, "no-answer", time));
+    record["steps"] = nlohmann::json::array();
+    return record.dump();
+}
+
 TEST(ReportTest, SummarisesPerImageAndPortAndNamesBadLines) {
     const std::string lines[] = {
         Record("COM1", true, nullptr, "success", "2026-12-07T08:00:00.000+01:00"),
@@ -39,33 +45,41 @@ TEST(ReportTest, SummarisesPerImageAndPortAndNamesBadLines) {
         "{\"passed\": \"yes\"}",  // a record needs a true or false verdict
         Record("COM2", true, nullptr, "success", "2026-12-07T10:00:00.000+01:00"),
         Record("COM2", false, "verify", "chip-failed", "2026-12-07T11:00:00.000+01:00"),
+        // The programmer fell silent during a step: a chip, but no verdict on it.
+        Record("COM2", false, "program", "no-answer", "2026-12-07T08:30:00.000+01:00"),
+        // No programmer answered the probe: no step ran, no chip was touched.
+        NoProgrammerRecord("COM2", "2026-12-07T07:30:00.000+01:00"),
     };
     ReportSummary summary;
     std::uint64_t number = 0;
     for (const std::string& line : lines) {
         AddReportLine(summary, line, "day.jsonl", ++number);
     }
-    EXPECT_EQ(summary.records, 5u);
+    EXPECT_EQ(summary.records, 7u);
     EXPECT_EQ(summary.badLines,
               (std::vector<std::string>{"day.jsonl:3", "day.jsonl:6", "day.jsonl:7"}));
     ASSERT_EQ(summary.images.size(), 1u);
     const ReportGroup& image = summary.images.at("/fw/a.hex ab12");
-    EXPECT_EQ(image.chips, 5u);
+    EXPECT_EQ(image.chips, 6u);
     EXPECT_EQ(image.passed, 2u);
     EXPECT_EQ(image.failed, 2u);
     EXPECT_EQ(image.linkLost, 1u);
+    EXPECT_EQ(image.noAnswer, 1u);
+    EXPECT_EQ(image.noProgrammer, 1u);
     EXPECT_EQ(image.failedByStep, (std::map<std::string, std::uint64_t>{{"verify", 2}}));
     EXPECT_EQ(image.first, "2026-12-07T07:00:00.000+01:00");
     EXPECT_EQ(image.last, "2026-12-07T11:00:00.000+01:00");
-    EXPECT_EQ(summary.ports.at("COM2 (/dev/COM2)").chips, 3u);
+    EXPECT_EQ(summary.ports.at("COM2 (/dev/COM2)").chips, 4u);
 
     const std::string text = ReportText(summary);
-    EXPECT_NE(text.find("pass rate 40.0%"), std::string::npos) << text;
+    EXPECT_NE(text.find("no answer 1, pass rate 33.3%"), std::string::npos) << text;
+    EXPECT_NE(text.find("runs without a programmer (no chip touched): 1"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("failed by step: verify 2"), std::string::npos) << text;
     EXPECT_NE(text.find("day.jsonl:3, day.jsonl:6, day.jsonl:7"), std::string::npos) << text;
     const std::string csv = ReportCsv(summary);
-    EXPECT_NE(csv.find("image,/fw/a.hex ab12,5,2,2,1,40.0%,2026-12-07T07:00:00.000+01:00,"
-                       "2026-12-07T11:00:00.000+01:00,verify:2\n"),
+    EXPECT_NE(csv.find("image,/fw/a.hex ab12,6,2,2,1,33.3%,2026-12-07T07:00:00.000+01:00,"
+                       "2026-12-07T11:00:00.000+01:00,verify:2,1,1\n"),
               std::string::npos)
         << csv;
     EXPECT_NE(csv.find("bad-line,day.jsonl:6,"), std::string::npos);
