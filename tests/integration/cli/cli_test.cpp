@@ -267,6 +267,7 @@ TEST_F(CliTest, RefusalsComeBeforeAnyTraffic) {
          (folder_ / "missing" / "out.hex").string() + ": No such file or directory"},
         {{"--yes", "read", folder_.string()}, "Is a directory"},
         {{"--port", "COM2", "--yes", "read", (folder_ / "unused.hex").string()}, "no such device"},
+        {{"read", (folder_ / "unconfirmed.hex").string()}, "--yes"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"--port", "COM1"};
@@ -278,6 +279,7 @@ TEST_F(CliTest, RefusalsComeBeforeAnyTraffic) {
         EXPECT_TRUE(sim_.Exchanges().empty());
     }
     EXPECT_FALSE(fs::exists(folder_ / "unused.hex"));  // made for the check, then dropped
+    EXPECT_FALSE(fs::exists(folder_ / "unconfirmed.hex"));
     // Named with --range, the same file is programmed over that range.
     Result named =
         Run({"--port", "COM1", "--mtp", "--range", "0000-0FFF", "--verify", "program", code});
@@ -303,7 +305,9 @@ TEST_F(CliTest, AVanishedProgrammerIsALostLinkWherever) {
     const std::vector<std::string> verify{"verify", code.string()};
     const std::vector<std::string> read{"--range", "0000-01FF", "--yes", "read", readOut};
     const std::vector<std::string> protect{"--mtp", "protect", "read"};
+    const std::vector<std::string> probe{"probe"};
     const Case cases[] = {
+        {probe, device::kCodeProbe, Silence::InsteadOfAnswer, {}},
         {blank, device::kCodeBlankCheck, Silence::InsteadOfAnswer, {}},
         {blank, device::kCodeBlankCheck, Silence::AfterAnswer, {}},
         {blank, device::kCodeBlankCheck, Silence::AfterStatus, {}},
@@ -337,7 +341,10 @@ TEST_F(CliTest, AVanishedProgrammerIsALostLinkWherever) {
 
         const Result lost = Run(args);
         EXPECT_EQ(lost.status, 2) << lost.err;
-        EXPECT_EQ(lost.out, "读取串口错误,该端口可能不存在或被其它软件占用!\n");
+        // The probe keeps its own text; the plain line on standard error names the cause.
+        EXPECT_EQ(lost.out, c.code == device::kCodeProbe
+                                ? "编程器连接错误,编程器可能正忙,请稍候再试!\n"
+                                : "读取串口错误,该端口可能不存在或被其它软件占用!\n");
         EXPECT_NE(lost.err.find("was lost"), std::string::npos) << lost.err;
         EXPECT_FALSE(fs::exists(readOut));
 
@@ -349,6 +356,25 @@ TEST_F(CliTest, AVanishedProgrammerIsALostLinkWherever) {
         const Result next = Run(args);
         EXPECT_EQ(next.status, c.args.back() == "blank-check" ? 1 : 0) << next.err;
         fs::remove(readOut);
+    }
+}
+
+// A programmer that restarts in the middle of a blank check or a chip checksum announces it,
+// and the announcement's first bytes read as an address beyond the image: no verdict, exit 2.
+TEST_F(CliTest, ARestartInTheMiddleOfAnOperationIsNoVerdict) {
+    for (const auto& [command, code] : {std::pair{"blank-check", device::kCodeBlankCheck},
+                                        std::pair{"checksum", device::kCodeChecksum}}) {
+        SCOPED_TRACE(command);
+        device::CommandScript restart;
+        restart.firstStatus = "OKZEPHRESET";  // the status, then the announcement
+        restart.silentFrom = device::Silence::AfterStatus;
+        restart.once = true;
+        sim_.Script(code, restart);
+        const Result result = Run({"--port", "COM1", "--range", "0000-01FF", command});
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_EQ(result.out,
+                  "OK,检测到 KORU-V2.0B 已复位!请点击[下载文件代码]按钮以刷新编程器内存代码\n");
+        EXPECT_NE(result.err.find("gave no answer"), std::string::npos) << result.err;
     }
 }
 
@@ -388,6 +414,46 @@ std::string TableRow(const std::string& out, const std::string& port) {
         }
     }
     return {};
+}
+
+// program leaves a record of every run, even when no programmer answers: counters and kind
+// tell one story, and the report counts a run that touched no chip apart from the chips.
+TEST_F(CliTest, ASilentProgrammerLeavesARecordThatCountsNoFailedChip) {
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    const fs::path log = folder_ / "silent.jsonl";
+    const struct {
+        std::uint8_t code;
+        device::Silence from;
+        std::vector<std::string> steps;
+        const char* step;
+    } cases[] = {
+        {device::kCodeProbe, device::Silence::InsteadOfAnswer, {}, "probe"},
+        {device::kCodeProgram, device::Silence::AfterStatus, {"program"}, "program"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        device::CommandScript silent;
+        silent.silentFrom = c.from;
+        sim_.ClearScripts();
+        sim_.Script(c.code, silent);
+        const Result result = Run({"--port", "COM1", "--verify", "--log", log, "program", file});
+        EXPECT_EQ(result.status, 2) << result.err;
+        EXPECT_NE(result.err.find(sim_.SlavePath()), std::string::npos) << result.err;
+        const auto records = RecordLines(log);
+        ASSERT_FALSE(records.empty());
+        const nlohmann::json& record = records.back();
+        EXPECT_EQ(record["outcome"]["kind"], "no-answer") << record.dump();
+        EXPECT_EQ(record["outcome"]["step"], c.step);
+        EXPECT_EQ(record["steps"], nlohmann::json(c.steps));
+        EXPECT_EQ(record["passed"], false);
+        EXPECT_EQ(record["counters"]["failure"], 0);
+    }
+    EXPECT_EQ(RecordLines(log).size(), std::size(cases));
+    Result report = Run({"report", "--csv", log});
+    EXPECT_EQ(report.status, 0) << report.err;
+    // One chip, met by a silent programmer; one run without a programmer, no chip.
+    EXPECT_NE(report.out.find(",1,0,0,0,0.0%,"), std::string::npos) << report.out;
+    EXPECT_NE(report.out.find(",,1,1\n"), std::string::npos) << report.out;
 }
 
 TEST_F(CliTest, AGangOfFourSaysPerPortWhatHappenedAndRecordsEveryChip) {

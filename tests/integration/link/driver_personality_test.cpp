@@ -40,6 +40,9 @@ struct DriverPlay {
     bool drainTakesLineTime = false;             // tcdrain waits for the bytes on a 19200-baud line
     std::optional<std::size_t> unplugAfterRead;  // bytes read after the probe, then EIO
     std::optional<std::size_t> unplugAfterWrite;  // bytes written after the probe, then EIO
+    // Bytes written after the probe, then no write takes anything: the driver still reports
+    // the port there (a stuck adapter, a flow control that never releases).
+    std::optional<std::size_t> stallAfterWrite;
 };
 
 enum class Expect { Works, Refused, LinkLost };
@@ -102,6 +105,13 @@ class PlayedDriver {
                 fds[0].revents = POLLHUP;
                 return 1;
             }
+            if (Stalled() && (fds[0].events & POLLOUT) != 0) {
+                if (timeout != nullptr) {
+                    std::this_thread::sleep_for(std::chrono::seconds(timeout->tv_sec) +
+                                                std::chrono::nanoseconds(timeout->tv_nsec));
+                }
+                return 0;
+            }
             return os.poll(fds, count, timeout);
         };
         t.read = [this, &os](int fd, void* buffer, size_t count) -> ssize_t {
@@ -117,6 +127,9 @@ class PlayedDriver {
         t.write = [this, &os](int fd, const void* buffer, size_t count) -> ssize_t {
             if (Gone() || Crossed(play_.unplugAfterWrite, writtenAfterArm_)) {
                 return Unplug();
+            }
+            if (Stalled()) {
+                return Fail(EAGAIN);
             }
             if (play_.eagainEveryOtherWrite && (writes_++ % 2) == 0) {
                 return Fail(EAGAIN);
@@ -155,6 +168,7 @@ class PlayedDriver {
         return -1;
     }
     bool Gone() const { return unplugged_; }
+    bool Stalled() const { return Crossed(play_.stallAfterWrite, writtenAfterArm_); }
     bool Crossed(const std::optional<std::size_t>& limit, std::size_t done) const {
         return armed_ && limit && done >= *limit;
     }
@@ -206,6 +220,10 @@ const Personality kPersonalities[] = {
     {"UnplugInTheMiddleOfARead", RealTerminal([](DriverPlay& p) { p.unplugAfterRead = 1; }),
      Expect::LinkLost},
     {"UnplugInTheMiddleOfAWrite", RealTerminal([](DriverPlay& p) { p.unplugAfterWrite = 4096; }),
+     Expect::LinkLost},
+    // In the program step's data phase: a port that takes nothing more has lost the link, though
+    // the system never reports it gone.
+    {"WritesStallInTheDataPhase", RealTerminal([](DriverPlay& p) { p.stallAfterWrite = 4096; }),
      Expect::LinkLost},
 };
 

@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 
 #include "core/outcome.h"
 #include "core/shared_state.h"
 #include "core/step_report.h"
+#include "image/code_loader.h"
+#include "image/memory_view.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
@@ -207,12 +213,30 @@ namespace koru {
 namespace {
 
 // Every run's end reports what ran and how it ended, and the production record built from it
-// names the port, chip, range, image checksum, steps, failing step and counters.
+// names the port, chip, range, image checksum, steps, failing step and counters, and whether
+// the image still holds the loaded file. Counters and kind tell one story: only a verdict on
+// the chip counts it as failed.
 TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("koru-record-" + std::to_string(getpid()) + ".bin"))
+                                 .string();
+    {
+        std::ofstream out(file, std::ios::binary);
+        for (int a = 0; a < 0x100; ++a) {
+            out.put(static_cast<char>(a));
+        }
+    }
+    window_.SetField(TextField::CodeFileName, file);
+    LoadCodeFile();
+    std::filesystem::remove(file);
+    ASSERT_EQ(FailureFlag, 0) << window_.StatusLine();
+
     std::vector<nlohmann::json> records;
+    std::vector<std::string> imageSums;  // the image's own sum as each run ended
     SetAutoRunObserver([&](const AutoRunReport& report) {
         EXPECT_EQ(AutoRunFlag, 1);  // still inside the run: the next one cannot have started
         records.push_back(ProductionRecord(report));
+        imageSums.push_back(Hex(SumImageRange(0, 0xFF), 4));
     });
     Tick({Choice::AutoVerify});
     const struct {
@@ -220,10 +244,19 @@ TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
         std::vector<std::string> steps;
         bool passed;
         const char* failedStep;
+        const char* kind;
         int success, failure;
+        bool imageChanged;
     } runs[] = {
-        {[] {}, {"program", "verify"}, true, nullptr, 1, 0},
-        {[this] { sim_.WriteChip(0x20, {0x00}); }, {"program", "verify"}, false, "verify", 1, 1},
+        {[] {}, {"program", "verify"}, true, nullptr, "success", 1, 0, false},
+        {[this] { sim_.WriteChip(0x20, {0x00}); },
+         {"program", "verify"},
+         false,
+         "verify",
+         "chip-failed",
+         1,
+         1,
+         false},
         {[this] {
              device::CommandScript silent;
              silent.silentFrom = device::Silence::InsteadOfAnswer;
@@ -232,8 +265,37 @@ TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
          {"program"},
          false,
          "program",
+         "no-answer",
          1,
-         1},
+         1,
+         false},
+        // Silent after the data phase: the checksum warning and text, but no verdict on the chip.
+        {[this] {
+             device::CommandScript silent;
+             silent.silentFrom = device::Silence::AfterStatus;
+             sim_.Script(kProgramChip, silent);
+         },
+         {"program"},
+         false,
+         "program",
+         "no-answer",
+         1,
+         1,
+         false},
+        // A cell edited after the load (a bit cleared, which the chip can take).
+        {[this] {
+             sim_.ClearScripts();
+             sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+             ASSERT_TRUE(StoreMemoryCell("00010", "00"));
+             window_.SetField(TextField::Checksum, Hex(SumImageRange(0, 0xFF), 4));
+         },
+         {"program", "verify"},
+         true,
+         nullptr,
+         "success",
+         2,
+         1,
+         true},
     };
     for (const auto& run : runs) {
         run.setUp();
@@ -244,17 +306,21 @@ TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
     for (std::size_t i = 0; i < records.size(); ++i) {
         const nlohmann::json& record = records[i];
         SCOPED_TRACE(record.dump());
+        const nlohmann::json failedStep =
+            runs[i].failedStep ? nlohmann::json(runs[i].failedStep) : nlohmann::json();
         EXPECT_EQ(record["steps"], nlohmann::json(runs[i].steps));
         EXPECT_EQ(record["passed"], runs[i].passed);
-        EXPECT_EQ(record["failed_step"],
-                  runs[i].failedStep ? nlohmann::json(runs[i].failedStep) : nlohmann::json());
+        EXPECT_EQ(record["failed_step"], failedStep);
+        EXPECT_EQ(record["outcome"]["kind"], runs[i].kind);
+        EXPECT_EQ(record["outcome"]["step"], failedStep);  // null for a chip that passed
         EXPECT_EQ(record["counters"]["success"], runs[i].success);
         EXPECT_EQ(record["counters"]["failure"], runs[i].failure);
+        EXPECT_EQ(record["file"]["image_changed_since_load"], runs[i].imageChanged);
         EXPECT_EQ(record["port"], "COM1");
         EXPECT_EQ(record["device"], sim_.SlavePath());
         EXPECT_EQ(record["chip"], "mtp");
         EXPECT_EQ(record["range"]["end"], "000FF");
-        EXPECT_EQ(record["image_checksum"], Hex(SumImageRange(0, 0xFF), 4));
+        EXPECT_EQ(record["image_checksum"], imageSums[i]);
         EXPECT_GE(record["duration_ms"].get<int>(), 0);
     }
 }
