@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,12 @@ namespace koru::cli {
 namespace {
 
 constexpr auto kWorkerPoll = std::chrono::milliseconds(2);
+
+// A gang's port runs show a long step's progress as lines of figures for the gang's live lines.
+bool FigureLinesWanted() {
+    const char* value = std::getenv(kFigureLinesVariable);
+    return value != nullptr && std::string(value) == kFigureLinesValue;
+}
 
 // The saved settings of the window program.
 struct Saved {
@@ -72,7 +79,9 @@ void Run(std::uint8_t code) {
 class Session {
   public:
     Session(const Options& options, const Saved& saved)
-        : options_(options), console_(MakeSelections(options, saved), stderr) {
+        : options_(options),
+          console_(MakeSelections(options, saved), stderr,
+                   DisplayFor(stderr, options.quiet, FigureLinesWanted())) {
         InstallWindowServices(&console_);
         AutoFunc = kFuncAlwaysSet | (options.beep ? kFuncBuzzerOn : 0) |
                    (!options.stepsGiven && saved.lockedProduction ? kFuncLockedProduction : 0);
