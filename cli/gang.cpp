@@ -61,6 +61,7 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
         children.push_back(&run->child);
         runs.push_back(std::move(run));
     }
+    std::chrono::steady_clock::time_point lastDrawn{};
     for (;;) {
         bool running = false;
         for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -81,7 +82,12 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
             run.ended = true;
             display.Finished(run.result, i);
         }
-        display.Draw();
+        // Live lines are redrawn at most ten times a second, and once more at the end.
+        const auto now = std::chrono::steady_clock::now();
+        if (!running || now - lastDrawn >= kDisplayPeriod) {
+            display.Draw();
+            lastDrawn = now;
+        }
         if (!running) {
             break;
         }
