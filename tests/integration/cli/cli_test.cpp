@@ -54,9 +54,10 @@ class CliTest : public ::testing::Test {
     // Starts koru-cli with args; COM1 is the simulator and the saved settings live in a fresh
     // folder, so nothing of the user's leaks in. Its standard input comes from input (a file),
     // its output goes to out.txt and err.txt; ownGroup puts it into a process group of its own.
-    // errPath, when given, takes standard error in place of err.txt.
+    // errPath and outPath, when given, take standard error and output in place of the files.
     pid_t Spawn(std::vector<std::string> args, const std::string& input = "/dev/null",
-                bool ownGroup = false, const std::string& errPath = "") {
+                bool ownGroup = false, const std::string& errPath = "",
+                const std::string& outPath = "") {
         std::vector<std::string> env{"KORU_COM1=" + sim_.SlavePath(),
                                      "KORU_COM2=/dev/koru-no-such-port",
                                      "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
@@ -72,7 +73,7 @@ class CliTest : public ::testing::Test {
             envp.push_back(entry.data());
         envp.push_back(nullptr);
 
-        const fs::path out = folder_ / "out.txt";
+        const fs::path out = outPath.empty() ? folder_ / "out.txt" : fs::path(outPath);
         const fs::path err = errPath.empty() ? folder_ / "err.txt" : fs::path(errPath);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -109,16 +110,18 @@ class CliTest : public ::testing::Test {
 
     Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
 
-    // Runs koru-cli with its standard error on a pseudo-terminal; err holds what the terminal
-    // received. Gives up (and fails) after a minute.
-    Result RunOnTerminal(std::vector<std::string> args) {
+    // Runs koru-cli with its standard error (and with outToo its output) on a pseudo-terminal;
+    // err holds what the terminal received. Gives up (and fails) after a minute.
+    Result RunOnTerminal(std::vector<std::string> args, bool outToo = false) {
         Result result;
         const int master = posix_openpt(O_RDWR | O_NOCTTY);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
             ADD_FAILURE() << "no pseudo-terminal";
             return result;
         }
-        const pid_t pid = Spawn(std::move(args), "/dev/null", false, ptsname(master));
+        const std::string terminal = ptsname(master);
+        const pid_t pid =
+            Spawn(std::move(args), "/dev/null", false, terminal, outToo ? terminal : "");
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
         int status = 0;
         bool ended = false;
@@ -290,6 +293,19 @@ TEST_F(CliTest, ALongStepShowsItsProgressOnATerminalOnly) {
         EXPECT_EQ(quietFile.err.find("请稍候"), std::string::npos) << quietFile.err;
         EXPECT_NE(quietFile.err.find(std::string(c.result) + "\n"), std::string::npos)
             << quietFile.err;
+    }
+
+    // A gang's live lines carry each port's figures.
+    device::Simulator other;
+    ASSERT_TRUE(other.Start(slow));
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    const Result gang = RunOnTerminal(
+        {"--port", sim_.SlavePath() + "," + other.SlavePath(), "--mtp", "--erase", "program", file},
+        true);
+    EXPECT_EQ(gang.status, 0) << gang.err;
+    for (const device::Simulator* sim : {&sim_, &other}) {
+        EXPECT_NE(gang.err.find("\x1b[K" + sim->SlavePath() + "  program  "), std::string::npos)
+            << gang.err;
     }
 }
 
