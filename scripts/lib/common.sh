@@ -26,6 +26,12 @@ KORU_WINDOWS_PACKAGES=(
     googletest
 )
 
+# The real-driver stage: QEMU for the guest, busybox as its userland, cpio for its initramfs,
+# modinfo for the kernel modules' dependencies, socat for QEMU's monitor socket.
+KORU_DRIVER_PACKAGES=(
+    qemu-system-x86 busybox-static cpio kmod socat
+)
+
 koru_root() {
     cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd
 }
