@@ -108,11 +108,11 @@ TEST(ReportTest, ARecordLineReadsAsItsParsedDocument) {
     const struct {
         const char* line;
         bool isRecord;
-        RecordResult result;
-        std::optional<std::uint64_t> duration;
-        bool hasFile;
-        const char* path;
-        const char* port;
+        RecordResult result = RecordResult::Passed;
+        std::optional<std::uint64_t> duration = std::nullopt;
+        bool hasFile = false;
+        const char* path = nullptr;  // checked with duration and hasFile when given
+        const char* port = nullptr;
     } cases[] = {
         {R"({"passed":true,"passed":"no"})", false},
         {R"({"outcome":{"passed":true}})", false},
