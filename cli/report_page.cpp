@@ -21,7 +21,8 @@ table { border-collapse: collapse; font-size: 13px; margin: 6px 0; }
 th, td { border: 1px solid #ccc; padding: 3px 8px; text-align: left; vertical-align: top; }
 td.n { text-align: right; font-variant-numeric: tabular-nums; }
 td.t { white-space: nowrap; font-size: 12px; }
-table.facts th { background: #f2f2f2; white-space: nowrap; }
+th { white-space: nowrap; }
+table.facts th { background: #f2f2f2; }
 code { font-size: 12px; word-break: break-all; }
 svg { max-width: 100%; height: auto; display: block; font-size: 12px; }
 svg text { fill: #1a1a1a; }
