@@ -21,7 +21,12 @@ constexpr std::size_t kLabelBytes = 36;  // a row's name; its tooltip has all of
 constexpr double kLabelX = 244;          // row names end here
 constexpr double kRowBarX = 252;         // row bars start here
 constexpr double kRowBarWidth = 560;
-constexpr double kSliver = 2;                // the narrowest bar
+constexpr double kNarrowestTimeSpanMs = 100;  // of the time axis ...
+constexpr double kNarrowestTimeShare = 0.1;   // ... and of the fastest chip's time
+constexpr double kSliver = 2;
+constexpr double kWidestBar = 90;  // a few bars stay bars, not walls
+constexpr double kZoomedYield =
+    0.8;  // from this lowest yield up the yield axis is zoomed                // the narrowest bar
 constexpr std::size_t kStepLabelBytes = 18;  // under a bar of the step chart
 
 std::string Percent(double share) {
@@ -30,9 +35,11 @@ std::string Percent(double share) {
     return text;
 }
 
-std::string Seconds(double ms) {
+// Milliseconds as seconds, with the decimals that tell apart two times resolutionMs apart.
+std::string Seconds(double ms, double resolutionMs) {
+    const int decimals = resolutionMs >= 100 ? 1 : resolutionMs >= 10 ? 2 : 3;
     char text[32];
-    std::snprintf(text, sizeof text, ms < 10000 ? "%.2f s" : "%.1f s", ms / 1000.0);
+    std::snprintf(text, sizeof text, "%.*f s", decimals, ms / 1000.0);
     return text;
 }
 
@@ -96,13 +103,13 @@ std::string YieldChart(const char* chart, const char* label, std::vector<Row> ro
         svg.Text(kWidth / 2.0, kTop, "no records", Anchor::Middle, "note");
         return svg.Finish();
     }
-    // Yields of a working line sit close to 100 %: the axis starts below the lowest, in tenths,
-    // so that the outlier shows; its first label says where it starts.
+    // Yields of a working line sit close to 100 %: there the axis starts below the lowest, in
+    // tenths, so that the outlier shows; its first label says where it starts.
     double lowest = line.Yield();
     for (const Row& row : rows) {
         lowest = std::min(lowest, row.counts.Yield());
     }
-    const double from = lowest > 0.5 ? std::floor((lowest - 0.02) * 10.0) / 10.0 : 0.0;
+    const double from = lowest >= kZoomedYield ? std::floor((lowest - 0.02) * 10.0) / 10.0 : 0.0;
     const double span = 1.0 - from;
     auto x = [&](double yield) { return kRowBarX + kRowBarWidth * (yield - from) / span; };
     const double bottom = kTop + kRow * static_cast<double>(rows.size());
@@ -201,7 +208,7 @@ std::string HourlyChart(const LineReport& line) {
              Anchor::End);
 
     const double slot = (kWidth - kLeft - kRight) / static_cast<double>(binCount);
-    const double barWidth = slot >= 4 ? slot * 0.8 : slot;
+    const double barWidth = std::min(kWidestBar, slot >= 4 ? slot * 0.8 : slot);
     const std::size_t labelEvery = (binCount + 7) / 8;
     for (std::size_t i = 0; i < binCount; ++i) {
         const std::int64_t from = start + static_cast<std::int64_t>(i) * perBin;
@@ -294,7 +301,7 @@ std::string StepParetoChart(const LineReport& line) {
     svg.Line(kLeft, eighty, kWidth - kRight, eighty, "mark");
 
     const double slot = (kWidth - kLeft - kRight) / static_cast<double>(steps.size());
-    const double barWidth = slot * 0.6;
+    const double barWidth = std::min(kWidestBar, slot * 0.6);
     std::uint64_t cumulative = 0;
     std::vector<std::pair<double, double>> points;
     std::vector<double> shares;  // cumulative, at each point
@@ -357,7 +364,9 @@ std::string TimesChart(const LineReport& line) {
                  "note");
         return svg.Finish();
     }
-    const double span = std::max(1.0, high - low);
+    // Chips that all take about as long stay together in the first bins rather than spread
+    // over an axis a few milliseconds wide.
+    const double span = std::max({high - low, kNarrowestTimeSpanMs, low * kNarrowestTimeShare});
     const double binMs = span / static_cast<double>(kTimeBins);
     const double slot = kRowBarWidth / static_cast<double>(kTimeBins);
     auto x = [&](double ms) {
@@ -366,7 +375,7 @@ std::string TimesChart(const LineReport& line) {
     for (std::size_t tick = 0; tick <= kTimeBins; tick += kTimeBins / 4) {
         const double ms = low + binMs * static_cast<double>(tick);
         svg.Line(x(ms), kTop, x(ms), bottom, "grid");
-        svg.Text(x(ms), bottom + 16, Seconds(ms), Anchor::Middle);
+        svg.Text(x(ms), bottom + 16, Seconds(ms, binMs * kTimeBins / 4), Anchor::Middle);
     }
     for (std::size_t p = 0; p < ports.size(); ++p) {
         const PortTimes& port = ports[p];
@@ -383,9 +392,9 @@ std::string TimesChart(const LineReport& line) {
                 continue;
             }
             const double from = low + binMs * static_cast<double>(b);
-            const std::string range = b + 1 == kTimeBins
-                                          ? "from " + Seconds(from)
-                                          : Seconds(from) + " – " + Seconds(from + binMs);
+            const std::string range =
+                b + 1 == kTimeBins ? "from " + Seconds(from, binMs)
+                                   : Seconds(from, binMs) + " – " + Seconds(from + binMs, binMs);
             const double h = kBarRoom * static_cast<double>(bins[b]) / static_cast<double>(most);
             svg.Bar(kRowBarX + slot * static_cast<double>(b) + 1, base - h, slot - 2, h,
                     terms::kBarColour,
@@ -395,8 +404,8 @@ std::string TimesChart(const LineReport& line) {
         svg.Line(kRowBarX, base, kRowBarX + kRowBarWidth, base, "axis");
         svg.Line(x(port.median), base - kBarRoom - 2, x(port.median), base + 2, "mark");
         svg.Text(kRowBarX + kRowBarWidth + 10, base - 12,
-                 "median " + Seconds(port.median) + " · " + std::to_string(port.sorted.size()) +
-                     " chips");
+                 "median " + Seconds(port.median, binMs) + " · " +
+                     std::to_string(port.sorted.size()) + " chips");
     }
     if (hidden != 0) {
         svg.Text(kLabelX, bottom + 32, "and " + std::to_string(hidden) + " more ports", Anchor::End,
