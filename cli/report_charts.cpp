@@ -48,6 +48,20 @@ std::int64_t FloorDiv(std::int64_t value, std::int64_t by) {
     return quotient * by > value ? quotient - 1 : quotient;
 }
 
+// The hours between two labels of the time axis: a whole number of bins, on the hour, at
+// midnight once they are a day or longer apart, and no more than about nine labels.
+std::int64_t HoursPerLabel(std::int64_t perBin, std::int64_t bins) {
+    constexpr std::int64_t kMostLabels = 9;
+    static constexpr std::int64_t kSteps[] = {1,  2,   3,   4,   6,    12,   24,  48,
+                                              96, 168, 336, 720, 1440, 2880, 8760};
+    for (const std::int64_t hours : kSteps) {
+        if (hours % perBin == 0 && bins * perBin / hours <= kMostLabels) {
+            return hours;
+        }
+    }
+    return perBin * ((bins + kMostLabels - 1) / kMostLabels);
+}
+
 // A step for an axis from 0 to top with about five lines: 1, 2 or 5 times a power of ten.
 std::uint64_t NiceStep(std::uint64_t top) {
     const double raw = std::max(1.0, static_cast<double>(top) / 5.0);
@@ -209,15 +223,15 @@ std::string HourlyChart(const LineReport& line) {
 
     const double slot = (kWidth - kLeft - kRight) / static_cast<double>(binCount);
     const double barWidth = std::min(kWidestBar, slot >= 4 ? slot * 0.8 : slot);
-    const std::size_t labelEvery = (binCount + 7) / 8;
+    const std::int64_t labelHours = HoursPerLabel(perBin, static_cast<std::int64_t>(binCount));
     for (std::size_t i = 0; i < binCount; ++i) {
         const std::int64_t from = start + static_cast<std::int64_t>(i) * perBin;
         const double x = kLeft + slot * static_cast<double>(i);
-        if (i % labelEvery == 0) {
+        if (from - FloorDiv(from, labelHours) * labelHours == 0) {
             const std::string when = HourText(from).substr(5);  // "12-07 08:00"
             svg.Line(x + slot / 2, bottom, x + slot / 2, bottom + 4, "axis");
             svg.Text(x + slot / 2, bottom + 18,
-                     perBin % kHoursPerDay == 0 ? when.substr(0, 5) : when, Anchor::Middle);
+                     labelHours % kHoursPerDay == 0 ? when.substr(0, 5) : when, Anchor::Middle);
         }
         const ResultCounts& counts = bins[i];
         if (counts.Chips() == 0) {
