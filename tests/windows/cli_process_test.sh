@@ -19,7 +19,7 @@ work=$(mktemp -d)
 sim_pid=
 cleanup() {
     # The Wine server goes first: a terminal hanging up under it makes it dump its objects.
-    WINEPREFIX=$(cd "$prefix" && pwd) wineserver -k 2>/dev/null || true
+    WINEPREFIX=$(cd "$prefix" && pwd) timeout -k 5 30 wineserver -k 2>/dev/null || true
     [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" || true
     rm -rf "$work" "$prefix/dosdevices/com12"
 }
@@ -41,7 +41,7 @@ done
 [ -n "$pty" ] || fail "koru-sim did not start: $(cat "$work/sim.log")"
 if [ ! -d "$prefix/dosdevices" ]; then
     # A folder made here would pass for a whole prefix and stop Wine from making one.
-    "${run[@]}" --help >/dev/null 2>&1 || true
+    timeout -k 5 120 "${run[@]}" --help >/dev/null 2>&1 || true
 fi
 ln -sfn "$pty" "$prefix/dosdevices/com12"
 
@@ -54,11 +54,15 @@ done
 printf "%b" "$bytes" >"$work/code.bin"
 [ "$(stat -c %s "$work/code.bin")" -eq 8192 ] || fail "the code file is not 8 KiB"
 
-# Runs koru-cli.exe in the scratch folder; the expected exit status first.
+# Runs koru-cli.exe in the scratch folder; the expected exit status first. Each run is bounded:
+# a hang is a failure with its output, not the end of the test's whole time.
 expect() {
     local want=$1 status=0 started=$SECONDS
     shift
-    (cd "$work" && "${run[@]}" "$@") >"$work/out" 2>"$work/err" || status=$?
+    (cd "$work" && timeout -k 5 120 "${run[@]}" "$@") >"$work/out" 2>"$work/err" || status=$?
+    if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+        fail "koru-cli $* did not end within 120 s: $(cat "$work/out" "$work/err")"
+    fi
     if [ "$status" -ne "$want" ]; then
         fail "koru-cli $* exited $status, expected $want: $(cat "$work/out" "$work/err")"
     fi
