@@ -23,6 +23,7 @@ constexpr double kRowBarX = 252;         // row bars start here
 constexpr double kRowBarWidth = 560;
 constexpr double kNarrowestTimeSpanMs = 100;  // of the time axis ...
 constexpr double kNarrowestTimeShare = 0.1;   // ... and of the fastest chip's time
+constexpr std::size_t kNamedPorts = 6;        // named in a chart's note
 constexpr double kSliver = 2;
 constexpr double kWidestBar = 90;  // a few bars stay bars, not walls
 constexpr double kZoomedYield =
@@ -369,10 +370,27 @@ std::string TimesChart(const LineReport& line) {
     const std::size_t hidden = ports.size() > kMostChartRows ? ports.size() - kMostChartRows : 0;
     ports.resize(ports.size() - hidden);
 
-    constexpr double kTop = 10, kRow = 44, kBarRoom = 36, kBottom = 40;
+    // A port whose every chip failed has no row: the chart says so rather than lose it.
+    std::string without;
+    std::size_t withoutCount = 0;
+    for (const auto& entry : line.ports) {
+        if (line.passedTimes.count(entry.first) == 0 && withoutCount++ < kNamedPorts) {
+            without += (without.empty() ? "" : ", ") + PortLabel(entry.first, SeveralPcs(line));
+        }
+    }
+    if (withoutCount > kNamedPorts) {
+        without += " and " + std::to_string(withoutCount - kNamedPorts) + " more";
+    }
+
+    constexpr double kTop = 10, kRow = 44, kBarRoom = 36, kBottom = 40, kNote = 22;
     const double bottom = kTop + kRow * static_cast<double>(ports.size());
-    SvgWriter svg("times", kWidth, static_cast<int>(bottom + kBottom),
+    SvgWriter svg("times", kWidth,
+                  static_cast<int>(bottom + kBottom + (without.empty() ? 0 : kNote)),
                   "programming time of passed chips per port");
+    if (!without.empty()) {
+        svg.Text(kRowBarX, bottom + kBottom + 12, "no passed chip with a time: " + without,
+                 Anchor::Start, "note");
+    }
     if (ports.empty()) {
         svg.Text(kWidth / 2.0, kTop + 16, "no passed chips with a recorded time", Anchor::Middle,
                  "note");
