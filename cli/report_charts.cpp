@@ -24,11 +24,10 @@ constexpr double kRowBarWidth = 560;
 constexpr double kNarrowestTimeSpanMs = 100;  // of the time axis ...
 constexpr double kNarrowestTimeShare = 0.1;   // ... and of the fastest chip's time
 constexpr std::size_t kNamedPorts = 6;        // named in a chart's note
-constexpr double kSliver = 2;
-constexpr double kWidestBar = 90;  // a few bars stay bars, not walls
-constexpr double kZoomedYield =
-    0.8;  // from this lowest yield up the yield axis is zoomed                // the narrowest bar
-constexpr std::size_t kStepLabelBytes = 18;  // under a bar of the step chart
+constexpr double kSliver = 2;                 // the narrowest bar
+constexpr double kWidestBar = 90;             // a few bars stay bars, not walls
+constexpr double kZoomedYield = 0.8;          // from this lowest yield up, the yield axis is zoomed
+constexpr std::size_t kStepLabelBytes = 18;   // under a bar of the step chart
 
 std::string Percent(double share) {
     char text[16];
@@ -151,8 +150,9 @@ std::string YieldChart(const char* chart, const char* label, std::vector<Row> ro
     svg.Line(mark, kTop - 8, mark, bottom, "mark");
     svg.Text(mark, kTop - 12, "line " + Percent(line.Yield()), Anchor::Middle, "mark-label");
     if (hidden != 0) {
-        svg.Text(kLabelX, bottom + 30, "and " + std::to_string(hidden) + " more in the table",
-                 Anchor::End, "note");
+        svg.Text(kLabelX, bottom + 30,
+                 "and " + std::to_string(hidden) + " more with a better yield", Anchor::End,
+                 "note");
     }
     return svg.Finish();
 }
@@ -300,8 +300,13 @@ std::string StepParetoChart(const LineReport& line) {
     for (const auto& step : steps) {
         total += step.second;
     }
-    const std::uint64_t tickStep = NiceStep(steps.front().second);
-    const std::uint64_t top = (steps.front().second + tickStep - 1) / tickStep * tickStep;
+    // The gathered "other steps" can outgrow the bars before it.
+    std::uint64_t most = 0;
+    for (const auto& step : steps) {
+        most = std::max(most, step.second);
+    }
+    const std::uint64_t tickStep = NiceStep(most);
+    const std::uint64_t top = (most + tickStep - 1) / tickStep * tickStep;
     const double scale = kPlotHeight / static_cast<double>(top);
     for (std::uint64_t tick = 0; tick <= top; tick += tickStep) {
         const double y = bottom - scale * static_cast<double>(tick);
