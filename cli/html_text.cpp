@@ -23,7 +23,12 @@ std::string HtmlEscape(std::string_view text) {
                 out += "&#39;";
                 break;
             default:
-                out += c;
+                // A control character (a NUL from a damaged record, say) is no text for a page.
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+                    out += "\uFFFD";
+                } else {
+                    out += c;
+                }
         }
     }
     return out;

@@ -8,7 +8,8 @@
 
 namespace koru::cli {
 
-// & < > " ' as character references; everything else as it is.
+// & < > " ' as character references, control characters other than tab and line ends as
+// U+FFFD; everything else as it is.
 std::string HtmlEscape(std::string_view text);
 
 // text cut to at most maxBytes from its end, with "…" in front when cut, never splitting a

@@ -9,6 +9,7 @@
 
 #include "cli/gang.h"
 #include "cli/gang_display.h"
+#include "cli/html_text.h"
 #include "cli/line_report.h"
 #include "cli/options.h"
 #include "cli/report.h"
@@ -170,6 +171,14 @@ TEST(ReportTest, RecordTimesFallIntoHoursAndLongPeriodsIntoWiderBins) {
     for (const auto& [span, hours] : spans) {
         EXPECT_EQ(HoursPerBin(span), hours) << span;
     }
+}
+
+TEST(ReportPageTest, EscapedTextHoldsNoMarkupAndNoControlCharacter) {
+    using namespace std::string_literals;
+    EXPECT_EQ(HtmlEscape("<a href='x'>&\"\0\x01\t编程"s),
+              "&lt;a href=&#39;x&#39;&gt;&amp;&quot;\uFFFD\uFFFD\t编程");
+    EXPECT_EQ(ClipFront("/dev/serial/by-id/usb-编程器", 10), "…-编程器");
+    EXPECT_EQ(ClipFront("/dev/serial/by-id/usb-编程器", 8), "…程器");  // whole characters only
 }
 
 #ifdef KORU_TEST_DATA_DIR
