@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        return RunReport(options->reportArgs, options->csv);
+        return RunReport(options->reportArgs, options->csv, options->html);
     }
     if (IsGang(*options)) {
         return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));

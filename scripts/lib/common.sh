@@ -13,6 +13,12 @@ KORU_PACKAGES=(
     python3
 )
 
+# The browser test of the HTML production report (tests/browser): headless Chromium draws the
+# page. The test skips, saying so, where it is missing; scripts/test installs it.
+KORU_BROWSER_PACKAGES=(
+    chromium
+)
+
 # The Debian package stage (scripts/package and its checks in scripts/test): dpkg-shlibdeps,
 # lintian and the validators of the menu entry and the AppStream metadata.
 KORU_PACKAGE_PACKAGES=(
