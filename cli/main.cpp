@@ -1,11 +1,9 @@
 // koru-cli: the programmer's operations from a script, through the same logic side and the
 // same port as the window, with a console in place of the window.
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/console_window_services.h"
@@ -34,8 +32,6 @@
 
 namespace koru::cli {
 namespace {
-
-constexpr auto kWorkerPoll = std::chrono::milliseconds(2);
 
 // A gang's port runs show a long step's progress as lines of figures for the gang's live lines.
 bool FigureLinesWanted() {
@@ -68,12 +64,10 @@ Saved ReadSavedSettings() {
     return saved;
 }
 
-// Runs one operation on the runner's worker, as the window would, and waits for it.
+// Runs one operation on the runner's worker, as the window would, and waits for its thread to
+// end.
 void Run(std::uint8_t code) {
-    StartOperation(code);
-    while (LiveOperationWorkers() != 0) {
-        std::this_thread::sleep_for(kWorkerPoll);
-    }
+    RunOperationToEnd(code);
 }
 
 class Session {
@@ -304,7 +298,7 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        return RunReport(options->reportArgs, options->csv);
+        return RunReport(options->reportArgs, options->csv, options->html);
     }
     if (IsGang(*options)) {
         return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));

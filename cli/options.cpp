@@ -74,6 +74,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.repeat = true;
         } else if (arg == "--csv") {
             options.csv = true;
+        } else if (arg == "--html") {
+            options.html = value("a file");
+            if (!options.html) {
+                return std::nullopt;
+            }
         } else if (arg == "--otp" || arg == "--mtp") {
             options.otp = arg == "--otp";
         } else if (arg == "--fast" || arg == "--slow") {
@@ -150,6 +155,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "several ports and --repeat work only with program";
         return std::nullopt;
     }
+    if (options.html && options.command != Command::Report) {
+        error = "--html works only with report";
+        return std::nullopt;
+    }
     if (words.size() > expected) {
         error = "unexpected " + words[expected];
         return std::nullopt;
@@ -202,6 +211,9 @@ options:
   --log FILE             program: append the production record to FILE instead of the day
                          file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl
   --csv                  report: comma-separated values for a spreadsheet
+  --html FILE            report: also write one self-contained HTML page with charts (chips
+                         per hour, yield per port and per PC, failures by step, programming
+                         times per port) and the tables
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
