@@ -74,6 +74,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.repeat = true;
         } else if (arg == "--csv") {
             options.csv = true;
+        } else if (arg == "--html") {
+            options.html = value("a file");
+            if (!options.html) {
+                return std::nullopt;
+            }
         } else if (arg == "--otp" || arg == "--mtp") {
             options.otp = arg == "--otp";
         } else if (arg == "--fast" || arg == "--slow") {
@@ -82,6 +87,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.yes = true;
         } else if (arg == "--beep") {
             options.beep = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
         } else if (arg == "--range") {
             const auto range = value("START-END in hexadecimal");
             if (!range) {
@@ -148,6 +155,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "several ports and --repeat work only with program";
         return std::nullopt;
     }
+    if (options.html && options.command != Command::Report) {
+        error = "--html works only with report";
+        return std::nullopt;
+    }
     if (words.size() > expected) {
         error = "unexpected " + words[expected];
         return std::nullopt;
@@ -200,6 +211,9 @@ options:
   --log FILE             program: append the production record to FILE instead of the day
                          file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl
   --csv                  report: comma-separated values for a spreadsheet
+  --html FILE            report: also write one self-contained HTML page with charts (chips
+                         per hour, yield per port and per PC, failures by step, programming
+                         times per port) and the tables
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
@@ -209,9 +223,13 @@ options:
                          of the window program (erase, SMART, hardware protection: MTP only)
   --yes                  answer yes to the confirmation questions
   --beep                 sound the buzzer as the window does
+  --quiet                show only the results of the steps, no progress
   --help                 this text
 
 Status lines go to standard error as they change; the last one also goes to standard output.
+On a terminal, a long step (program, verify, read, blank check, checksum, erase) shows one line
+with bytes done of the total, percent, bytes per second and time left, redrawn in place until
+the step's result replaces it.
 
 Refused before anything is sent: erase, protect ldc and protect hw for OTP chips, a reversed
 --range, program and verify of a file whose range does not fit the four-digit address fields

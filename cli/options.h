@@ -36,9 +36,11 @@ struct Options {
     bool stepsGiven = false;
     bool yes = false;
     bool beep = false;
+    bool quiet = false;  // results only
     bool help = false;
     bool repeat = false;                  // program: round after round until the operator stops
     bool csv = false;                     // report: comma-separated values
+    std::optional<std::string> html;      // report: also write the HTML page to this file
     std::vector<std::string> reportArgs;  // report: files, days or day ranges
 };
 

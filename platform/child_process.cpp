@@ -22,7 +22,8 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
+                         const std::vector<std::string>& extraEnvironment) {
     if (pid_ >= 0 || args.empty()) {
         error = "nothing to start";
         return false;
@@ -43,8 +44,17 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> entries(extraEnvironment);
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        envp.push_back(*entry);
+    }
+    for (std::string& entry : entries) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int result = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int result = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
     if (result != 0) {

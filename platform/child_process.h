@@ -16,9 +16,11 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts args[0] (a path) with args; its standard input is /dev/null. False with the
-    // reason in error when it could not be started.
-    bool Start(const std::vector<std::string>& args, std::string& error);
+    // Starts args[0] (a path) with args and this process's environment plus the NAME=VALUE
+    // entries of extraEnvironment; its standard input is /dev/null. False with the reason in
+    // error when it could not be started.
+    bool Start(const std::vector<std::string>& args, std::string& error,
+               const std::vector<std::string>& extraEnvironment = {});
 
     // Moves what the child has written so far into out (appending) without waiting. False once
     // its output has ended and everything was read.

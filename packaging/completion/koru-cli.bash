@@ -15,8 +15,8 @@ _koru_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='probe blank-check checksum image-checksum verify read erase protect program ports report'
-    local options='--port --repeat --log --csv --otp --mtp --range --fast --slow --blank-check --erase --verify
-        --read-protect --ldc-protect --hw-protect --smart --yes --beep --help'
+    local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
+        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help'
     local IFS=$'\n'
     COMPREPLY=()
 
@@ -32,7 +32,7 @@ _koru_cli() {
             COMPREPLY=($(compgen -P "$before" -W "$(_koru_cli_ports "$cli" | sort -u)" -- "${cur##*,}"))
             return
             ;;
-        --log)
+        --log | --html)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return
@@ -51,7 +51,7 @@ _koru_cli() {
     local i command='' after=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --port | --range | --log) ((i++)) ;;
+            --port | --range | --log | --html) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then

@@ -1,5 +1,5 @@
-// koru-cli's production side without a programmer: the report's summary of record lines, the
-// files a report reads, and how a gang splits its ports and judges its result.
+// koru-cli's production side without a programmer: the report's summary of record lines, its
+// HTML page, the files a report reads, and how a gang splits its ports and judges its result.
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,15 @@
 
 #include "cli/gang.h"
 #include "cli/gang_display.h"
+#include "cli/html_text.h"
+#include "cli/line_report.h"
 #include "cli/options.h"
+#include "cli/progress_meter.h"
 #include "cli/report.h"
+#include "cli/report_charts.h"
 #include "cli/report_command.h"
+#include "cli/report_page.h"
+#include "operations/progress_texts.h"
 
 namespace koru::cli {
 namespace {
@@ -93,6 +99,156 @@ TEST(ReportTest, CsvQuotesFieldsThatNeedIt) {
         << ReportCsv(summary);
 }
 
+// A damaged day file can hold thousands of junk lines: the first ten are named, the rest counted.
+TEST(ReportTest, ADamagedFileNamesTheFirstTenBadLinesAndCountsTheRest) {
+    ReportSummary summary;
+    for (std::uint64_t line = 1; line <= 25; ++line) {
+        AddReportLine(summary, line == 13 ? Record("COM1", true, nullptr, "success", "") : "junk",
+                      "f", line);
+    }
+    EXPECT_EQ(summary.records, 1u);
+    EXPECT_EQ(summary.badLineCount, 24u);
+    EXPECT_EQ(summary.badLines.size(), kNamedBadLines);
+    const std::string text = ReportText(summary);
+    EXPECT_NE(text.find("did not parse: 24 (f:1, f:2, f:3, f:4, f:5, f:6, f:7, f:8, f:9, f:10 "
+                        "and 14 more)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(ReportCsv(summary).find("\nbad-line,f:10,,,,,,,,,,\nbad-lines-not-named,14,"),
+              std::string::npos)
+        << ReportCsv(summary);
+}
+
+// Only the fields the reports use are read from a line, but a line reads as its whole parsed
+// document would: the last of a repeated key counts, a field of the wrong type is absent.
+TEST(ReportTest, ARecordLineReadsAsItsParsedDocument) {
+    const struct {
+        const char* line;
+        bool isRecord;
+        RecordResult result = RecordResult::Passed;
+        std::optional<std::uint64_t> duration = std::nullopt;
+        bool hasFile = false;
+        const char* path = nullptr;  // checked with duration and hasFile when given
+        const char* port = nullptr;
+    } cases[] = {
+        {R"({"passed":true,"passed":"no"})", false},
+        {R"({"outcome":{"passed":true}})", false},
+        {R"({"passed":true} {})", false},
+        {R"({"passed":"no","passed":false,"outcome":{"kind":"link-lost"}})", true,
+         RecordResult::LinkLost},
+        {R"({"passed":false,"outcome":{"kind":"no-answer"}})", true, RecordResult::NoAnswer},
+        {R"({"passed":false,"outcome":{"kind":"refused","kind":"supply-fault"}})", true,
+         RecordResult::ChipFailed},
+        {R"({"passed":false,"outcome":"link-lost"})", true, RecordResult::ChipFailed},
+        {R"({"passed":true,"duration_ms":-5,"port":"C1","port":null})", true, RecordResult::Passed,
+         std::nullopt, false, "", ""},
+        {R"({"passed":true,"duration_ms":1234,"file":{"sha256":"ab","size":[1]}})", true,
+         RecordResult::Passed, 1234, true, "(no file)"},
+        {R"({"file":{"path":"a.hex","path":7},"passed":true,"port":"C2"})", true,
+         RecordResult::Passed, std::nullopt, true, "(no file)", "C2"},
+        {R"({"file":{"path":"a.hex"},"file":"b.hex","passed":true})", true, RecordResult::Passed,
+         std::nullopt, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto record = ParseRecordLine(c.line);
+        ASSERT_EQ(record.has_value(), c.isRecord);
+        if (!record) {
+            continue;
+        }
+        EXPECT_EQ(record->result, c.result);
+        if (c.path != nullptr) {
+            EXPECT_EQ(record->duration, c.duration);
+            EXPECT_EQ(record->hasFile, c.hasFile);
+            EXPECT_EQ(record->filePath, c.hasFile ? c.path : "");
+        }
+        if (c.port != nullptr) {
+            EXPECT_EQ(record->port, c.port);
+        }
+    }
+    // A failed run whose steps are an empty list touched no chip; a step, or no list, did.
+    for (const auto& [line, noChip] : {std::pair{R"({"passed":false,"steps":[]})", true},
+                                       {R"({"passed":true,"steps":[]})", false},
+                                       {R"({"passed":false,"steps":["program"]})", false},
+                                       {R"({"passed":false,"steps":[[]]})", false},
+                                       {R"({"passed":false,"steps":[],"steps":"x"})", false},
+                                       {R"({"passed":false})", false}}) {
+        EXPECT_EQ(ParseRecordLine(line)->touchedNoChip, noChip) << line;
+    }
+}
+
+TEST(ReportTest, RecordTimesFallIntoHoursAndLongPeriodsIntoWiderBins) {
+    EXPECT_EQ(HourText(*HourOfTime("2026-12-07T08:59:59.999+08:00")), "2026-12-07 08:00");
+    EXPECT_EQ(HourText(*HourOfTime("1969-12-31T23:00:00")), "1969-12-31 23:00");
+    EXPECT_EQ(*HourOfTime("2026-12-08T00:00") - *HourOfTime("2026-12-07T23:00"), 1);
+    for (const char* bad : {"", "2026-02-30T08:00", "2026-12-07T24:00", "2026-12-07", "x"}) {
+        EXPECT_FALSE(HourOfTime(bad)) << bad;
+    }
+    const std::pair<std::int64_t, std::int64_t> spans[] = {
+        {1, 1},
+        {744, 1},
+        {745, 2},
+        {24 * 62, 2},
+        {24 * 365, 12},
+        {24 * 3650, 168},
+        {24 * 36500, 50 * 24},  // a century: whole days, at most 744 bins
+    };
+    for (const auto& [span, hours] : spans) {
+        EXPECT_EQ(HoursPerBin(span), hours) << span;
+    }
+}
+
+TEST(ReportPageTest, EscapedTextHoldsNoMarkupAndNoControlCharacter) {
+    using namespace std::string_literals;
+    EXPECT_EQ(HtmlEscape("<a href='x'>&\"\0\x01\t编程"s),
+              "&lt;a href=&#39;x&#39;&gt;&amp;&quot;\uFFFD\uFFFD\t编程");
+    EXPECT_EQ(ClipFront("/dev/serial/by-id/usb-编程器", 10), "…-编程器");
+    EXPECT_EQ(ClipFront("/dev/serial/by-id/usb-编程器", 8), "…程器");  // whole characters only
+}
+
+#ifdef KORU_TEST_DATA_DIR
+// The page of a known set of records (tests/data/report_records.jsonl, also shown to a browser
+// by the browser test): a bar per hour with chips, port, PC, failed step and filled time bin,
+// and every text of the records escaped, whatever markup it holds.
+TEST(ReportPageTest, ChartsHaveTheirBarsAndRecordTextStaysText) {
+    struct Sinks : RecordSink {
+        void Record(const ReportRecord& record) override {
+            AddRecord(summary, record);
+            line.Add(record);
+        }
+        void Unparsable(const std::string& where) override { AddUnparsable(summary, where); }
+        ReportSummary summary;
+        LineReport line;
+    } sinks;
+    RecordFiles source({std::string(KORU_TEST_DATA_DIR) + "/report_records.jsonl"});
+    ASSERT_EQ(source.ReadInto(sinks).opened, 1u);
+    const std::string page = ReportPage(sinks.summary, sinks.line, {"now", "<b>days</b>"});
+
+    const struct {
+        const char* chart;
+        int bars;
+    } charts[] = {{"hourly", 3}, {"yield-port", 4}, {"yield-pc", 2}, {"pareto", 3}, {"times", 5}};
+    for (const auto& chart : charts) {
+        const std::size_t from = page.find(std::string("data-chart=\"") + chart.chart + "\"");
+        ASSERT_NE(from, std::string::npos) << chart.chart;
+        const std::string svg = page.substr(from, page.find("</svg>", from) - from);
+        int bars = 0;
+        for (std::size_t at = svg.find("class=\"bar\""); at != std::string::npos;
+             at = svg.find("class=\"bar\"", at + 1)) {
+            ++bars;
+        }
+        EXPECT_EQ(bars, chart.bars) << chart.chart;
+    }
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    EXPECT_NE(page.find("/srv/fw/&lt;/code&gt;&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;"),
+              std::string::npos);
+    EXPECT_NE(page.find("lines that did not parse: 12"), std::string::npos);
+    EXPECT_NE(page.find("report_records.jsonl:18 and 2 more"), std::string::npos);
+}
+#endif
+
 TEST(ReportTest, DaysAndDayRangesNameDayFiles) {
     const std::string folder = "/no/such/folder";  // range days without a file are left out
     // The day file joins the folder with the system's own separator.
@@ -155,6 +311,51 @@ TEST(GangTest, LiveLinesShowTheLastStatusWithoutSplittingCharacters) {
     EXPECT_NE(table.find("COM1          passed"), std::string::npos) << table;
     EXPECT_NE(table.find("/dev/ttyUSB1  no programmer or link lost  0.1 s"), std::string::npos)
         << table;
+}
+
+// The figures of a run's status texts over the range 0100..04FF (1024 bytes), text by text:
+// where each step's bytes come from, when a step starts, and what is no progress at all.
+TEST(ProgressTest, FiguresComeFromTheEngineTextsAndTheRange) {
+    using std::string;
+    const struct {
+        string text;
+        int ms;
+        const char* shown;  // nullptr: no progress text
+    } run[] = {
+        {string(kBlankCheckText) + kOpeningTail, 0, "blank check  0/1024 B    0%  -- B/s  -- left"},
+        {string(kBlankCheckText) + ",  地址: 00300", 500,
+         "blank check  512/1024 B   50%  1024 B/s  1 s left"},
+        {"芯片是空的, 在地址空间: 00100~~004FF", 600, nullptr},
+        {kEraseMtpText, 1000, "erase  0.0 s"},
+        {string(kProgramText) + kOpeningTail, 4000, "program  0/1024 B    0%  -- B/s  -- left"},
+        {string(kProgramText) + ", 地址: 0110", 6000,
+         "program  16/1024 B    1%  8 B/s  2 min 6 s left"},
+        {string(kChecksumText) + ",  地址: 004FF", 7000,
+         "checksum  1024/1024 B  100%  -- B/s  -- left"},
+        {string(kVerifyText) + "00300", 8000, "verify  512/1024 B   50%  -- B/s  -- left"},
+        {string(kVerifyText) + "00400", 9000, "verify  768/1024 B   75%  768 B/s  0 s left"},
+        {string(kCopyChipText) + "00100", 9500, "read  0/1024 B    0%  -- B/s  -- left"},
+        {string(kProgramText) + ", 地址: 01x0", 9600, nullptr},
+        {"请稍候,得到编程内存检查和......", 9700, nullptr},
+    };
+    ProgressMeter meter;
+    const auto zero = std::chrono::steady_clock::time_point();
+    for (const auto& row : run) {
+        SCOPED_TRACE(row.text);
+        const auto figures =
+            meter.Update(row.text, 0x0100, 0x04FF, zero + std::chrono::milliseconds(row.ms));
+        ASSERT_EQ(figures.has_value(), row.shown != nullptr);
+        if (figures) {
+            EXPECT_EQ(ProgressText(*figures), row.shown);
+        }
+    }
+    // Between texts the step's time goes on: the bytes stay, the rate and time left follow.
+    const auto later = meter.Current(zero + std::chrono::milliseconds(10500));
+    ASSERT_FALSE(later.has_value());  // the last text was no progress: no step runs
+    meter.Update(kEraseMtpText, 0x0100, 0x04FF, zero);
+    const auto erasing = meter.Current(zero + std::chrono::milliseconds(2500));
+    ASSERT_TRUE(erasing.has_value());
+    EXPECT_EQ(ProgressText(*erasing), "erase  2.5 s");
 }
 
 }  // namespace
