@@ -9,6 +9,7 @@
 
 #include "cli/console_window_services.h"
 #include "cli/gang.h"
+#include "cli/line_link.h"
 #include "cli/options.h"
 #include "cli/port_resolver.h"
 #include "cli/ports_command.h"
@@ -42,6 +43,7 @@ struct Saved {
     bool otp = false;
     std::uint32_t optionMarks = 0;
     bool lockedProduction = false;
+    LineSettings line;  // the line database and the programs serial jobs may run
 };
 
 Saved ReadSavedSettings() {
@@ -58,6 +60,8 @@ Saved ReadSavedSettings() {
     const std::uint32_t options = store.GetNumber(kValueAuto).value_or(kDefaultAutoOptions);
     saved.optionMarks = OptionMarksAfterLoad(options, autoFunc);
     saved.lockedProduction = (autoFunc & kFuncLockedProduction) != 0;
+    saved.line.database = store.GetString("linedb").value_or("");
+    saved.line.serialCommands = store.GetString("serialcommands").value_or("");
     return saved;
 }
 
@@ -108,7 +112,8 @@ class Session {
         std::optional<ProductionRecorder> recorder;
         if (options_.command == Command::Program) {
             std::string error;
-            if (!recorder.emplace(options_.log).Start(error)) {
+            const auto upload = [this](const nlohmann::json& record) { line_.Store(record); };
+            if (!recorder.emplace(options_.log).Start(error, upload)) {
                 std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
                              error.c_str());
                 return kBadUsage;
@@ -130,6 +135,12 @@ class Session {
             if (refusal) {
                 std::fprintf(stderr, "koru-cli: %s\n", refusal->c_str());
                 return kBadUsage;
+            }
+        }
+        if (options_.command == Command::Program) {
+            const int status = line_.Start(options_, saved.line, port_, StartAddress, EndAddress);
+            if (status != kSuccess) {
+                return status;
             }
         }
         ProbePort(port_);
@@ -172,9 +183,11 @@ class Session {
             case Command::ImageChecksum:
             case Command::Report:
             case Command::Ports:
+            case Command::Serial:
+            case Command::Sync:
                 break;
         }
-        const int status = Finish(ExitStatusFor(LastOutcome().kind));
+        const int status = Finish(ExitStatusFor(LastOutcome().kind), line_.SerialText());
         if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
         }
@@ -266,9 +279,11 @@ class Session {
         }
     }
 
-    int Finish(int status) {
+    // serial: the value just programmed and the next one, after the status.
+    int Finish(int status, const std::string& serial = {}) {
         console_.FinishLine();
-        std::printf("%s\n", console_.LastStatus().c_str());
+        std::printf("%s%s%s\n", console_.LastStatus().c_str(), serial.empty() ? "" : "  ",
+                    serial.c_str());
         std::fflush(stdout);
         return status;
     }
@@ -277,6 +292,7 @@ class Session {
     mutable ConsoleWindowServices console_;
     std::string port_;
     bool outputCreated_ = false;
+    LineLink line_;
 };
 
 }  // namespace
@@ -295,7 +311,13 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        return RunReport(options->reportArgs, options->csv);
+        return options->db ? RunDatabaseReport(*options)
+                           : RunReport(options->reportArgs, options->csv);
+    }
+    if (options->command == Command::Serial || options->command == Command::Sync) {
+        const Saved saved = ReadSavedSettings();
+        return options->command == Command::Serial ? RunSerialCommand(*options, saved.line.database)
+                                                   : RunSync(*options, saved.line.database);
     }
     if (IsGang(*options)) {
         return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));

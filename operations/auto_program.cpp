@@ -2,16 +2,21 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "core/step_report.h"
 #include "image/numbers.h"
+#include "image/program_memory.h"
 #include "link/command_block.h"
 #include "operations/auto_run_report.h"
 #include "operations/beeps.h"
+#include "operations/chip_serial.h"
 #include "operations/one_shot.h"
+#include "operations/program_chip.h"
 #include "operations/runner.h"
 #include "platform/delay.h"
 
@@ -62,9 +67,73 @@ bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t
     return true;
 }
 
+// The serial value of this run in the image: stamped for one chip, the loaded bytes put back
+// when the run ends, so the view and the next chip see the image the operator loaded.
+class StampedSerial {
+  public:
+    StampedSerial(std::shared_ptr<ChipSerialSource> source, ChipSerialValue value)
+        : source_(std::move(source)), value_(std::move(value)) {
+        for (std::size_t i = 0; i < value_.bytes.size(); ++i) {
+            loaded_.push_back(ProgramMemory[value_.address + i]);
+            ProgramMemory[value_.address + i] = value_.bytes[i];
+        }
+    }
+    ~StampedSerial() {
+        for (std::size_t i = 0; i < loaded_.size(); ++i) {
+            ProgramMemory[value_.address + i] = loaded_[i];
+        }
+    }
+    StampedSerial(const StampedSerial&) = delete;
+    StampedSerial& operator=(const StampedSerial&) = delete;
+
+    // Once data went out the chip may hold the value: it is spent, never handed out again.
+    void Finish(AutoRunReport& report) {
+        source_->Finish(value_, ProgramDataStarted, report.outcome);
+        report.serialJob = value_.job;
+        report.serialValue = value_.label;
+    }
+
+  private:
+    std::shared_ptr<ChipSerialSource> source_;
+    ChipSerialValue value_;
+    std::vector<std::uint8_t> loaded_;
+};
+
+// Takes this chip's value from the installed source. False (the run refused before any
+// traffic, with the reason on the status line) when there is none to be had.
+bool TakeSerial(std::optional<StampedSerial>& stamped) {
+    const std::shared_ptr<ChipSerialSource> source = CurrentChipSerialSource();
+    if (!source) {
+        return true;
+    }
+    ChipSerialGrant grant = source->Reserve();
+    std::string refusal = grant.refusal;
+    if (grant.granted) {
+        refusal = SerialPlacementProblem(grant.value.address, grant.value.bytes.size(),
+                                         StartAddress, EndAddress);
+        if (refusal.empty()) {
+            stamped.emplace(source, std::move(grant.value));
+            return true;
+        }
+        source->Finish(grant.value, false, LastOutcome());
+    }
+    FailureFlag = 1;
+    if (grant.usedUp) {
+        refusal = kSerialUsedUpText;
+        Window().ShowMessageBox("警 告", refusal, MessageIcon::Warning, MessageButtons::Ok);
+    }
+    ReportRefusal(refusal);
+    return false;
+}
+
 }  // namespace
 
 void AutoProgram() {
+    ProgramDataStarted = false;
+    std::optional<StampedSerial> stamped;
+    if (!TakeSerial(stamped)) {
+        return;
+    }
     AutoRunReport report;
     report.started = std::chrono::system_clock::now();
     const auto startedSteady = std::chrono::steady_clock::now();
@@ -100,6 +169,9 @@ void AutoProgram() {
     report.outcome = LastOutcome();
     report.successCount = SuccessCount;
     report.failureCount = FailureCount;
+    if (stamped) {
+        stamped->Finish(report);
+    }
     ReportAutoRun(report);
     AutoRunFlag = 0;
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -23,6 +24,17 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error) {
+    return Start(args, {}, error);
+}
+
+void ChildProcess::Kill() {
+    if (pid_ >= 0) {
+        ::kill(pid_, SIGKILL);
+    }
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& args,
+                         const std::vector<std::string>& extraEnvironment, std::string& error) {
     if (pid_ >= 0 || args.empty()) {
         error = "nothing to start";
         return false;
@@ -43,8 +55,17 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
+    std::vector<std::string> environment(extraEnvironment);
+    std::vector<char*> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        envp.push_back(*entry);
+    }
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int result = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int result = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
     if (result != 0) {

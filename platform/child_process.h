@@ -19,6 +19,12 @@ class ChildProcess {
     // Starts args[0] (a path) with args; its standard input is /dev/null. False with the
     // reason in error when it could not be started.
     bool Start(const std::vector<std::string>& args, std::string& error);
+    // The same, with extraEnvironment ("NAME=value") added to this process's environment.
+    bool Start(const std::vector<std::string>& args,
+               const std::vector<std::string>& extraEnvironment, std::string& error);
+
+    // Ends a child that overstayed its time (it is waited for by Wait).
+    void Kill();
 
     // Moves what the child has written so far into out (appending) without waiting. False once
     // its output has ended and everything was read.

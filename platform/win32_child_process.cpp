@@ -16,6 +16,13 @@ bool ChildProcess::Start(const std::vector<std::string>&, std::string& error) {
     return false;
 }
 
+bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>&,
+                         std::string& error) {
+    return Start(args, error);
+}
+
+void ChildProcess::Kill() {}
+
 bool ChildProcess::ReadOutput(std::string&) {
     return false;
 }
