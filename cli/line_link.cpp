@@ -139,8 +139,11 @@ int Define(LineDatabase& database, const Options& options) {
 }
 
 nlohmann::json ValueJson(const SerialValueRow& row) {
-    return {{"value", row.label}, {"host", row.host}, {"port", row.port},
-            {"pid", row.pid},     {"time", row.time}};
+    return {{"value", row.label},
+            {"host", row.host},
+            {"port", row.port},
+            {"pid", row.pid},
+            {"time", row.time}};
 }
 
 int Status(LineDatabase& database, const Options& options) {
@@ -159,9 +162,12 @@ int Status(LineDatabase& database, const Options& options) {
     if (options.json) {
         nlohmann::json out = nlohmann::json::array();
         for (const SerialJobStatus& job : jobs) {
-            nlohmann::json entry{{"job", job.job.name},      {"source", SerialSourceName(job.job.source)},
-                                 {"next", job.next},         {"spent", job.spent},
-                                 {"passed", job.passed},     {"failed", job.failed},
+            nlohmann::json entry{{"job", job.job.name},
+                                 {"source", SerialSourceName(job.job.source)},
+                                 {"next", job.next},
+                                 {"spent", job.spent},
+                                 {"passed", job.passed},
+                                 {"failed", job.failed},
                                  {"left", job.left ? nlohmann::json(*job.left) : nlohmann::json()},
                                  {"reserved", nlohmann::json::array()}};
             for (const SerialValueRow& row : job.reserved) {
@@ -336,8 +342,8 @@ int LineLink::Start(const Options& options, const LineSettings& settings, const 
     state_->database = LineDatabase::Open(ChooseLineDatabase(options.db, settings.database), error);
     if (!state_->database) {
         if (options.serialJob) {
-            Say("serial job " + *options.serialJob + ": the line database cannot be used: " +
-                error);
+            Say("serial job " + *options.serialJob +
+                ": the line database cannot be used: " + error);
             return kBadUsage;
         }
         Say("warning: the line database cannot be used (records are kept for koru-cli sync): " +
@@ -346,17 +352,17 @@ int LineLink::Start(const Options& options, const LineSettings& settings, const 
     }
     std::size_t sent = 0, left = 0;
     if (!UploadQueuedRecords(*state_->database, sent, left, error) && left != 0) {
-        Say("warning: " + std::to_string(left) + " records still wait for the line database: " +
-            error);
+        Say("warning: " + std::to_string(left) +
+            " records still wait for the line database: " + error);
     }
     if (!options.serialJob) {
         return kSuccess;
     }
     const auto job = state_->database->Job(*options.serialJob, error);
     if (!job) {
-        Say(error.empty() ? "no serial job named " + *options.serialJob + " in " +
-                                state_->database->Name()
-                          : error);
+        Say(error.empty()
+                ? "no serial job named " + *options.serialJob + " in " + state_->database->Name()
+                : error);
         return kBadUsage;
     }
     if (const std::string problem = SerialJobPlacementProblem(*job, start, end); !problem.empty()) {
@@ -371,9 +377,8 @@ int LineLink::Start(const Options& options, const LineSettings& settings, const 
     }
     state_->source = std::make_shared<LineSerialSource>(
         state_->database, *job, SerialHolder{HostName(), port, ProcessId()},
-        AllowedSerialCommands(settings.serialCommands), [](const std::string& text) {
-            Say("warning: " + text);
-        });
+        AllowedSerialCommands(settings.serialCommands),
+        [](const std::string& text) { Say("warning: " + text); });
     SetChipSerialSource(state_->source);
     return kSuccess;
 }

@@ -34,8 +34,8 @@ int RunDatabaseReport(const Options&) {
 LineLink::LineLink() = default;
 LineLink::~LineLink() = default;
 
-int LineLink::Start(const Options& options, const LineSettings&, const std::string&,
-                    std::uint32_t, std::uint32_t) {
+int LineLink::Start(const Options& options, const LineSettings&, const std::string&, std::uint32_t,
+                    std::uint32_t) {
     if (options.serialJob || options.db) {
         std::fprintf(stderr, kNoDatabase, options.serialJob ? "--serial" : "--db");
         return kBadUsage;

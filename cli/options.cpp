@@ -253,6 +253,9 @@ options:
                          settings value "linedb", else KORU_DB, else
                          $XDG_STATE_HOME/lumatrix/line.sqlite
   --json                 serial status: JSON
+  --at --size --format --start --step --last --list --command
+                         serial define: the job's address (hexadecimal), size in bytes (1 to
+                         16) and source, as shown above; counter values are decimal
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF

@@ -140,11 +140,9 @@ bool LineDatabase::CreateSchema(std::string& error) {
     // Most opens find the schema made: a read, without taking the write lock.
     std::vector<SqlRow> version;
     std::string ignored;
-    if (sql_->Exec("SELECT version FROM koru_schema", {}, &version, ignored) &&
-        !version.empty()) {
+    if (sql_->Exec("SELECT version FROM koru_schema", {}, &version, ignored) && !version.empty()) {
         if (Number(version[0][0]) > kLineDatabaseVersion) {
-            error = "the database was made by a newer version (schema " + Text(version[0][0]) +
-                    ")";
+            error = "the database was made by a newer version (schema " + Text(version[0][0]) + ")";
             return false;
         }
         return true;
@@ -162,9 +160,8 @@ bool LineDatabase::CreateSchema(std::string& error) {
     if (!sql_->Exec("SELECT version FROM koru_schema", {}, &version, error)) {
         return false;
     }
-    if (version.empty() &&
-        !Run("INSERT INTO koru_schema (version) VALUES ($1)",
-             {std::to_string(kLineDatabaseVersion)}, error)) {
+    if (version.empty() && !Run("INSERT INTO koru_schema (version) VALUES ($1)",
+                                {std::to_string(kLineDatabaseVersion)}, error)) {
         return false;
     }
     return transaction.Commit(error);
@@ -182,8 +179,7 @@ bool LineDatabase::DefineJob(const SerialJob& job,
         return false;
     }
     std::vector<SqlRow> existing;
-    if (!sql_->Exec("SELECT name FROM serial_jobs WHERE name = $1", {job.name}, &existing,
-                    error)) {
+    if (!sql_->Exec("SELECT name FROM serial_jobs WHERE name = $1", {job.name}, &existing, error)) {
         return false;
     }
     if (!existing.empty()) {
@@ -238,17 +234,17 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
     }
     // The job's row is the lock: every allocation of this job waits here for the one before.
     std::vector<SqlRow> jobRow;
-    if (!sql_->Exec(std::string("SELECT next_index FROM serial_jobs WHERE name = $1") +
-                        sql_->RowLock(),
-                    {job.name}, &jobRow, error)) {
+    if (!sql_->Exec(
+            std::string("SELECT next_index FROM serial_jobs WHERE name = $1") + sql_->RowLock(),
+            {job.name}, &jobRow, error)) {
         return ReserveResult::Failed;
     }
     if (jobRow.empty()) {
         error = "no serial job named " + job.name;
         return ReserveResult::Failed;
     }
-    const Params holderParams{job.name, SqlValue(), holder.host, holder.port,
-                              std::to_string(holder.pid), Now()};
+    const Params holderParams{
+        job.name, SqlValue(), holder.host, holder.port, std::to_string(holder.pid), Now()};
     std::vector<SqlRow> released;
     if (!sql_->Exec("SELECT idx, value, label FROM serial_values WHERE job = $1 AND state = "
                     "'released' ORDER BY idx LIMIT 1",
@@ -264,9 +260,9 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
             return ReserveResult::Failed;
         }
         reservation.index = Number(released[0][0]);
-        reservation.bytes = released[0][1] ? ParseHexBytes(*released[0][1]).value_or(
-                                                 std::vector<std::uint8_t>{})
-                                           : std::vector<std::uint8_t>{};
+        reservation.bytes =
+            released[0][1] ? ParseHexBytes(*released[0][1]).value_or(std::vector<std::uint8_t>{})
+                           : std::vector<std::uint8_t>{};
         reservation.label = Text(released[0][2]);
         return transaction.Commit(error) ? ReserveResult::Reserved : ReserveResult::Failed;
     }
@@ -301,7 +297,8 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
     }
     Params params = holderParams;
     params[1] = std::to_string(index);
-    params.push_back(reservation.bytes.empty() ? SqlValue() : SqlValue(HexBytes(reservation.bytes)));
+    params.push_back(reservation.bytes.empty() ? SqlValue()
+                                               : SqlValue(HexBytes(reservation.bytes)));
     params.push_back(reservation.label.empty() ? SqlValue() : SqlValue(reservation.label));
     if (!Run("INSERT INTO serial_values (job, idx, host, port, pid, at, value, label, state) "
              "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 'reserved')",
@@ -322,15 +319,17 @@ bool LineDatabase::SetValue(const std::string& job, std::int64_t index,
 
 bool LineDatabase::Spend(const std::string& job, std::int64_t index, const std::string& outcome,
                          std::string& error) {
-    return Run("UPDATE serial_values SET state = 'spent', outcome = $3, at = $4 WHERE job = $1 "
-               "AND idx = $2",
-               {job, std::to_string(index), outcome, Now()}, error);
+    return Run(
+        "UPDATE serial_values SET state = 'spent', outcome = $3, at = $4 WHERE job = $1 "
+        "AND idx = $2",
+        {job, std::to_string(index), outcome, Now()}, error);
 }
 
 bool LineDatabase::Release(const std::string& job, std::int64_t index, std::string& error) {
-    return Run("UPDATE serial_values SET state = 'released', at = $3 WHERE job = $1 AND idx = "
-               "$2 AND state = 'reserved'",
-               {job, std::to_string(index), Now()}, error);
+    return Run(
+        "UPDATE serial_values SET state = 'released', at = $3 WHERE job = $1 AND idx = "
+        "$2 AND state = 'reserved'",
+        {job, std::to_string(index), Now()}, error);
 }
 
 bool LineDatabase::ReleaseReserved(const std::string& job, const std::string& label,
@@ -355,8 +354,8 @@ bool LineDatabase::ReleaseReserved(const std::string& job, const std::string& la
 bool LineDatabase::Status(const std::optional<std::string>& name,
                           std::vector<SerialJobStatus>& status, std::string& error) {
     std::vector<SqlRow> jobs;
-    const std::string select = std::string("SELECT ") + kJobColumns +
-                               ", next_index, list_length FROM serial_jobs";
+    const std::string select =
+        std::string("SELECT ") + kJobColumns + ", next_index, list_length FROM serial_jobs";
     if (!(name ? sql_->Exec(select + " WHERE name = $1", {*name}, &jobs, error)
                : sql_->Exec(select + " ORDER BY name", {}, &jobs, error))) {
         return false;
@@ -476,10 +475,11 @@ bool LineDatabase::StoreRecord(const nlohmann::json& record, std::string& error)
         error = "the record has no id";
         return false;
     }
-    return Run("INSERT INTO production_records (id, time, host, port, file_sha256, passed, kind, "
-               "serial_job, serial_value, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) "
-               "ON CONFLICT (id) DO NOTHING",
-               params, error);
+    return Run(
+        "INSERT INTO production_records (id, time, host, port, file_sha256, passed, kind, "
+        "serial_job, serial_value, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) "
+        "ON CONFLICT (id) DO NOTHING",
+        params, error);
 }
 
 bool LineDatabase::RecordLines(std::vector<std::string>& lines, std::string& error) {

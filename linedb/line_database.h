@@ -27,9 +27,9 @@ struct SerialHolder {
 };
 
 struct SerialReservation {
-    std::int64_t index = 0;            // how many values the job had handed out before
-    std::vector<std::uint8_t> bytes;   // empty for a command job: its program gives them
-    std::string label;                 // decimal for counters, hexadecimal bytes otherwise
+    std::int64_t index = 0;           // how many values the job had handed out before
+    std::vector<std::uint8_t> bytes;  // empty for a command job: its program gives them
+    std::string label;                // decimal for counters, hexadecimal bytes otherwise
 };
 
 enum class ReserveResult { Reserved, UsedUp, Failed };

@@ -61,9 +61,8 @@ LineSerialSource::LineSerialSource(std::shared_ptr<LineDatabase> database, Seria
 bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& error) {
     const std::vector<std::string> words = CommandWords(job_.command);
     // A job from a shared database never makes this PC run a program it does not allow.
-    if (words.empty() ||
-        std::find(allowedCommands_.begin(), allowedCommands_.end(), words[0]) ==
-            allowedCommands_.end()) {
+    if (words.empty() || std::find(allowedCommands_.begin(), allowedCommands_.end(), words[0]) ==
+                             allowedCommands_.end()) {
         error = "serial job " + job_.name + ": the program " +
                 (words.empty() ? std::string("(none)") : words[0]) +
                 " is not listed in this PC's \"serialcommands\" setting";
@@ -107,8 +106,8 @@ bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& e
     }
     reservation.bytes = *bytes;
     reservation.label = HexBytes(*bytes);
-    return database_->SetValue(job_.name, reservation.index, reservation.bytes,
-                               reservation.label, error);
+    return database_->SetValue(job_.name, reservation.index, reservation.bytes, reservation.label,
+                               error);
 }
 
 ChipSerialGrant LineSerialSource::Reserve() {

@@ -51,7 +51,6 @@ class LineSerialSource final : public ChipSerialSource {
 };
 
 // Why a job's value cannot go into a run over start..end of an image; empty when it can.
-std::string SerialJobPlacementProblem(const SerialJob& job, std::uint32_t start,
-                                      std::uint32_t end);
+std::string SerialJobPlacementProblem(const SerialJob& job, std::uint32_t start, std::uint32_t end);
 
 }  // namespace koru

@@ -27,9 +27,8 @@ class PostgresConnection final : public SqlConnection {
         for (const SqlValue& param : params) {
             values.push_back(param ? param->c_str() : nullptr);
         }
-        PGresult* result =
-            PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                         values.data(), nullptr, nullptr, 0);
+        PGresult* result = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),
+                                        nullptr, values.data(), nullptr, nullptr, 0);
         const ExecStatusType status = PQresultStatus(result);
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
             error = Trimmed(PQerrorMessage(connection_));

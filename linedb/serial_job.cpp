@@ -136,7 +136,8 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text) 
     }
     std::vector<std::uint8_t> bytes;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
+        bytes.push_back(
+            static_cast<std::uint8_t>(HexDigit(digits[i]) * 16 + HexDigit(digits[i + 1])));
     }
     return bytes;
 }
@@ -187,8 +188,9 @@ std::string SerialJobProblem(const SerialJob& job) {
                std::to_string(job.size) + " bytes as " + CounterFormatName(job.format);
     }
     if (job.last && (*job.last < job.start || !EncodeCounter(*job.last, job.format, job.size))) {
-        return "the last value " + std::to_string(*job.last) + " is below the start or does not fit " +
-               std::to_string(job.size) + " bytes as " + CounterFormatName(job.format);
+        return "the last value " + std::to_string(*job.last) +
+               " is below the start or does not fit " + std::to_string(job.size) + " bytes as " +
+               CounterFormatName(job.format);
     }
     return {};
 }

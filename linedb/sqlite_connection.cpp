@@ -75,8 +75,8 @@ class SqliteConnection final : public SqlConnection {
 
 std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& error) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
         error = path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "cannot open");
         sqlite3_close_v2(db);
         return nullptr;

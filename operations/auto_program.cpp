@@ -1,5 +1,6 @@
 #include "operations/auto_program.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -73,30 +74,45 @@ class StampedSerial {
   public:
     StampedSerial(std::shared_ptr<ChipSerialSource> source, ChipSerialValue value)
         : source_(std::move(source)), value_(std::move(value)) {
+        // The programmer checks the data against the command block's sum: it must be the
+        // stamped image's, while the checksum field keeps showing the loaded one's.
+        checksumBytes_ = {CommandBlock[kBlockChecksum], CommandBlock[kBlockChecksum + 1]};
+        std::uint16_t sum =
+            static_cast<std::uint16_t>((checksumBytes_[0] << 8) | checksumBytes_[1]);
         for (std::size_t i = 0; i < value_.bytes.size(); ++i) {
             loaded_.push_back(ProgramMemory[value_.address + i]);
+            sum = static_cast<std::uint16_t>(sum - loaded_[i] + value_.bytes[i]);
             ProgramMemory[value_.address + i] = value_.bytes[i];
         }
+        CommandBlock[kBlockChecksum] = static_cast<std::uint8_t>(sum >> 8);
+        CommandBlock[kBlockChecksum + 1] = static_cast<std::uint8_t>(sum);
     }
     ~StampedSerial() {
         for (std::size_t i = 0; i < loaded_.size(); ++i) {
             ProgramMemory[value_.address + i] = loaded_[i];
         }
+        CommandBlock[kBlockChecksum] = checksumBytes_[0];
+        CommandBlock[kBlockChecksum + 1] = checksumBytes_[1];
     }
     StampedSerial(const StampedSerial&) = delete;
     StampedSerial& operator=(const StampedSerial&) = delete;
 
     // Once data went out the chip may hold the value: it is spent, never handed out again.
+    // The record names the value only when the chip may hold it.
     void Finish(AutoRunReport& report) {
-        source_->Finish(value_, ProgramDataStarted, report.outcome);
-        report.serialJob = value_.job;
-        report.serialValue = value_.label;
+        const bool spent = ProgramDataStarted;
+        source_->Finish(value_, spent, report.outcome);
+        if (spent) {
+            report.serialJob = value_.job;
+            report.serialValue = value_.label;
+        }
     }
 
   private:
     std::shared_ptr<ChipSerialSource> source_;
     ChipSerialValue value_;
     std::vector<std::uint8_t> loaded_;
+    std::array<std::uint8_t, 2> checksumBytes_{};
 };
 
 // Takes this chip's value from the installed source. False (the run refused before any

@@ -14,6 +14,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +22,7 @@
 #include "image/numbers.h"
 #include "tests/support/fake_device_tree.h"
 #include "tests/support/hex_text.h"
+#include "tests/support/postgres_server.h"
 
 extern char** environ;
 
@@ -543,6 +545,133 @@ TEST_F(CliTest, AComMappingSavedInTheSettingsDrivesThePort) {
 
     extraEnv_.push_back("KORU_COM3=/dev/koru-no-such-port");  // the environment wins for a run
     EXPECT_EQ(Run({"--port", "COM3", "probe"}).status, 2);
+}
+
+// A counter job over a gang of four: each chip holds its own value, the records say which; a
+// chip whose adapter is pulled while programming spends its value, one that fails its blank
+// check gives it back, and the next chip gets it.
+TEST_F(CliTest, ASerialCounterGivesEachChipOfAGangItsOwnValue) {
+    Result define = Run({"serial", "define", "SN", "--at", "0100", "--size", "4", "--format", "be",
+                         "--start", "5000", "--step", "7"});
+    ASSERT_EQ(define.status, 0) << define.err;
+    std::array<device::Simulator, 3> others;
+    std::vector<device::Simulator*> sims{&sim_};
+    for (device::Simulator& other : others) {
+        ASSERT_TRUE(other.Start());
+        other.SetChip(device::ChipKind::Mtp, 0x2000);
+        sims.push_back(&other);
+    }
+    sims[1]->WriteChip(0x10, {0x00});  // fails its blank check before the program step
+    device::CommandScript unplugged;
+    unplugged.silentFrom = device::Silence::AfterStatus;
+    unplugged.hangUpWhenSilent = true;
+    sims[2]->Script(device::kCodeProgram, unplugged);
+
+    const auto code = SampleCode(0x300);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path log = folder_ / "serial.jsonl";
+    std::string ports;
+    for (device::Simulator* sim : sims) {
+        ports += (ports.empty() ? "" : ",") + sim->SlavePath();
+    }
+    const std::vector<std::string> job{
+        "--serial", "SN", "--mtp", "--blank-check", "--verify", "--log", log, "program", file};
+    std::vector<std::string> args{"--port", ports};
+    args.insert(args.end(), job.begin(), job.end());
+    Result gang = Run(args);
+    EXPECT_EQ(gang.status, 2) << gang.out << gang.err;
+
+    std::map<std::string, nlohmann::json> byPort;
+    for (const nlohmann::json& record : RecordLines(log)) {
+        byPort[record.value("port", "")] = record;
+    }
+    ASSERT_EQ(byPort.size(), sims.size());
+    std::set<std::string> values;
+    for (std::size_t i : {0, 2, 3}) {
+        const nlohmann::json& record = byPort[sims[i]->SlavePath()];
+        ASSERT_TRUE(record.contains("serial")) << record.dump();
+        EXPECT_EQ(record["serial"]["job"], "SN");
+        values.insert(record["serial"]["value"].get<std::string>());
+        if (i == 2) {
+            EXPECT_EQ(record["outcome"]["kind"], "link-lost");
+            continue;
+        }
+        EXPECT_TRUE(record.value("passed", false)) << record.dump();
+        const std::uint32_t value = std::stoul(record["serial"]["value"].get<std::string>());
+        auto stamped = code;
+        for (int b = 0; b < 4; ++b) {
+            stamped[0x100 + b] = static_cast<std::uint8_t>(value >> (8 * (3 - b)));
+        }
+        const auto chip = sims[i]->ChipContents();
+        EXPECT_TRUE(std::equal(stamped.begin(), stamped.end(), chip.begin())) << value;
+        EXPECT_NE(TableRow(gang.out, sims[i]->SlavePath()).find("序列号 " + std::to_string(value)),
+                  std::string::npos)
+            << gang.out;
+    }
+    EXPECT_EQ(values.size(), 3u);  // three different values went out
+    EXPECT_FALSE(byPort[sims[1]->SlavePath()].contains("serial"));
+
+    const Result status = Run({"serial", "status", "SN", "--json"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    const nlohmann::json counts = nlohmann::json::parse(status.out, nullptr, false)[0];
+    EXPECT_EQ(counts["spent"], 3);
+    EXPECT_EQ(counts["passed"], 2);
+    EXPECT_EQ(counts["failed"], 1);
+    const std::string released = counts["next"];
+    EXPECT_EQ(values.count(released), 0u);
+
+    // The released value goes into the next chip; serial find names its record.
+    sims[1]->WriteChip(0x10, {0xFF});
+    const Result next = Run({"--port", sims[1]->SlavePath(), "--serial", "SN", "--mtp", "--verify",
+                             "--log", log, "program", file});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.out.find("序列号 " + released), std::string::npos) << next.out;
+    const Result found = Run({"serial", "find", released});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_NE(found.out.find(sims[1]->SlavePath()), std::string::npos) << found.out;
+    EXPECT_NE(found.out.find("passed"), std::string::npos) << found.out;
+}
+
+// The line database goes away: a serialized chip is refused before any traffic with the
+// database's reason; plain runs go on, their records wait, and sync uploads exactly those.
+TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
+    test::PostgresServer server;
+    if (!server.Start()) {
+        GTEST_SKIP() << server.SkipReason();
+    }
+    const std::string db = server.Uri();
+    ASSERT_EQ(Run({"--db", db, "serial", "define", "SN", "--at", "0010", "--size", "2", "--format",
+                   "bcd", "--start", "1"})
+                  .status,
+              0);
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    const fs::path log = folder_ / "down.jsonl";
+    const std::vector<std::string> plain{"--db",  db,  "--port",  "COM1", "--verify",
+                                         "--log", log, "program", file};
+    ASSERT_EQ(Run(plain).status, 0);  // this record reaches the database
+    ASSERT_TRUE(server.Stop());
+
+    sim_.ClearRecords();
+    Result refused =
+        Run({"--db", db, "--serial", "SN", "--port", "COM1", "--verify", "program", file});
+    EXPECT_EQ(refused.status, 3) << refused.err;
+    EXPECT_NE(refused.err.find("line database cannot be used"), std::string::npos) << refused.err;
+    EXPECT_TRUE(sim_.Exchanges().empty());
+    for (int run = 0; run < 2; ++run) {
+        Result alone = Run(plain);
+        EXPECT_EQ(alone.status, 0) << alone.err;
+        EXPECT_NE(alone.err.find("kept for koru-cli sync"), std::string::npos) << alone.err;
+    }
+    EXPECT_NE(Run({"--db", db, "sync"}).status, 0);
+
+    ASSERT_TRUE(server.Restart());
+    const Result sync = Run({"--db", db, "sync"});
+    EXPECT_EQ(sync.status, 0) << sync.err;
+    EXPECT_NE(sync.out.find("uploaded 2 records"), std::string::npos) << sync.out;
+    EXPECT_NE(Run({"--db", db, "sync"}).out.find("uploaded 0 records"), std::string::npos);
+    const Result report = Run({"--db", db, "report", "--csv"});
+    EXPECT_EQ(report.status, 0) << report.err;
+    EXPECT_NE(report.out.find(",3,3,0,0,100.0%,"), std::string::npos) << report.out;
 }
 
 }  // namespace

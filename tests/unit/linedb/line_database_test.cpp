@@ -59,8 +59,8 @@ TEST(SerialValues, CountersEncodeAsTheFormatSaysAndRefuseWhatDoesNotFit) {
         {12345, CounterFormat::Ascii, 4, std::nullopt},
         {0xBEEF, CounterFormat::Hex, 5, Bytes{'0', 'B', 'E', 'E', 'F'}},
         {-1, CounterFormat::Le, 4, std::nullopt},
-        {INT64_MAX, CounterFormat::Le, 16, Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F,
-                                                 0, 0, 0, 0, 0, 0, 0, 0}},
+        {INT64_MAX, CounterFormat::Le, 16,
+         Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.value) + " " + CounterFormatName(c.format));
@@ -116,7 +116,8 @@ class LineDatabaseTest : public ::testing::Test {
             auto database = Open(name);
             ASSERT_TRUE(database);
             std::string error;
-            ASSERT_TRUE(database->DefineJob(Counter("SN", CounterFormat::Le, 1000, 1, {}), {}, error))
+            ASSERT_TRUE(
+                database->DefineJob(Counter("SN", CounterFormat::Le, 1000, 1, {}), {}, error))
                 << error;
         }  // closed before the fork: no process shares a connection
         std::vector<pid_t> children;
@@ -221,7 +222,9 @@ TEST_F(LineDatabaseTest, ReleasedValuesComeFirstSpentOnesNeverAndAListEnds) {
     EXPECT_EQ(database->Reserve(job, holder, none, error), ReserveResult::UsedUp);
 
     // A record stored twice is stored once; one the database cannot take waits in the queue.
-    const nlohmann::json record{{"id", "r1"}, {"host", "pc"}, {"passed", true},
+    const nlohmann::json record{{"id", "r1"},
+                                {"host", "pc"},
+                                {"passed", true},
                                 {"serial", {{"job", "K"}, {"value", "0304"}}}};
     ASSERT_TRUE(database->StoreRecord(record, error)) << error;
     ASSERT_TRUE(database->StoreRecord(record, error));
