@@ -85,7 +85,9 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& 
     auto connection = std::make_unique<SqliteConnection>(db);
     std::vector<SqlRow> mode;
     if (!connection->Exec("PRAGMA journal_mode=WAL", {}, &mode, error) ||
-        !connection->Exec("PRAGMA synchronous=NORMAL", {}, nullptr, error)) {
+        // FULL: a reservation or a spent value is on the disk before the chip gets data, so a
+        // power cut never brings a value back that a chip already holds.
+        !connection->Exec("PRAGMA synchronous=FULL", {}, nullptr, error)) {
         error = path + ": " + error;
         return nullptr;
     }

@@ -134,8 +134,8 @@ bool SerialSettingsDialog::DefineCounter() {
     bool addressOk = false;
     job.address = m_address->text().trimmed().toUInt(&addressOk, 16);
     job.size = static_cast<std::size_t>(m_size->value());
-    job.format = CounterFormatFromName(m_format->currentText().toStdString())
-                     .value_or(CounterFormat::Le);
+    job.format =
+        CounterFormatFromName(m_format->currentText().toStdString()).value_or(CounterFormat::Le);
     const auto start = DecimalOf(m_start->text(), false);
     const auto step = DecimalOf(m_step->text(), false);
     const auto last = DecimalOf(m_last->text(), true);

@@ -4,10 +4,10 @@
 #include <mutex>
 
 #include "core/settings_words.h"
-#include "link/connection.h"
 #include "linedb/line_database_location.h"
 #include "linedb/line_serial_source.h"
 #include "linedb/record_upload.h"
+#include "link/connection.h"
 #include "platform/host_clock.h"
 #include "platform/settings_store.h"
 #include "window/programmer_dlg.h"

@@ -24,7 +24,7 @@ std::string FindServerBin() {
 
 }  // namespace
 
-PostgresServer::PostgresServer() {
+PostgresServer::PostgresServer(bool durable) : durable_(durable) {
     char pattern[] = "/tmp/koru-pg-XXXXXX";
     if (::mkdtemp(pattern) != nullptr) {
         folder_ = pattern;
@@ -66,10 +66,10 @@ bool PostgresServer::Start() {
 }
 
 bool PostgresServer::Restart() {
-    // fsync off: a test cluster needs no durability, and the machine's disk is shared.
+    // fsync off unless asked: a test cluster needs no durability, and the disk is shared.
     running_ = RunBounded(bin_ + "/pg_ctl -D " + folder_ + "/data -l " + folder_ +
-                          "/server.log -w -t 30 -o \"-k " + folder_ +
-                          " -c listen_addresses='' -c fsync=off\" start");
+                          "/server.log -w -t 30 -o \"-k " + folder_ + " -c listen_addresses=''" +
+                          (durable_ ? "" : " -c fsync=off") + "\" start");
     if (!running_) {
         reason_ = "the server did not start (see " + folder_ + "/server.log)";
     }

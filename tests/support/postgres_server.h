@@ -11,7 +11,9 @@ namespace koru::test {
 
 class PostgresServer {
   public:
-    PostgresServer();
+    // durable: the server syncs its commits to the disk as a production server does (tests
+    // leave it off: they judge logic, not durability).
+    explicit PostgresServer(bool durable = false);
     ~PostgresServer();
     PostgresServer(const PostgresServer&) = delete;
     PostgresServer& operator=(const PostgresServer&) = delete;
@@ -33,6 +35,7 @@ class PostgresServer {
     std::string asUser_;  // "runuser -u nobody -- " as root, else empty
     std::string reason_;
     bool running_ = false;
+    bool durable_ = false;
 };
 
 }  // namespace koru::test

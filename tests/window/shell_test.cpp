@@ -28,9 +28,9 @@
 #include "window/command_router.h"
 #include "window/counters.h"
 #include "window/port_settings_dialog.h"
-#include "window/window_serial.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/window_serial.h"
 
 namespace koru::test {
 namespace {
