@@ -547,6 +547,78 @@ TEST_F(CliTest, AComMappingSavedInTheSettingsDrivesThePort) {
     EXPECT_EQ(Run({"--port", "COM3", "probe"}).status, 2);
 }
 
+// What a serial job refuses before any byte goes to the chip: a value outside the range, a job
+// used up, a program this PC does not allow, and one that fails or prints the wrong length
+// (with its own words); an allowed program's value goes into the chip.
+TEST_F(CliTest, SerialJobsRefuseAChipBeforeTrafficWhenTheyCannotGiveItAValue) {
+    const fs::path script = folder_ / "key.sh";
+    std::ofstream(script) << "#!/bin/sh\n"
+                             "echo \"$KORU_SERIAL_JOB $KORU_SERIAL_INDEX\" >> " +
+                                 (folder_ / "calls").string() +
+                                 "\n"
+                                 "case $1 in\n"
+                                 "  ok) echo A1B2 ;;\n"
+                                 "  short) echo A1 ;;\n"
+                                 "  *) echo 'the key server said no' >&2; exit 4 ;;\n"
+                                 "esac\n";
+    fs::permissions(script, fs::perms::owner_all);
+    fs::create_directories(folder_ / "config" / "lumatrix");
+    std::ofstream(folder_ / "config" / "lumatrix" / "settings.reg")
+        << "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"serialcommands\"=\"/bin/true;"
+        << script.string() << "\"\n";
+    const struct {
+        std::vector<std::string> define;
+        int status;
+        std::string said;
+    } cases[] = {
+        {{"--at", "0300", "--size", "2", "--format", "le", "--start", "1"}, 3, "outside"},
+        {{"--at", "0010", "--size", "2", "--format", "le", "--start", "1", "--last", "1"}, 0, ""},
+        {{"--at", "0010", "--size", "2", "--command", script.string() + " ok"}, 0, ""},
+        {{"--at", "0010", "--size", "2", "--command", "/bin/echo A1B2"}, 3, "serialcommands"},
+        {{"--at", "0010", "--size", "2", "--command", script.string() + " no"},
+         3,
+         "the key server said no"},
+        {{"--at", "0010", "--size", "2", "--command", script.string() + " short"},
+         3,
+         "did not print 2 hexadecimal bytes"},
+    };
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    int number = 0;
+    for (const auto& c : cases) {
+        const std::string job = "J" + std::to_string(++number);
+        SCOPED_TRACE(job);
+        std::vector<std::string> define{"serial", "define", job};
+        define.insert(define.end(), c.define.begin(), c.define.end());
+        ASSERT_EQ(Run(define).status, 0);
+        sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+        sim_.ClearRecords();
+        const std::vector<std::string> program{"--serial", job,       "--port", "COM1",
+                                               "--verify", "program", file};
+        Result result = Run(program);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        if (c.status != 0) {
+            // Nothing went to the chip (the probe's block at most).
+            for (const auto& exchange : sim_.Exchanges()) {
+                EXPECT_NE(exchange.Code(), device::kCodeProgram);
+            }
+            continue;
+        }
+        const auto chip = sim_.ChipContents();
+        EXPECT_EQ(chip[0x10], number == 2 ? 0x01 : 0xA1);
+        EXPECT_EQ(chip[0x11], number == 2 ? 0x00 : 0xB2);
+        if (number == 2) {  // its only value is spent: the next chip is refused
+            sim_.ClearRecords();
+            Result usedUp = Run(program);
+            EXPECT_EQ(usedUp.status, 3);
+            EXPECT_NE(usedUp.err.find("序列号已用完"), std::string::npos) << usedUp.err;
+            EXPECT_TRUE(sim_.Exchanges().empty());
+        }
+    }
+    // The program ran for the allowed job and those that failed, never for the one not allowed.
+    EXPECT_EQ(ReadAll(folder_ / "calls"), "J3 0\nJ5 0\nJ6 0\n");
+}
+
 // A counter job over a gang of four: each chip holds its own value, the records say which; a
 // chip whose adapter is pulled while programming spends its value, one that fails its blank
 // check gives it back, and the next chip gets it.
