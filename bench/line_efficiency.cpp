@@ -133,10 +133,7 @@ int Run(std::uint32_t size, bool fifo) {
     }
     port.Reset();
     const auto started = Clock::now();
-    StartOperation(kAutoProgram);
-    while (LiveOperationWorkers() != 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    RunOperationToEnd(kAutoProgram);
     const double measuredMs = Ms(Clock::now() - started);
     if (window.status != "自动编程已成功完成") {
         std::fprintf(stderr, "the run failed: %s\n", window.status.c_str());

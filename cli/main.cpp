@@ -1,10 +1,8 @@
 // koru-cli: the programmer's operations from a script, through the same logic side and the
 // same port as the window, with a console in place of the window.
 
-#include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/console_window_services.h"
@@ -35,8 +33,6 @@
 namespace koru::cli {
 namespace {
 
-constexpr auto kWorkerPoll = std::chrono::milliseconds(2);
-
 // The saved settings of the window program.
 struct Saved {
     std::optional<std::string> port;  // "COM1".."COM4"
@@ -65,12 +61,10 @@ Saved ReadSavedSettings() {
     return saved;
 }
 
-// Runs one operation on the runner's worker, as the window would, and waits for it.
+// Runs one operation on the runner's worker, as the window would, and waits for its thread to
+// end.
 void Run(std::uint8_t code) {
-    StartOperation(code);
-    while (LiveOperationWorkers() != 0) {
-        std::this_thread::sleep_for(kWorkerPoll);
-    }
+    RunOperationToEnd(code);
 }
 
 class Session {

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
+#include "core/joined_threads.h"
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "core/step_report.h"
@@ -131,11 +130,10 @@ void OnListenTick() {
     }
     auto control = std::make_shared<ListenerControl>();
     ++liveThreads;
-    try {
-        // Detached: the listener never needs joining, and the window's thread never waits for
-        // more than its release of the port (its own status report may be waiting for us).
-        std::thread(RunListener, control).detach();
-    } catch (const std::system_error&) {
+    // The window's thread never waits for more than the listener's release of the port (its own
+    // status report may be waiting for us); the thread is joined only once it has finished.
+    static JoinedThreads listeners;
+    if (!listeners.Start([control] { RunListener(control); })) {
         --liveThreads;  // no thread this tick; the next one tries again
         return;
     }

@@ -1,9 +1,8 @@
 #include "operations/runner.h"
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
+#include "core/joined_threads.h"
 #include "core/outcome.h"
 #include "core/services.h"
 #include "core/shared_state.h"
@@ -82,30 +81,48 @@ void WorkerThread() {
     --liveWorkers;
 }
 
-}  // namespace
+// The window's workers: never joined while they run (they report through blocking calls to the
+// window's thread, which therefore must not wait for them), joined once they have finished.
+JoinedThreads& WindowWorkers() {
+    static JoinedThreads workers;
+    return workers;
+}
 
-void StartOperation(std::uint8_t code) {
+// What every start does before the worker runs; false when the operation is refused.
+bool PrepareWorker(std::uint8_t code) {
     if (PortSelectedFlag == 0) {
         ResetOutcome();
         ReportRefusal(kNoPortText);
-        return;
+        return false;
     }
     EndResetListener();
     SetOperationCode(code);
     RefreshCommandBlock();
     BusyFlag = 1;
     ++liveWorkers;
-    try {
-        // Never joined: the worker reports through blocking calls to the window's thread,
-        // which therefore must not wait for it.
-        std::thread(WorkerThread).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: the operation does not run, and says so.
-        --liveWorkers;
-        BusyFlag = 0;
-        FailureFlag = 1;
-        ResetOutcome();
-        ReportRefusal(kOperationFailedText);
+    return true;
+}
+
+// No thread to be had: the operation does not run, and says so.
+void ReportNoWorker() {
+    --liveWorkers;
+    BusyFlag = 0;
+    FailureFlag = 1;
+    ResetOutcome();
+    ReportRefusal(kOperationFailedText);
+}
+
+}  // namespace
+
+void StartOperation(std::uint8_t code) {
+    if (PrepareWorker(code) && !WindowWorkers().Start(WorkerThread)) {
+        ReportNoWorker();
+    }
+}
+
+void RunOperationToEnd(std::uint8_t code) {
+    if (PrepareWorker(code) && !JoinedThreads::RunToEnd(WorkerThread)) {
+        ReportNoWorker();
     }
 }
 

@@ -26,6 +26,11 @@ inline constexpr std::uint8_t kFirstMemoryPageCode = 30;  // 30..255: one page o
 // worker runs. Returns without waiting for the worker.
 void StartOperation(std::uint8_t code);
 
+// For a front end whose own thread only waits (koru-cli, benchmarks): starts the operation as
+// StartOperation does and returns once its worker thread has ended (joined, so the wait cannot
+// outlive the thread).
+void RunOperationToEnd(std::uint8_t code);
+
 // Runs one step synchronously on the calling thread (auto-programming runs its steps so).
 void RunOperation(std::uint8_t code);
 

@@ -41,6 +41,8 @@ class Win32SerialPort final : public SerialPort {
 
   private:
     bool ApplyTimeouts();
+    // What the driver has queued already, taken without waiting.
+    std::size_t ReadQueued(std::uint8_t* buffer, std::size_t count);
     // Marks the port gone when error is one Windows gives for a removed device.
     void NoteError(unsigned long error) const;
     void FailOpen(const std::string& path, unsigned long error, bool opened);
