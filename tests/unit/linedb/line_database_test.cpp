@@ -172,15 +172,22 @@ class LineDatabaseTest : public ::testing::Test {
         ASSERT_TRUE(database->Status("SN", status, error)) << error;
         EXPECT_EQ(status[0].spent, static_cast<std::int64_t>(expectedSpent));
         EXPECT_TRUE(status[0].reserved.empty());
-        // No gap: the values spent and those released (the next ones handed out) make one run
-        // from the start.
-        const std::int64_t released = std::stoll(status[0].next) - 1000 - expectedSpent;
-        EXPECT_GE(released, 0);
-        EXPECT_LE(released, kProcesses);  // at most the last released value of each process
-        if (!handedOut.empty()) {
-            EXPECT_EQ(handedOut.begin()->first, 1000);
-            EXPECT_LE(handedOut.rbegin()->first, 1000 + std::int64_t(expectedSpent) + released);
+        // No gap: the values released at the end come next, lowest first, and then new ones;
+        // with them the values spent make one run from the start, none twice.
+        const SerialJob job = *database->Job("SN", error);
+        std::set<std::int64_t> all;
+        for (const auto& entry : handedOut) {
+            all.insert(entry.first);
         }
+        for (int i = 0; i < 2 * kProcesses; ++i) {
+            SerialReservation value;
+            ASSERT_EQ(database->Reserve(job, {"host", "check", 1}, value, error),
+                      ReserveResult::Reserved)
+                << error;
+            EXPECT_TRUE(all.insert(std::stoll(value.label)).second) << value.label << " twice";
+        }
+        EXPECT_EQ(*all.begin(), 1000);
+        EXPECT_EQ(*all.rbegin() - *all.begin() + 1, static_cast<std::int64_t>(all.size()));
     }
 
     fs::path folder_;
