@@ -95,6 +95,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.repeat = true;
         } else if (arg == "--csv") {
             options.csv = true;
+        } else if (arg == "--html") {
+            options.html = value("a file");
+            if (!options.html) {
+                return std::nullopt;
+            }
         } else if (arg == "--otp" || arg == "--mtp") {
             options.otp = arg == "--otp";
         } else if (arg == "--fast" || arg == "--slow") {
@@ -181,6 +186,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "several ports and --repeat work only with program";
         return std::nullopt;
     }
+    if (options.html && options.command != Command::Report) {
+        error = "--html works only with report";
+        return std::nullopt;
+    }
     if (words.size() > expected) {
         error = "unexpected " + words[expected];
         return std::nullopt;
@@ -248,6 +257,9 @@ options:
   --log FILE             program: append the production record to FILE instead of the day
                          file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl
   --csv                  report: comma-separated values for a spreadsheet
+  --html FILE            report: also write one self-contained HTML page with charts (chips
+                         per hour, yield per port and per PC, failures by step, programming
+                         times per port) and the tables
   --serial JOB           program: stamp each chip with the next value of the serial job
   --db URI               the line database: an SQLite file or a PostgreSQL URI; default: the
                          settings value "linedb", else KORU_DB, else

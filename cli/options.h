@@ -52,6 +52,7 @@ struct Options {
     bool json = false;                     // serial status: JSON
     std::vector<std::string> serialArgs;   // serial: the words after it
     SerialDefinition define;               // serial define: the job's fields
+    std::optional<std::string> html;       // report: also write the HTML page to this file
 };
 
 // The ports of --port, split at the commas; empty names are dropped.

@@ -1,32 +1,21 @@
 #include "cli/report.h"
 
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 namespace koru::cli {
 namespace {
 
-using nlohmann::json;
-
-// The string at key, or fallback when it is missing or not a string.
-std::string Text(const json& object, const char* key, const char* fallback = "") {
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : fallback;
-}
-
-void Count(ReportGroup& group, const json& record, const std::string& time) {
+void Count(ReportGroup& group, const ReportRecord& record) {
     ++group.chips;
-    const bool passed = record.value("passed", false);
-    const auto outcome = record.find("outcome");
-    if (passed) {
+    if (record.passed) {
         ++group.passed;
-    } else if (outcome != record.end() && outcome->is_object() &&
-               Text(*outcome, "kind") == "link-lost") {
+    } else if (record.result == RecordResult::LinkLost) {
         ++group.linkLost;
     } else {
         ++group.failed;
-        ++group.failedByStep[Text(record, "failed_step", "unknown")];
+        ++group.failedByStep[record.failedStep.empty() ? "unknown" : record.failedStep];
     }
+    const std::string& time = record.time;
     if (!time.empty()) {
         if (group.first.empty() || time < group.first) {
             group.first = time;
@@ -35,27 +24,6 @@ void Count(ReportGroup& group, const json& record, const std::string& time) {
             group.last = time;
         }
     }
-}
-
-std::string PassRate(const ReportGroup& group) {
-    if (group.chips == 0) {
-        return "-";
-    }
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f%%",
-                  100.0 * static_cast<double>(group.passed) / static_cast<double>(group.chips));
-    return text;
-}
-
-std::string StepCounts(const ReportGroup& group, const char* separator, const char* pairing) {
-    std::string text;
-    for (const auto& [step, count] : group.failedByStep) {
-        if (!text.empty()) {
-            text += separator;
-        }
-        text += step + pairing + std::to_string(count);
-    }
-    return text;
 }
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
@@ -89,31 +57,67 @@ void GroupText(std::string& out, const char* title,
 
 }  // namespace
 
+std::string PassRate(const ReportGroup& group) {
+    if (group.chips == 0) {
+        return "-";
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "%.1f%%",
+                  100.0 * static_cast<double>(group.passed) / static_cast<double>(group.chips));
+    return text;
+}
+
+std::string StepCounts(const ReportGroup& group, const char* separator, const char* pairing) {
+    std::string text;
+    for (const auto& [step, count] : group.failedByStep) {
+        if (!text.empty()) {
+            text += separator;
+        }
+        text += step + pairing + std::to_string(count);
+    }
+    return text;
+}
+
+std::string BadLinesText(const ReportSummary& summary) {
+    std::string text;
+    for (const std::string& where : summary.badLines) {
+        text += (text.empty() ? "" : ", ") + where;
+    }
+    if (summary.badLineCount > summary.badLines.size()) {
+        text += " and " + std::to_string(summary.badLineCount - summary.badLines.size()) + " more";
+    }
+    return text;
+}
+
+void AddRecord(ReportSummary& summary, const ReportRecord& record) {
+    ++summary.records;
+    const std::string image =
+        record.hasFile ? record.filePath + " " + record.sha256 : std::string("(no file)");
+    Count(summary.images[image], record);
+    std::string port = record.port.empty() ? std::string("(no port)") : record.port;
+    if (!record.device.empty() && record.device != record.port) {
+        port += " (" + record.device + ")";
+    }
+    Count(summary.ports[port], record);
+}
+
+void AddUnparsable(ReportSummary& summary, const std::string& where) {
+    if (summary.badLines.size() < kNamedBadLines) {
+        summary.badLines.push_back(where);
+    }
+    ++summary.badLineCount;
+}
+
 void AddReportLine(ReportSummary& summary, std::string_view line, const std::string& source,
                    std::uint64_t lineNumber) {
     if (line.find_first_not_of(" \t\r") == std::string_view::npos) {
         return;
     }
-    const json record = json::parse(line, nullptr, false);
-    if (record.is_discarded() || !record.is_object() || !record.contains("passed") ||
-        !record["passed"].is_boolean()) {
-        summary.badLines.push_back(source + ":" + std::to_string(lineNumber));
-        return;
+    if (const auto record = ParseRecordLine(line)) {
+        AddRecord(summary, *record);
+    } else {
+        AddUnparsable(summary, source + ":" + std::to_string(lineNumber));
     }
-    ++summary.records;
-    const std::string time = Text(record, "time");
-    const json file =
-        record.contains("file") && record["file"].is_object() ? record["file"] : json();
-    const std::string image = file.is_object()
-                                  ? Text(file, "path", "(no file)") + " " + Text(file, "sha256")
-                                  : std::string("(no file)");
-    Count(summary.images[image], record, time);
-    std::string port = Text(record, "port", "(no port)");
-    const std::string device = Text(record, "device");
-    if (!device.empty() && device != port) {
-        port += " (" + device + ")";
-    }
-    Count(summary.ports[port], record, time);
 }
 
 std::string ReportText(const ReportSummary& summary) {
@@ -121,12 +125,9 @@ std::string ReportText(const ReportSummary& summary) {
     out += "records " + std::to_string(summary.records) + "\n";
     GroupText(out, "per code file (path sha256):", summary.images);
     GroupText(out, "per port:", summary.ports);
-    if (!summary.badLines.empty()) {
-        out += "lines that did not parse: " + std::to_string(summary.badLines.size()) + " (";
-        for (std::size_t i = 0; i < summary.badLines.size(); ++i) {
-            out += (i == 0 ? "" : ", ") + summary.badLines[i];
-        }
-        out += ")\n";
+    if (summary.badLineCount != 0) {
+        out += "lines that did not parse: " + std::to_string(summary.badLineCount) + " (" +
+               BadLinesText(summary) + ")\n";
     }
     return out;
 }
@@ -147,6 +148,10 @@ std::string ReportCsv(const ReportSummary& summary) {
     rows("port", summary.ports);
     for (const std::string& bad : summary.badLines) {
         out += "bad-line," + CsvField(bad) + ",,,,,,,,\n";
+    }
+    if (summary.badLineCount > summary.badLines.size()) {
+        out += "bad-lines-not-named," +
+               std::to_string(summary.badLineCount - summary.badLines.size()) + ",,,,,,,,\n";
     }
     return out;
 }

@@ -9,7 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/report_record.h"
+
 namespace koru::cli {
+
+// A damaged file can hold thousands of lines that are not records: the report names this many
+// and counts the rest.
+inline constexpr std::size_t kNamedBadLines = 10;
 
 struct ReportGroup {
     std::uint64_t chips = 0;
@@ -23,14 +29,30 @@ struct ReportGroup {
 struct ReportSummary {
     std::map<std::string, ReportGroup> images;  // "path sha256"
     std::map<std::string, ReportGroup> ports;   // "port (device)"
-    std::vector<std::string> badLines;          // "FILE:LINE" of lines that did not parse
+    std::vector<std::string> badLines;          // "FILE:LINE" of the first lines that did not parse
+    std::uint64_t badLineCount = 0;             // all of them
     std::uint64_t records = 0;
 };
+
+// Counts one record into the summary.
+void AddRecord(ReportSummary& summary, const ReportRecord& record);
+
+// Notes a line that is not a record; where is "FILE:LINE".
+void AddUnparsable(ReportSummary& summary, const std::string& where);
 
 // Adds one line of the file named source (line number lineNumber) to the summary. A line that
 // is not a production record is named in badLines; an empty line is skipped.
 void AddReportLine(ReportSummary& summary, std::string_view line, const std::string& source,
                    std::uint64_t lineNumber);
+
+// "40.0%", or "-" for a group without chips.
+std::string PassRate(const ReportGroup& group);
+
+// The failed steps with their counts: "verify 2, program 1" with separator ", " and pairing " ".
+std::string StepCounts(const ReportGroup& group, const char* separator, const char* pairing);
+
+// The lines that did not parse as named: "a:3, a:9" and, past the first ten, "and 11748 more".
+std::string BadLinesText(const ReportSummary& summary);
 
 // The summary as text for people, or as comma-separated values with a header line.
 std::string ReportText(const ReportSummary& summary);

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cli/line_report.h"
 #include "cli/report.h"
+#include "cli/report_page.h"
 #include "operations/production_log.h"
 #include "platform/host_clock.h"
+#include "platform/output_file.h"
 
 namespace koru::cli {
 namespace {
@@ -41,6 +44,33 @@ std::string DayText(std::chrono::year_month_day day) {
 bool LooksLikeDay(const std::string& arg) {
     return !std::filesystem::exists(arg) && arg.size() >= kDayChars && arg[0] >= '0' &&
            arg[0] <= '9' && arg[4] == '-';
+}
+
+// Each record goes to the table's summary and, for a page, to the charts' counts.
+class ReportSinks : public RecordSink {
+  public:
+    ReportSinks(ReportSummary& summary, LineReport* line) : summary_(summary), line_(line) {}
+    void Record(const ReportRecord& record) override {
+        AddRecord(summary_, record);
+        if (line_ != nullptr) {
+            line_->Add(record);
+        }
+    }
+    void Unparsable(const std::string& where) override { AddUnparsable(summary_, where); }
+
+  private:
+    ReportSummary& summary_;
+    LineReport* line_;
+};
+
+bool WritePage(const std::string& path, const std::string& page) {
+    OutputFile file;
+    if (!file.Create(path) || !file.Append(page) || !file.Close()) {
+        std::fprintf(stderr, "koru-cli: cannot write the page %s: %s\n", path.c_str(),
+                     file.ErrorText().c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -83,34 +113,62 @@ std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::strin
     return files;
 }
 
-int RunReport(const std::vector<std::string>& args, bool csv) {
+int WriteReport(RecordSource& source, const std::string& sources, bool csv,
+                const std::optional<std::string>& html) {
+    // A page that cannot be written is refused before the records are read.
+    if (html) {
+        const OutputCheck check = CheckOutputPath(*html);
+        if (!check.problem.empty()) {
+            std::fprintf(stderr, "koru-cli: cannot write the page %s: %s\n", html->c_str(),
+                         check.problem.c_str());
+            return 3;
+        }
+    }
+    ReportSummary summary;
+    LineReport line;
+    ReportSinks sinks(summary, html ? &line : nullptr);
+    const SourceResult read = source.ReadInto(sinks);
+    for (const std::string& problem : read.problems) {
+        std::fprintf(stderr, "koru-cli: %s\n", problem.c_str());
+    }
+    if (read.opened == 0 && !read.problems.empty()) {
+        if (html) {
+            RemoveCreatedFile(*html);
+        }
+        return 3;
+    }
+    const std::string text = csv ? ReportCsv(summary) : ReportText(summary);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (summary.badLineCount != 0) {
+        std::fprintf(stderr, "koru-cli: %llu lines did not parse\n",
+                     static_cast<unsigned long long>(summary.badLineCount));
+    }
+    if (html) {
+        const PageFacts facts{LocalTimeText(std::chrono::system_clock::now()), sources};
+        if (!WritePage(*html, ReportPage(summary, line, facts))) {
+            return 3;
+        }
+    }
+    return 0;
+}
+
+int RunReport(const std::vector<std::string>& args, bool csv,
+              const std::optional<std::string>& html) {
     std::string error;
     const auto files = ReportFiles(args, DefaultProductionFolder(), error);
     if (!files) {
         std::fprintf(stderr, "koru-cli: %s\n", error.c_str());
         return 3;
     }
-    ReportSummary summary;
-    std::size_t readable = 0;
-    for (const std::string& path : *files) {
-        std::ifstream file(path, std::ios::binary);
-        if (!file) {
-            std::fprintf(stderr, "koru-cli: cannot read %s\n", path.c_str());
-            continue;
-        }
-        ++readable;
-        std::string line;
-        std::uint64_t number = 0;
-        while (std::getline(file, line)) {
-            AddReportLine(summary, line, path, ++number);
-        }
+    std::string sources;
+    for (const std::string& arg : args) {
+        sources += (sources.empty() ? "" : " ") + arg;
     }
-    const std::string text = csv ? ReportCsv(summary) : ReportText(summary);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    if (!summary.badLines.empty()) {
-        std::fprintf(stderr, "koru-cli: %zu lines did not parse\n", summary.badLines.size());
+    if (sources.empty()) {
+        sources = "today: " + (files->empty() ? std::string() : files->front());
     }
-    return readable == 0 && !files->empty() ? 3 : 0;
+    RecordFiles source(*files);
+    return WriteReport(source, sources, csv, html);
 }
 
 }  // namespace koru::cli

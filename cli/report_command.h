@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/report_record.h"
+
 namespace koru::cli {
 
 // The files that args name: a path as it is; a day "2026-12-07" or a day range
@@ -14,7 +16,14 @@ namespace koru::cli {
 std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::string>& args,
                                                     const std::string& folder, std::string& error);
 
-// Prints the summary of the files to standard output. 0, or 3 when no file could be read.
-int RunReport(const std::vector<std::string>& args, bool csv);
+// Prints the summary of the records of source to standard output (as text, or CSV with csv)
+// and, with html, writes the HTML page there; sources says what the records were read from.
+// 0, or 3 when nothing could be read or the page could not be written.
+int WriteReport(RecordSource& source, const std::string& sources, bool csv,
+                const std::optional<std::string>& html);
+
+// The report of the files, days or day ranges args names (see ReportFiles).
+int RunReport(const std::vector<std::string>& args, bool csv,
+              const std::optional<std::string>& html);
 
 }  // namespace koru::cli

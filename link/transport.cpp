@@ -60,8 +60,7 @@ void ApplyProfile(std::uint32_t ms) {
 
 bool TryClearLineErrors() {
     SerialPort& port = Port();
-    return RetryBounded([&port] { return port.ClearErrors(); }) &&
-           RetryBounded([&port] { return port.ClearBreak(); });
+    return RetryBounded([&port] { return port.ClearErrors(); });
 }
 
 void ClearLineErrors() {
@@ -73,7 +72,12 @@ LineSetup ConfigurePort() {
         return LineSetup::PortGone;
     }
     SerialPort& port = Port();
-    if (!RetryBounded([&port] { return port.Purge(); })) {
+    // The program never sends a break and holds the port alone, so a break can only be left
+    // over from before the exchange: one clear here is enough. On a USB adapter each clear is a
+    // synchronous control transfer, and one per transfer made an adapter pulled during one of
+    // them take seconds to be reported.
+    if (!RetryBounded([&port] { return port.ClearBreak(); }) ||
+        !RetryBounded([&port] { return port.Purge(); })) {
         FailureFlag = 1;
         NoteIfPortGone();
         return LineSetup::PortGone;

@@ -24,8 +24,8 @@ inline constexpr std::uint32_t kWordReplyAttempts = 30;      // sums, three-byte
 inline constexpr std::uint32_t kDataStatusAttempts = 50;     // first status after a data command
 inline constexpr std::uint32_t kOneShotReplyAttempts = 100;  // one-shot status, final "OK"
 
-// Clears the port's error and break state; retries for a bounded time on a port that has gone
-// away, then sets FailureFlag.
+// Clears the port's error state (before every transfer; the break state is cleared only by
+// ConfigurePort); retries for a bounded time on a port that has gone away, then sets FailureFlag.
 void ClearLineErrors();
 // The same without touching FailureFlag: false when the port has gone away.
 bool TryClearLineErrors();
@@ -36,7 +36,7 @@ enum class LineSetup {
     Refused,   // FailureFlag set: the driver would not take the line; see LineSetupRefusal()
 };
 
-// Once per exchange: clear errors, purge both directions, 19200 baud space parity.
+// Once per exchange: clear errors and break, purge both directions, 19200 baud space parity.
 LineSetup ConfigurePort();
 // The driver's reason when the last ConfigurePort gave Refused.
 std::string LineSetupRefusal();

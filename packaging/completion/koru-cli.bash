@@ -15,7 +15,7 @@ _koru_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync'
-    local options='--port --repeat --log --csv --otp --mtp --range --fast --slow --blank-check --erase --verify
+    local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
         --read-protect --ldc-protect --hw-protect --smart --yes --beep --help --serial --db --json
         --at --size --format --start --step --last --list --command'
     local IFS=$'\n'
@@ -41,7 +41,7 @@ _koru_cli() {
         --serial | --db | --at | --size | --start | --step | --last | --command)
             return
             ;;
-        --log | --list)
+        --log | --html | --list)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return
@@ -60,8 +60,8 @@ _koru_cli() {
     local i command='' after=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --port | --range | --log | --serial | --db | --at | --size | --format | --start | --step | \
-                --last | --list | --command) ((i++)) ;;
+            --port | --range | --log | --html | --serial | --db | --at | --size | --format | --start | \
+                --step | --last | --list | --command) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then

@@ -14,6 +14,12 @@ KORU_PACKAGES=(
     python3
 )
 
+# The browser test of the HTML production report (tests/browser): headless Chromium draws the
+# page. The test skips, saying so, where it is missing; scripts/test installs it.
+KORU_BROWSER_PACKAGES=(
+    chromium
+)
+
 # The Debian package stage (scripts/package and its checks in scripts/test): dpkg-shlibdeps,
 # lintian and the validators of the menu entry and the AppStream metadata.
 KORU_PACKAGE_PACKAGES=(
@@ -25,6 +31,12 @@ KORU_WINDOWS_PACKAGES=(
     g++-mingw-w64-x86-64-posix
     wine64 wine
     googletest
+)
+
+# The real-driver stage: QEMU for the guest, busybox as its userland, cpio for its initramfs,
+# modinfo for the kernel modules' dependencies, socat for QEMU's monitor socket.
+KORU_DRIVER_PACKAGES=(
+    qemu-system-x86 busybox-static cpio kmod socat
 )
 
 koru_root() {

@@ -129,8 +129,14 @@ std::vector<std::uint8_t> SampleCode(std::size_t size) {
 }
 
 TEST_F(CliTest, BadUsagePrintsTheUsageAndExits3) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"frobnicate"}, {"program"}, {"protect", "all"}, {"--range", "12"}, {"--nope"}}) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate"},
+                                               {"program"},
+                                               {"protect", "all"},
+                                               {"--range", "12"},
+                                               {"--nope"},
+                                               {"--html", "page.html", "probe"}}) {
         const Result result = Run(args);
         EXPECT_EQ(result.status, 3) << (args.empty() ? "" : args[0]);
         EXPECT_NE(result.err.find("usage: koru-cli"), std::string::npos);
@@ -457,6 +463,23 @@ TEST_F(CliTest, AGangOfFourSaysPerPortWhatHappenedAndRecordsEveryChip) {
     Result report = Run({"report", "--csv", log});
     EXPECT_EQ(report.status, 0) << report.err;
     EXPECT_NE(report.out.find(",4,2,1,1,50.0%,"), std::string::npos) << report.out;
+
+    // The page: refused before reading when it cannot be written, else one bar per port.
+    const fs::path nowhere = folder_ / "missing" / "gang.html";
+    Result unwritable = Run({"report", "--html", nowhere, log});
+    EXPECT_EQ(unwritable.status, 3);
+    EXPECT_NE(unwritable.err.find("cannot write the page"), std::string::npos) << unwritable.err;
+    EXPECT_EQ(unwritable.out, "");
+    Result page = Run({"report", "--html", folder_ / "gang.html", log});
+    EXPECT_EQ(page.status, 0) << page.err;
+    const std::string html = ReadAll(folder_ / "gang.html");
+    const std::size_t portChart = html.find("data-chart=\"yield-port\"");
+    ASSERT_NE(portChart, std::string::npos);
+    const std::string portBars = html.substr(portChart, html.find("</svg>", portChart) - portChart);
+    for (const device::Simulator* sim : sims) {
+        EXPECT_NE(portBars.find("<title>" + sim->SlavePath() + ": yield "), std::string::npos)
+            << sim->SlavePath();
+    }
 }
 
 // SIGKILL to the whole gang while it goes round after round: the record holds whole lines only.

@@ -56,6 +56,8 @@ class PlayedDriver {
     explicit PlayedDriver(const DriverPlay& play) : play_(play) {}
 
     void ArmUnplug() { armed_ = true; }
+    // TIOCCBRK requests since ArmUnplug: on a USB adapter each one is a control transfer.
+    std::size_t BreakClearsAfterArm() const { return breakClearsAfterArm_; }
 
     TermiosDriver Table() {
         const TermiosDriver& os = SystemTermiosDriver();
@@ -63,6 +65,9 @@ class PlayedDriver {
         t.ioctl = [this, &os](int fd, unsigned long request) {
             if (Gone()) {
                 return Fail(EIO);
+            }
+            if (request == TIOCCBRK && armed_) {
+                ++breakClearsAfterArm_;
             }
             if (request == TIOCCBRK && play_.breakErrno) {
                 return Fail(*play_.breakErrno);
@@ -172,6 +177,7 @@ class PlayedDriver {
     std::atomic<std::size_t> readAfterArm_{0};
     std::atomic<std::size_t> writtenAfterArm_{0};
     std::atomic<std::size_t> undrained_{0};
+    std::atomic<std::size_t> breakClearsAfterArm_{0};
     std::atomic<unsigned> writes_{0};
 };
 
@@ -257,10 +263,15 @@ TEST_P(DriverPersonalityTest, ProbeAndAutoProgramEndAsTheDriverAllows) {
     ASSERT_EQ(ProgrammerFoundFlag, 1) << window_.StatusLine();
     EXPECT_TRUE(window_.MessageBoxes().empty());
     driver_.ArmUnplug();
+    const std::size_t exchangesBefore = sim_.Exchanges().size();
 
     RunAndWait(kAutoProgram);
 
     if (expect == Expect::Works) {
+        // The break is cleared when an exchange sets the port up, never per transfer.
+        const std::size_t exchanges = sim_.Exchanges().size() - exchangesBefore;
+        EXPECT_GE(driver_.BreakClearsAfterArm(), 1u);
+        EXPECT_LE(driver_.BreakClearsAfterArm(), exchanges);
         EXPECT_EQ(window_.StatusLine(), kAutoProgramDoneText);
         EXPECT_EQ(LastOutcome().kind, OutcomeKind::Success);
         EXPECT_EQ(SuccessCount, 1u);

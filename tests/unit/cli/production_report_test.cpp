@@ -1,5 +1,5 @@
-// koru-cli's production side without a programmer: the report's summary of record lines, the
-// files a report reads, and how a gang splits its ports and judges its result.
+// koru-cli's production side without a programmer: the report's summary of record lines, its
+// HTML page, the files a report reads, and how a gang splits its ports and judges its result.
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,13 @@
 
 #include "cli/gang.h"
 #include "cli/gang_display.h"
+#include "cli/html_text.h"
+#include "cli/line_report.h"
 #include "cli/options.h"
 #include "cli/report.h"
+#include "cli/report_charts.h"
 #include "cli/report_command.h"
+#include "cli/report_page.h"
 
 namespace koru::cli {
 namespace {
@@ -78,6 +82,147 @@ TEST(ReportTest, CsvQuotesFieldsThatNeedIt) {
     EXPECT_NE(ReportCsv(summary).find("port,\"a,\"\"b\"\"\",1,"), std::string::npos)
         << ReportCsv(summary);
 }
+
+// A damaged day file can hold thousands of junk lines: the first ten are named, the rest counted.
+TEST(ReportTest, ADamagedFileNamesTheFirstTenBadLinesAndCountsTheRest) {
+    ReportSummary summary;
+    for (std::uint64_t line = 1; line <= 25; ++line) {
+        AddReportLine(summary, line == 13 ? Record("COM1", true, nullptr, "success", "") : "junk",
+                      "f", line);
+    }
+    EXPECT_EQ(summary.records, 1u);
+    EXPECT_EQ(summary.badLineCount, 24u);
+    EXPECT_EQ(summary.badLines.size(), kNamedBadLines);
+    const std::string text = ReportText(summary);
+    EXPECT_NE(text.find("did not parse: 24 (f:1, f:2, f:3, f:4, f:5, f:6, f:7, f:8, f:9, f:10 "
+                        "and 14 more)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(ReportCsv(summary).find("\nbad-line,f:10,,,,,,,,\nbad-lines-not-named,14,"),
+              std::string::npos)
+        << ReportCsv(summary);
+}
+
+// Only the fields the reports use are read from a line, but a line reads as its whole parsed
+// document would: the last of a repeated key counts, a field of the wrong type is absent.
+TEST(ReportTest, ARecordLineReadsAsItsParsedDocument) {
+    const struct {
+        const char* line;
+        bool isRecord;
+        RecordResult result = RecordResult::Passed;
+        std::optional<std::uint64_t> duration = std::nullopt;
+        bool hasFile = false;
+        const char* path = nullptr;  // checked with duration and hasFile when given
+        const char* port = nullptr;
+    } cases[] = {
+        {R"({"passed":true,"passed":"no"})", false},
+        {R"({"outcome":{"passed":true}})", false},
+        {R"({"passed":true} {})", false},
+        {R"({"passed":"no","passed":false,"outcome":{"kind":"link-lost"}})", true,
+         RecordResult::LinkLost},
+        {R"({"passed":false,"outcome":{"kind":"no-answer"}})", true, RecordResult::NoAnswer},
+        {R"({"passed":false,"outcome":{"kind":"refused","kind":"supply-fault"}})", true,
+         RecordResult::ChipFailed},
+        {R"({"passed":false,"outcome":"link-lost"})", true, RecordResult::ChipFailed},
+        {R"({"passed":true,"duration_ms":-5,"port":"C1","port":null})", true, RecordResult::Passed,
+         std::nullopt, false, "", ""},
+        {R"({"passed":true,"duration_ms":1234,"file":{"sha256":"ab","size":[1]}})", true,
+         RecordResult::Passed, 1234, true, "(no file)"},
+        {R"({"file":{"path":"a.hex","path":7},"passed":true,"port":"C2"})", true,
+         RecordResult::Passed, std::nullopt, true, "(no file)", "C2"},
+        {R"({"file":{"path":"a.hex"},"file":"b.hex","passed":true})", true, RecordResult::Passed,
+         std::nullopt, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto record = ParseRecordLine(c.line);
+        ASSERT_EQ(record.has_value(), c.isRecord);
+        if (!record) {
+            continue;
+        }
+        EXPECT_EQ(record->result, c.result);
+        if (c.path != nullptr) {
+            EXPECT_EQ(record->duration, c.duration);
+            EXPECT_EQ(record->hasFile, c.hasFile);
+            EXPECT_EQ(record->filePath, c.hasFile ? c.path : "");
+        }
+        if (c.port != nullptr) {
+            EXPECT_EQ(record->port, c.port);
+        }
+    }
+}
+
+TEST(ReportTest, RecordTimesFallIntoHoursAndLongPeriodsIntoWiderBins) {
+    EXPECT_EQ(HourText(*HourOfTime("2026-12-07T08:59:59.999+08:00")), "2026-12-07 08:00");
+    EXPECT_EQ(HourText(*HourOfTime("1969-12-31T23:00:00")), "1969-12-31 23:00");
+    EXPECT_EQ(*HourOfTime("2026-12-08T00:00") - *HourOfTime("2026-12-07T23:00"), 1);
+    for (const char* bad : {"", "2026-02-30T08:00", "2026-12-07T24:00", "2026-12-07", "x"}) {
+        EXPECT_FALSE(HourOfTime(bad)) << bad;
+    }
+    const std::pair<std::int64_t, std::int64_t> spans[] = {
+        {1, 1},
+        {744, 1},
+        {745, 2},
+        {24 * 62, 2},
+        {24 * 365, 12},
+        {24 * 3650, 168},
+        {24 * 36500, 50 * 24},  // a century: whole days, at most 744 bins
+    };
+    for (const auto& [span, hours] : spans) {
+        EXPECT_EQ(HoursPerBin(span), hours) << span;
+    }
+}
+
+TEST(ReportPageTest, EscapedTextHoldsNoMarkupAndNoControlCharacter) {
+    using namespace std::string_literals;
+    EXPECT_EQ(HtmlEscape("<a href='x'>&\"\0\x01\t编程"s),
+              "&lt;a href=&#39;x&#39;&gt;&amp;&quot;\uFFFD\uFFFD\t编程");
+    EXPECT_EQ(ClipFront("/dev/serial/by-id/usb-编程器", 10), "…-编程器");
+    EXPECT_EQ(ClipFront("/dev/serial/by-id/usb-编程器", 8), "…程器");  // whole characters only
+}
+
+#ifdef KORU_TEST_DATA_DIR
+// The page of a known set of records (tests/data/report_records.jsonl, also shown to a browser
+// by the browser test): a bar per hour with chips, port, PC, failed step and filled time bin,
+// and every text of the records escaped, whatever markup it holds.
+TEST(ReportPageTest, ChartsHaveTheirBarsAndRecordTextStaysText) {
+    struct Sinks : RecordSink {
+        void Record(const ReportRecord& record) override {
+            AddRecord(summary, record);
+            line.Add(record);
+        }
+        void Unparsable(const std::string& where) override { AddUnparsable(summary, where); }
+        ReportSummary summary;
+        LineReport line;
+    } sinks;
+    RecordFiles source({std::string(KORU_TEST_DATA_DIR) + "/report_records.jsonl"});
+    ASSERT_EQ(source.ReadInto(sinks).opened, 1u);
+    const std::string page = ReportPage(sinks.summary, sinks.line, {"now", "<b>days</b>"});
+
+    const struct {
+        const char* chart;
+        int bars;
+    } charts[] = {{"hourly", 3}, {"yield-port", 4}, {"yield-pc", 2}, {"pareto", 3}, {"times", 5}};
+    for (const auto& chart : charts) {
+        const std::size_t from = page.find(std::string("data-chart=\"") + chart.chart + "\"");
+        ASSERT_NE(from, std::string::npos) << chart.chart;
+        const std::string svg = page.substr(from, page.find("</svg>", from) - from);
+        int bars = 0;
+        for (std::size_t at = svg.find("class=\"bar\""); at != std::string::npos;
+             at = svg.find("class=\"bar\"", at + 1)) {
+            ++bars;
+        }
+        EXPECT_EQ(bars, chart.bars) << chart.chart;
+    }
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    EXPECT_NE(page.find("/srv/fw/&lt;/code&gt;&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;"),
+              std::string::npos);
+    EXPECT_NE(page.find("lines that did not parse: 12"), std::string::npos);
+    EXPECT_NE(page.find("report_records.jsonl:18 and 2 more"), std::string::npos);
+}
+#endif
 
 TEST(ReportTest, DaysAndDayRangesNameDayFiles) {
     const std::string folder = "/no/such/folder";  // range days without a file are left out
