@@ -2,7 +2,8 @@
 // and 16 it starts N simulated programmers pacing a 19200-baud line and one koru-cli gang run
 // over all of them (program and verify), then prints the slowest port's time against the run
 // with one port, and the CPU time the gang (koru-cli and its per-port processes) spent per chip.
-// The simulators run in this process; their CPU time is the devices', not the gang's.
+// The simulators run in this process; their CPU time is the devices', not the gang's. Each row
+// ends with the chips that passed and the machine's one-minute load average after the run.
 //
 //   gang [--size BYTES] [--ports 1,4,8,16]
 
@@ -34,7 +35,9 @@ struct Figures {
     int exitStatus = -1;
     int records = 0;
     double slowestChipMs = 0;  // the longest auto-programming run, as its record gives it
-    double wallMs = 0;         // the whole gang run: processes, probes, loads and chips
+    double medianChipMs = 0;
+    double fastestChipMs = 0;
+    double wallMs = 0;  // the whole gang run: processes, probes, loads and chips
     double cpuMsPerChip = 0;
 };
 
@@ -105,13 +108,20 @@ Figures RunGang(int ports, const fs::path& folder, const fs::path& code, std::si
     getrusage(RUSAGE_CHILDREN, &after);
     std::ifstream records(log);
     std::string line;
+    std::vector<double> chips;
     while (std::getline(records, line)) {
         const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
         if (record.is_discarded() || !record.value("passed", false)) {
             continue;
         }
         ++figures.records;
-        figures.slowestChipMs = std::max(figures.slowestChipMs, record.value("duration_ms", 0.0));
+        chips.push_back(record.value("duration_ms", 0.0));
+    }
+    std::sort(chips.begin(), chips.end());
+    if (!chips.empty()) {
+        figures.fastestChipMs = chips.front();
+        figures.medianChipMs = chips[chips.size() / 2];
+        figures.slowestChipMs = chips.back();
     }
     figures.cpuMsPerChip = (CpuMs(after) - CpuMs(before)) / ports;
     if (figures.exitStatus != 0 || figures.records != ports) {
@@ -119,6 +129,14 @@ Figures RunGang(int ports, const fs::path& folder, const fs::path& code, std::si
                      figures.exitStatus, figures.records, output.c_str());
     }
     return figures;
+}
+
+// The machine's load average over the last minute, for reading the figures beside it.
+std::string LoadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string oneMinute;
+    file >> oneMinute;
+    return oneMinute.empty() ? "?" : oneMinute;
 }
 
 std::vector<int> ParsePorts(const std::string& text) {
@@ -163,8 +181,9 @@ int main(int argc, char** argv) {
 
     std::printf("gang programming, %zu bytes per chip (program + verify), paced 19200-baud lines\n",
                 size);
-    std::printf("%5s %12s %14s %10s %12s %14s\n", "ports", "slowest chip", "ratio to N=1",
-                "whole run", "ratio to N=1", "CPU per chip");
+    std::printf("%5s %12s %14s %10s %12s %14s %22s %8s %6s\n", "ports", "slowest chip",
+                "ratio to N=1", "whole run", "ratio to N=1", "CPU per chip", "chips fastest/median",
+                "passed", "load");
     double singleChip = 0, singleWall = 0;
     int status = 0;
     for (const int n : counts) {
@@ -173,9 +192,12 @@ int main(int argc, char** argv) {
             singleChip = figures.slowestChipMs;
             singleWall = figures.wallMs;
         }
-        std::printf("%5d %9.0f ms %14.3f %7.0f ms %12.3f %11.1f ms\n", n, figures.slowestChipMs,
+        std::printf("%5d %9.0f ms %14.3f %7.0f ms %12.3f %11.1f ms %12.0f/%.0f ms %5d/%-2d %6s\n",
+                    n, figures.slowestChipMs,
                     singleChip > 0 ? figures.slowestChipMs / singleChip : 0.0, figures.wallMs,
-                    singleWall > 0 ? figures.wallMs / singleWall : 0.0, figures.cpuMsPerChip);
+                    singleWall > 0 ? figures.wallMs / singleWall : 0.0, figures.cpuMsPerChip,
+                    figures.fastestChipMs, figures.medianChipMs, figures.records, n,
+                    LoadAverage().c_str());
         std::fflush(stdout);
         if (figures.exitStatus != 0 || figures.records != n) {
             status = 1;

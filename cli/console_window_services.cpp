@@ -3,6 +3,8 @@
 #include <filesystem>
 
 #include "core/shared_state.h"
+#include "core/step_report.h"
+#include "image/program_memory.h"
 #include "platform/terminal.h"
 
 namespace koru::cli {
@@ -13,10 +15,57 @@ bool IsQuestion(MessageButtons buttons) {
     return buttons != MessageButtons::Ok;
 }
 
+// A progress line is redrawn at most this often; a step's first and last are drawn at once.
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
+
 }  // namespace
 
-ConsoleWindowServices::ConsoleWindowServices(ConsoleSelections selections, std::FILE* err)
-    : selections_(std::move(selections)), err_(err), rewrite_(IsTerminal(err)) {}
+ConsoleDisplay DisplayFor(std::FILE* err, bool quiet, bool figureLines) {
+    ConsoleDisplay display;
+    display.quiet = quiet;
+    if (IsTerminal(err)) {
+        display.status = StatusDisplay::Terminal;
+    } else if (figureLines) {
+        display.status = StatusDisplay::FigureLines;
+    }
+    return display;
+}
+
+ConsoleWindowServices::ConsoleWindowServices(ConsoleSelections selections, std::FILE* err,
+                                             ConsoleDisplay display)
+    : selections_(std::move(selections)),
+      err_(err),
+      display_(display),
+      recordsSeen_(OutcomeRecords()) {
+    if (display_.status != StatusDisplay::Lines && !display_.quiet) {
+        ticker_ = std::thread([this] { TickUntilStopped(); });
+    }
+}
+
+ConsoleWindowServices::~ConsoleWindowServices() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    tick_.notify_all();
+    if (ticker_.joinable()) {
+        ticker_.join();
+    }
+}
+
+void ConsoleWindowServices::TickUntilStopped() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        tick_.wait_for(lock, kRedrawPeriod);
+        const Clock::time_point now = Clock::now();
+        if (stopping_ || now - lastDrawn_ < kRedrawPeriod) {
+            continue;
+        }
+        if (const auto figures = meter_.Current(now)) {
+            DrawProgressLocked(*figures, now);
+        }
+    }
+}
 
 void ConsoleWindowServices::FinishLineLocked() {
     if (lineOpen_) {
@@ -28,6 +77,7 @@ void ConsoleWindowServices::FinishLineLocked() {
 
 void ConsoleWindowServices::FinishLine() {
     std::lock_guard lock(mutex_);
+    meter_.End();  // nothing is redrawn over what follows
     FinishLineLocked();
 }
 
@@ -104,15 +154,59 @@ void ConsoleWindowServices::WriteField(TextField field, const std::string& text)
     fields_[field] = text;
 }
 
+void ConsoleWindowServices::RewriteLocked(const std::string& text) {
+    std::fprintf(err_, "\r%s\033[K", text.c_str());
+    lineOpen_ = true;
+    std::fflush(err_);
+}
+
+bool ConsoleWindowServices::ShowProgressLocked(const std::string& text) {
+    const Clock::time_point now = Clock::now();
+    const auto figures = meter_.Update(text, StartAddress, EndAddress, now);
+    if (!figures) {
+        return false;
+    }
+    if (!display_.quiet && (figures->first || now - lastDrawn_ >= kRedrawPeriod)) {
+        DrawProgressLocked(*figures, now);
+    }
+    return true;
+}
+
+void ConsoleWindowServices::DrawProgressLocked(const ProgressFigures& figures,
+                                               Clock::time_point now) {
+    lastDrawn_ = now;
+    if (display_.status == StatusDisplay::Terminal) {
+        RewriteLocked(ProgressText(figures));
+    } else {
+        std::fprintf(err_, "%s\n", ProgressText(figures).c_str());
+        std::fflush(err_);
+    }
+}
+
 void ConsoleWindowServices::SetStatusLine(const std::string& text) {
     std::lock_guard lock(mutex_);
     lastStatus_ = text;
-    if (rewrite_) {
-        std::fprintf(err_, "\r%s\033[K", text.c_str());
-        lineOpen_ = true;
-        std::fflush(err_);
-    } else {
+    // A status shown as an outcome is recorded is a step's result; so is the lost link's text,
+    // which may come after the loss was recorded.
+    const std::uint64_t records = OutcomeRecords();
+    const bool result = records != recordsSeen_ || text == kLinkLostText;
+    recordsSeen_ = records;
+    if (result) {
+        meter_.End();
+    }
+    if (display_.status != StatusDisplay::Lines && !result && ShowProgressLocked(text)) {
+        return;
+    }
+    if (display_.quiet && !result) {
+        return;
+    }
+    if (display_.status != StatusDisplay::Terminal) {
         std::fprintf(err_, "%s\n", text.c_str());
+        return;
+    }
+    RewriteLocked(text);
+    if (result) {
+        FinishLineLocked();  // a result stays; what follows starts a line of its own
     }
 }
 

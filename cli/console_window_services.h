@@ -2,15 +2,20 @@
 
 // The window services of koru-cli: the selections come from the command line, the status
 // line goes to standard error as it changes, message boxes are printed, and questions take
-// the --yes answer.
+// the --yes answer. On a terminal a long step shows one progress line, redrawn in place and
+// replaced by the step's result; elsewhere every status is a line of its own, as it came.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
+#include "cli/progress_meter.h"
 #include "core/services.h"
 
 namespace koru::cli {
@@ -24,12 +29,31 @@ struct ConsoleSelections {
     std::string savePath;  // the file a save dialog "chooses"
 };
 
+// How the status line is shown on standard error.
+enum class StatusDisplay {
+    Lines,        // every status as a line of its own (a file or a pipe)
+    Terminal,     // one line rewritten in place; long steps show their figures there
+    FigureLines,  // as Lines, but a long step's progress as its figures (a gang's port run)
+};
+
+struct ConsoleDisplay {
+    StatusDisplay status = StatusDisplay::Lines;
+    bool quiet = false;  // results only: no announcements, no progress
+};
+
+// The display for err: Terminal on a terminal, else Lines (FigureLines when figureLines).
+ConsoleDisplay DisplayFor(std::FILE* err, bool quiet, bool figureLines);
+
 class ConsoleWindowServices final : public WindowServices {
   public:
-    // err: where status lines and boxes go; progress rewrites one line when err is a terminal.
-    ConsoleWindowServices(ConsoleSelections selections, std::FILE* err);
+    // err: where status lines and boxes go, shown as display says.
+    ConsoleWindowServices(ConsoleSelections selections, std::FILE* err, ConsoleDisplay display);
+    ~ConsoleWindowServices() override;
+    ConsoleWindowServices(const ConsoleWindowServices&) = delete;
+    ConsoleWindowServices& operator=(const ConsoleWindowServices&) = delete;
 
-    // Ends a rewriting progress line, so that what follows starts on a line of its own.
+    // Ends a rewriting progress line, so that what follows starts on a line of its own, and
+    // stops redrawing the step's figures.
     void FinishLine();
     std::string LastStatus() const;
     // Whether a link failure was handled (it restarts the tick) since the last reset.
@@ -53,17 +77,32 @@ class ConsoleWindowServices final : public WindowServices {
     void ShowMemoryPage(const MemoryPageText&) override {}
 
   private:
+    using Clock = std::chrono::steady_clock;
+
     void FinishLineLocked();
+    // Shows one progress text as its figures; false when it is no progress text.
+    bool ShowProgressLocked(const std::string& text);
+    void DrawProgressLocked(const ProgressFigures& figures, Clock::time_point now);
+    void RewriteLocked(const std::string& text);
+    // Redraws a running step's figures while its texts are far apart (or, for erase, absent),
+    // so that its time goes on counting.
+    void TickUntilStopped();
 
     mutable std::mutex mutex_;
     ConsoleSelections selections_;
     std::FILE* err_;
-    bool rewrite_;
+    ConsoleDisplay display_;
     bool lineOpen_ = false;
+    ProgressMeter meter_;
+    Clock::time_point lastDrawn_;
+    std::uint64_t recordsSeen_ = 0;
     std::map<TextField, std::string> fields_;
     std::string lastStatus_;
     bool linkFailed_ = false;
     bool questionRefused_ = false;
+    bool stopping_ = false;
+    std::condition_variable tick_;
+    std::thread ticker_;  // last: it starts once everything else is in place
 };
 
 }  // namespace koru::cli

@@ -36,8 +36,13 @@ struct PortRun {
 
 // Runs one round on every port; returns each port's result in port order.
 std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
-                                 const std::vector<std::string>& args, GangDisplay& display) {
+                                 const std::vector<std::string>& args, GangDisplay& display,
+                                 bool live) {
     const std::string program = OwnProgramPath();
+    std::vector<std::string> environment;
+    if (live) {
+        environment.push_back(std::string(kFigureLinesVariable) + "=" + kFigureLinesValue);
+    }
     std::vector<std::unique_ptr<PortRun>> runs;
     std::vector<ChildProcess*> children;
     for (const std::string& port : ports) {
@@ -47,7 +52,7 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
         std::vector<std::string> childArgs = PortRunArguments(args, port);
         childArgs.insert(childArgs.begin(), program);
         std::string error;
-        if (program.empty() || !run->child.Start(childArgs, error)) {
+        if (program.empty() || !run->child.Start(childArgs, error, environment)) {
             run->ended = true;
             run->result.exitStatus = kBadUsage;
             run->result.lastStatus = "could not start: " + error;
@@ -56,6 +61,7 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
         children.push_back(&run->child);
         runs.push_back(std::move(run));
     }
+    std::chrono::steady_clock::time_point lastDrawn{};
     for (;;) {
         bool running = false;
         for (std::size_t i = 0; i < runs.size(); ++i) {
@@ -76,7 +82,12 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
             run.ended = true;
             display.Finished(run.result, i);
         }
-        display.Draw();
+        // Live lines are redrawn at most ten times a second, and once more at the end.
+        const auto now = std::chrono::steady_clock::now();
+        if (!running || now - lastDrawn >= kDisplayPeriod) {
+            display.Draw();
+            lastDrawn = now;
+        }
         if (!running) {
             break;
         }
@@ -170,7 +181,7 @@ int RunGang(const Options& options, const std::vector<std::string>& args) {
             std::printf("round %d\n", round);
         }
         GangDisplay display(ports, stdout, live);
-        const std::vector<PortResult> results = RunRound(ports, args, display);
+        const std::vector<PortResult> results = RunRound(ports, args, display, live);
         std::fputs(RoundTable(results).c_str(), stdout);
         for (std::size_t i = 0; i < results.size(); ++i) {
             statuses.push_back(results[i].exitStatus);

@@ -10,6 +10,11 @@
 
 namespace koru::cli {
 
+// Set in the environment of a port's run when the gang shows live lines: the run then prints a
+// long step's progress as lines of figures, which the port's live line shows.
+inline constexpr char kFigureLinesVariable[] = "KORU_CLI_PROGRESS";
+inline constexpr char kFigureLinesValue[] = "figure-lines";
+
 // Several ports, or --repeat.
 bool IsGang(const Options& options);
 

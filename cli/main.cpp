@@ -2,6 +2,7 @@
 // same port as the window, with a console in place of the window.
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,12 @@
 
 namespace koru::cli {
 namespace {
+
+// A gang's port runs show a long step's progress as lines of figures for the gang's live lines.
+bool FigureLinesWanted() {
+    const char* value = std::getenv(kFigureLinesVariable);
+    return value != nullptr && std::string(value) == kFigureLinesValue;
+}
 
 // The saved settings of the window program.
 struct Saved {
@@ -70,7 +77,9 @@ void Run(std::uint8_t code) {
 class Session {
   public:
     Session(const Options& options, const Saved& saved)
-        : options_(options), console_(MakeSelections(options, saved), stderr) {
+        : options_(options),
+          console_(MakeSelections(options, saved), stderr,
+                   DisplayFor(stderr, options.quiet, FigureLinesWanted())) {
         InstallWindowServices(&console_);
         AutoFunc = kFuncAlwaysSet | (options.beep ? kFuncBuzzerOn : 0) |
                    (!options.stepsGiven && saved.lockedProduction ? kFuncLockedProduction : 0);

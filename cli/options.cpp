@@ -108,6 +108,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.yes = true;
         } else if (arg == "--beep") {
             options.beep = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
         } else if (arg == "--range") {
             const auto range = value("START-END in hexadecimal");
             if (!range) {
@@ -277,9 +279,13 @@ options:
                          of the window program (erase, SMART, hardware protection: MTP only)
   --yes                  answer yes to the confirmation questions
   --beep                 sound the buzzer as the window does
+  --quiet                show only the results of the steps, no progress
   --help                 this text
 
 Status lines go to standard error as they change; the last one also goes to standard output.
+On a terminal, a long step (program, verify, read, blank check, checksum, erase) shows one line
+with bytes done of the total, percent, bytes per second and time left, redrawn in place until
+the step's result replaces it.
 
 Refused before anything is sent: erase, protect ldc and protect hw for OTP chips, a reversed
 --range, program and verify of a file whose range does not fit the four-digit address fields

@@ -43,6 +43,7 @@ struct Options {
     bool stepsGiven = false;
     bool yes = false;
     bool beep = false;
+    bool quiet = false;  // results only
     bool help = false;
     bool repeat = false;                   // program: round after round until the operator stops
     bool csv = false;                      // report: comma-separated values

@@ -1,6 +1,7 @@
 #include "image/hex_record.h"
 
 #include <array>
+#include <cstring>
 
 #include "image/numbers.h"
 
@@ -52,17 +53,26 @@ std::uint8_t PairValue(char high, char low) {
 }
 
 char* PutByte(char* out, std::uint8_t value) {
-    out[0] = kByteDigits[value][0];
-    out[1] = kByteDigits[value][1];
+    std::memcpy(out, kByteDigits[value].data(), 2);
     return out + 2;
 }
 
-// Appends ':' and the pairs of bytes followed by their checksum and CR LF.
+// Characters of the longest record: ':', the four head bytes, 255 data bytes and the checksum
+// as pairs, CR LF.
+constexpr std::size_t kLongestRecordChars = 1 + 2 * (4 + 255 + 1) + 2;
+
+// Appends ':' and the pairs of bytes followed by their checksum and CR LF. The line is made on
+// the stack (the writer's hot path) and appended in one piece.
 void AppendRecord(std::string& out, std::span<const std::uint8_t> head,
                   std::span<const std::uint8_t> data) {
-    const std::size_t start = out.size();
-    out.resize(start + 1 + 2 * (head.size() + data.size() + 1) + 2);
-    char* p = out.data() + start;
+    const std::size_t length = 1 + 2 * (head.size() + data.size() + 1) + 2;
+    char onStack[kLongestRecordChars];
+    std::string onHeap;  // only for a caller that breaks the 255-byte limit
+    if (length > sizeof onStack) {
+        onHeap.resize(length);
+    }
+    char* const line = length > sizeof onStack ? onHeap.data() : onStack;
+    char* p = line;
     *p++ = ':';
     std::uint8_t sum = 0;
     for (const std::uint8_t byte : head) {
@@ -76,6 +86,7 @@ void AppendRecord(std::string& out, std::span<const std::uint8_t> head,
     p = PutByte(p, static_cast<std::uint8_t>(0x100 - sum));
     *p++ = '\r';
     *p = '\n';
+    out.append(line, length);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& e
     const std::vector<std::string> environment{
         "KORU_SERIAL_JOB=" + job_.name, "KORU_SERIAL_INDEX=" + std::to_string(reservation.index),
         "KORU_HOST=" + holder_.host, "KORU_PORT=" + holder_.port};
-    if (!child.Start(words, environment, error)) {
+    if (!child.Start(words, error, environment)) {
         error = "serial job " + job_.name + ": " + error;
         return false;
     }

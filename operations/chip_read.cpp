@@ -14,6 +14,7 @@
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
+#include "operations/progress_texts.h"
 #include "operations/read_block.h"
 #include "operations/runner.h"
 
@@ -29,9 +30,6 @@ constexpr std::size_t kReportBufferSize = 8;
 constexpr std::uint32_t kStatusLength = 2;
 constexpr std::uint32_t kReportLength = 3;
 constexpr std::uint8_t kVerifyEnd[] = {'0', '0', '0', '0'};  // closes a verification
-
-constexpr char kChecksumText[] = "请稍候,得到芯片检查和";
-constexpr char kVerifyText[] = "请稍候,校验芯片数据,在地址:";
 
 std::uint32_t BlockEnd(std::uint32_t first, std::uint32_t end) {
     return std::min(first + (kBlockBytes - 1), end);
@@ -63,7 +61,7 @@ void CopyChipToImage() {
     ImageOverwrittenFlag = 1;
     std::uint8_t buffer[kBlockBufferSize];
     for (std::uint32_t a = start; a <= EndAddress && a < kImageSize;) {
-        Window().SetStatusLine("请稍候,拷贝芯片数据到编程内存,地址: " + Hex(a, 5));
+        Window().SetStatusLine(kCopyChipText + Hex(a, 5));
         const std::uint32_t b = std::min(BlockEnd(a, EndAddress), kImageSize - 1);
         ReadBlock(kReadChipBlock, buffer, sizeof buffer, a, b);
         if (FailureFlag != 0) {
@@ -81,7 +79,7 @@ void CopyChipToImage() {
 }
 
 void VerifyChip() {
-    Window().SetStatusLine(std::string(kVerifyText) + "......");
+    Window().SetStatusLine(std::string(kVerifyText) + kOpeningTail);
     FailureFlag = 0;
     const std::uint32_t start = StartAddress;
     if (RefuseRangeOutsideImage(start, EndAddress)) {
@@ -126,7 +124,7 @@ void VerifyChip() {
 }
 
 std::uint16_t ChipChecksum() {
-    Window().SetStatusLine(std::string(kChecksumText) + "......");
+    Window().SetStatusLine(std::string(kChecksumText) + kOpeningTail);
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
     if (RefuseRangeOutsideImage(start, end)) {

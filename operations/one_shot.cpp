@@ -7,6 +7,7 @@
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
+#include "operations/progress_texts.h"
 #include "operations/runner.h"
 
 namespace koru {
@@ -23,7 +24,7 @@ struct OneShotTexts {
 };
 
 constexpr OneShotTexts kTexts[] = {
-    {kEraseMtp, "正在擦除MTP,请稍候......", "芯片已擦除!", "擦除芯片失败!"},
+    {kEraseMtp, kEraseMtpText, "芯片已擦除!", "擦除芯片失败!"},
     {kEnableSmart, "使能芯片SMART系统,请稍候....", "芯片SMART系统已使能!",
      "使能芯片SMART系统失败!"},
     {kReadProtect, "正在使能芯片读保护,请稍候......", "芯片读保护已使能!", "使能芯片读保护失败!"},

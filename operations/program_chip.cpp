@@ -15,6 +15,7 @@
 #include "link/replies.h"
 #include "link/transport.h"
 #include "operations/link_faults.h"
+#include "operations/progress_texts.h"
 #include "operations/runner.h"
 
 namespace koru {
@@ -29,15 +30,12 @@ constexpr std::uint32_t kProgramBlock = 8;     // bytes per write in the data ph
 constexpr std::uint32_t kProgressEvery = 128;  // bytes between two progress texts
 constexpr std::uint32_t kBeforeDataMs = 50;    // the programmer's time to prepare the chip
 
-constexpr char kProgramText[] = "请稍候,正在编程芯片";
-constexpr char kBlankCheckText[] = "请稍候,芯片空检查";
-
 // Shows the opening text, puts the range and code into the command block, connects and reads
 // the first status. False when the operation must end here (link failure or supply fault,
 // both already handled). A missing first status leaves FailureFlag set and returns true.
 bool OpenRangeOperation(const char* text, std::uint8_t code, std::uint32_t start,
                         std::uint32_t end) {
-    Window().SetStatusLine(std::string(text) + "......");
+    Window().SetStatusLine(std::string(text) + kOpeningTail);
     SetCommandRange(start, end);
     FailureFlag = 0;
     SetOperationCode(code);

@@ -23,18 +23,14 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error) {
-    return Start(args, {}, error);
-}
-
 void ChildProcess::Kill() {
     if (pid_ >= 0) {
         ::kill(pid_, SIGKILL);
     }
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args,
-                         const std::vector<std::string>& extraEnvironment, std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
+                         const std::vector<std::string>& extraEnvironment) {
     if (pid_ >= 0 || args.empty()) {
         error = "nothing to start";
         return false;
@@ -55,12 +51,12 @@ bool ChildProcess::Start(const std::vector<std::string>& args,
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    std::vector<std::string> environment(extraEnvironment);
+    std::vector<std::string> entries(extraEnvironment);
     std::vector<char*> envp;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         envp.push_back(*entry);
     }
-    for (std::string& entry : environment) {
+    for (std::string& entry : entries) {
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);

@@ -16,12 +16,11 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts args[0] (a path) with args; its standard input is /dev/null. False with the
-    // reason in error when it could not be started.
-    bool Start(const std::vector<std::string>& args, std::string& error);
-    // The same, with extraEnvironment ("NAME=value") added to this process's environment.
-    bool Start(const std::vector<std::string>& args,
-               const std::vector<std::string>& extraEnvironment, std::string& error);
+    // Starts args[0] (a path) with args and this process's environment plus the NAME=VALUE
+    // entries of extraEnvironment; its standard input is /dev/null. False with the reason in
+    // error when it could not be started.
+    bool Start(const std::vector<std::string>& args, std::string& error,
+               const std::vector<std::string>& extraEnvironment = {});
 
     // Ends a child that overstayed its time (it is waited for by Wait).
     void Kill();

@@ -11,14 +11,10 @@ namespace koru {
 
 ChildProcess::~ChildProcess() = default;
 
-bool ChildProcess::Start(const std::vector<std::string>&, std::string& error) {
+bool ChildProcess::Start(const std::vector<std::string>&, std::string& error,
+                         const std::vector<std::string>&) {
     error = "gang programming is not available on Windows; program one port at a time";
     return false;
-}
-
-bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>&,
-                         std::string& error) {
-    return Start(args, error);
 }
 
 void ChildProcess::Kill() {}

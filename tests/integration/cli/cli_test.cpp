@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,8 +56,10 @@ class CliTest : public ::testing::Test {
     // Starts koru-cli with args; COM1 is the simulator and the saved settings live in a fresh
     // folder, so nothing of the user's leaks in. Its standard input comes from input (a file),
     // its output goes to out.txt and err.txt; ownGroup puts it into a process group of its own.
+    // errPath and outPath, when given, take standard error and output in place of the files.
     pid_t Spawn(std::vector<std::string> args, const std::string& input = "/dev/null",
-                bool ownGroup = false) {
+                bool ownGroup = false, const std::string& errPath = "",
+                const std::string& outPath = "") {
         std::vector<std::string> env{"KORU_COM1=" + sim_.SlavePath(),
                                      "KORU_COM2=/dev/koru-no-such-port",
                                      "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
@@ -72,8 +75,8 @@ class CliTest : public ::testing::Test {
             envp.push_back(entry.data());
         envp.push_back(nullptr);
 
-        const fs::path out = folder_ / "out.txt";
-        const fs::path err = folder_ / "err.txt";
+        const fs::path out = outPath.empty() ? folder_ / "out.txt" : fs::path(outPath);
+        const fs::path err = errPath.empty() ? folder_ / "err.txt" : fs::path(errPath);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
@@ -108,6 +111,49 @@ class CliTest : public ::testing::Test {
     }
 
     Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+
+    // Runs koru-cli with its standard error (and with outToo its output) on a pseudo-terminal;
+    // err holds what the terminal received. Gives up (and fails) after a minute.
+    Result RunOnTerminal(std::vector<std::string> args, bool outToo = false) {
+        Result result;
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return result;
+        }
+        const std::string terminal = ptsname(master);
+        const pid_t pid =
+            Spawn(std::move(args), "/dev/null", false, terminal, outToo ? terminal : "");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        int status = 0;
+        bool ended = false;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd readable{master, POLLIN, 0};
+            if (poll(&readable, 1, 50) > 0 && (readable.revents & POLLIN) != 0) {
+                char chunk[4096];
+                const ssize_t got = read(master, chunk, sizeof chunk);
+                if (got > 0) {
+                    result.err.append(chunk, static_cast<std::size_t>(got));
+                    continue;
+                }
+            }
+            if (ended) {
+                break;  // everything it wrote has been read
+            }
+            ended = pid > 0 && waitpid(pid, &status, WNOHANG) == pid;
+        }
+        close(master);
+        if (!ended) {
+            ADD_FAILURE() << "koru-cli did not end";
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.out = ReadAll(folder_ / "out.txt");
+        return result;
+    }
 
     fs::path WriteCodeFile(const std::vector<std::uint8_t>& data) {
         const fs::path path = folder_ / "code.hex";
@@ -190,6 +236,9 @@ TEST_F(CliTest, ProgramThenReadGivesBackTheBytes) {
     Result program = Run({"--port", "COM1", "--mtp", "--erase", "--verify", "program", file});
     EXPECT_EQ(program.status, 0) << program.err;
     EXPECT_EQ(program.out, "自动编程已成功完成\n");
+    // Not a terminal: no progress line and nothing that rewrites one.
+    EXPECT_EQ(program.err.find_first_of("\r\x1b"), std::string::npos) << program.err;
+    EXPECT_EQ(program.err.find("program  "), std::string::npos) << program.err;
     const auto chip = sim_.ChipContents();
     EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
 
@@ -202,6 +251,70 @@ TEST_F(CliTest, ProgramThenReadGivesBackTheBytes) {
     Result read = Run({"--port", "COM1", "--range", "0000-02FF", "--yes", "read", readBack});
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(ReadAll(readBack), test::HexFileOf(code));
+}
+
+// On a terminal a long step shows one line of figures, redrawn in place at most ten times a
+// second and replaced by the step's result; --quiet shows the results alone, there and in a file.
+TEST_F(CliTest, ALongStepShowsItsProgressOnATerminalOnly) {
+    device::DeviceTiming slow;
+    slow.paceLine = true;
+    slow.stepDelay = std::chrono::milliseconds(60);  // 8 blank-check reports over half a second
+    sim_.SetTiming(slow);
+    const fs::path file = WriteCodeFile(SampleCode(0x400));
+    const struct {
+        std::vector<std::string> args;
+        const char* progress;  // how the step's line starts
+        const char* result;
+    } cases[] = {
+        {{"--range", "0000-07FF", "blank-check"},
+         "blank check  0/2048 B    0%",
+         "芯片是空的, 在地址空间: 00000~~007FF"},
+        {{"--mtp", "--erase", "program", file.string()}, "program  0/1024 B    0%", "编程成功"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.result);
+        std::vector<std::string> args{"--port", "COM1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Result shown = RunOnTerminal(args);
+        EXPECT_EQ(shown.status, 0) << shown.err;
+        const std::string& err = shown.err;
+        const std::string step = std::string("\r") + std::string(c.progress).substr(0, 9);
+        const std::size_t first = err.find(std::string("\r") + c.progress);
+        const std::size_t last = err.rfind(step);
+        ASSERT_NE(first, std::string::npos) << err;
+        ASSERT_NE(last, first) << "never redrawn: " << err;
+        // Redrawn in place: no line ends between the first and the last drawing.
+        EXPECT_EQ(err.substr(first, last - first).find('\n'), std::string::npos) << err;
+        EXPECT_NE(err.find(" B/s  ", first), std::string::npos) << err;
+        // The next thing drawn over it is the step's result, which stays on its line.
+        const std::size_t next = err.find('\r', last + 1);
+        const std::string replaced = std::string("\r") + c.result + "\x1b[K";
+        EXPECT_EQ(err.compare(next, replaced.size(), replaced), 0) << err.substr(last);
+
+        args.insert(args.begin(), "--quiet");
+        const Result quiet = RunOnTerminal(args);
+        EXPECT_EQ(quiet.status, 0) << quiet.err;
+        EXPECT_EQ(quiet.err.find(step), std::string::npos) << quiet.err;
+        EXPECT_EQ(quiet.err.find("请稍候"), std::string::npos) << quiet.err;
+        EXPECT_NE(quiet.err.find(c.result), std::string::npos) << quiet.err;
+        const Result quietFile = Run(args);
+        EXPECT_EQ(quietFile.err.find("请稍候"), std::string::npos) << quietFile.err;
+        EXPECT_NE(quietFile.err.find(std::string(c.result) + "\n"), std::string::npos)
+            << quietFile.err;
+    }
+
+    // A gang's live lines carry each port's figures.
+    device::Simulator other;
+    ASSERT_TRUE(other.Start(slow));
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    const Result gang = RunOnTerminal(
+        {"--port", sim_.SlavePath() + "," + other.SlavePath(), "--mtp", "--erase", "program", file},
+        true);
+    EXPECT_EQ(gang.status, 0) << gang.err;
+    for (const device::Simulator* sim : {&sim_, &other}) {
+        EXPECT_NE(gang.err.find("\x1b[K" + sim->SlavePath() + "  program  "), std::string::npos)
+            << gang.err;
+    }
 }
 
 TEST_F(CliTest, VerifyReportsADifference) {

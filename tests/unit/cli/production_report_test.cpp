@@ -12,10 +12,12 @@
 #include "cli/html_text.h"
 #include "cli/line_report.h"
 #include "cli/options.h"
+#include "cli/progress_meter.h"
 #include "cli/report.h"
 #include "cli/report_charts.h"
 #include "cli/report_command.h"
 #include "cli/report_page.h"
+#include "operations/progress_texts.h"
 
 namespace koru::cli {
 namespace {
@@ -286,6 +288,51 @@ TEST(GangTest, LiveLinesShowTheLastStatusWithoutSplittingCharacters) {
     EXPECT_NE(table.find("COM1          passed"), std::string::npos) << table;
     EXPECT_NE(table.find("/dev/ttyUSB1  no programmer or link lost  0.1 s"), std::string::npos)
         << table;
+}
+
+// The figures of a run's status texts over the range 0100..04FF (1024 bytes), text by text:
+// where each step's bytes come from, when a step starts, and what is no progress at all.
+TEST(ProgressTest, FiguresComeFromTheEngineTextsAndTheRange) {
+    using std::string;
+    const struct {
+        string text;
+        int ms;
+        const char* shown;  // nullptr: no progress text
+    } run[] = {
+        {string(kBlankCheckText) + kOpeningTail, 0, "blank check  0/1024 B    0%  -- B/s  -- left"},
+        {string(kBlankCheckText) + ",  地址: 00300", 500,
+         "blank check  512/1024 B   50%  1024 B/s  1 s left"},
+        {"芯片是空的, 在地址空间: 00100~~004FF", 600, nullptr},
+        {kEraseMtpText, 1000, "erase  0.0 s"},
+        {string(kProgramText) + kOpeningTail, 4000, "program  0/1024 B    0%  -- B/s  -- left"},
+        {string(kProgramText) + ", 地址: 0110", 6000,
+         "program  16/1024 B    1%  8 B/s  2 min 6 s left"},
+        {string(kChecksumText) + ",  地址: 004FF", 7000,
+         "checksum  1024/1024 B  100%  -- B/s  -- left"},
+        {string(kVerifyText) + "00300", 8000, "verify  512/1024 B   50%  -- B/s  -- left"},
+        {string(kVerifyText) + "00400", 9000, "verify  768/1024 B   75%  768 B/s  0 s left"},
+        {string(kCopyChipText) + "00100", 9500, "read  0/1024 B    0%  -- B/s  -- left"},
+        {string(kProgramText) + ", 地址: 01x0", 9600, nullptr},
+        {"请稍候,得到编程内存检查和......", 9700, nullptr},
+    };
+    ProgressMeter meter;
+    const auto zero = std::chrono::steady_clock::time_point();
+    for (const auto& row : run) {
+        SCOPED_TRACE(row.text);
+        const auto figures =
+            meter.Update(row.text, 0x0100, 0x04FF, zero + std::chrono::milliseconds(row.ms));
+        ASSERT_EQ(figures.has_value(), row.shown != nullptr);
+        if (figures) {
+            EXPECT_EQ(ProgressText(*figures), row.shown);
+        }
+    }
+    // Between texts the step's time goes on: the bytes stay, the rate and time left follow.
+    const auto later = meter.Current(zero + std::chrono::milliseconds(10500));
+    ASSERT_FALSE(later.has_value());  // the last text was no progress: no step runs
+    meter.Update(kEraseMtpText, 0x0100, 0x04FF, zero);
+    const auto erasing = meter.Current(zero + std::chrono::milliseconds(2500));
+    ASSERT_TRUE(erasing.has_value());
+    EXPECT_EQ(ProgressText(*erasing), "erase  2.5 s");
 }
 
 }  // namespace
