@@ -8,6 +8,7 @@
 
 #include "cli/console_window_services.h"
 #include "cli/gang.h"
+#include "cli/line_link.h"
 #include "cli/options.h"
 #include "cli/port_resolver.h"
 #include "cli/ports_command.h"
@@ -46,6 +47,7 @@ struct Saved {
     bool otp = false;
     std::uint32_t optionMarks = 0;
     bool lockedProduction = false;
+    LineSettings line;  // the line database and the programs serial jobs may run
 };
 
 Saved ReadSavedSettings() {
@@ -62,6 +64,8 @@ Saved ReadSavedSettings() {
     const std::uint32_t options = store.GetNumber(kValueAuto).value_or(kDefaultAutoOptions);
     saved.optionMarks = OptionMarksAfterLoad(options, autoFunc);
     saved.lockedProduction = (autoFunc & kFuncLockedProduction) != 0;
+    saved.line.database = store.GetString("linedb").value_or("");
+    saved.line.serialCommands = store.GetString("serialcommands").value_or("");
     return saved;
 }
 
@@ -112,7 +116,8 @@ class Session {
         std::optional<ProductionRecorder> recorder;
         if (options_.command == Command::Program) {
             std::string error;
-            if (!recorder.emplace(options_.log).Start(error)) {
+            const auto upload = [this](const nlohmann::json& record) { line_.Store(record); };
+            if (!recorder.emplace(options_.log).Start(error, upload)) {
                 std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
                              error.c_str());
                 return kBadUsage;
@@ -134,6 +139,12 @@ class Session {
             if (refusal) {
                 std::fprintf(stderr, "koru-cli: %s\n", refusal->c_str());
                 return kBadUsage;
+            }
+        }
+        if (options_.command == Command::Program) {
+            const int status = line_.Start(options_, saved.line, port_, StartAddress, EndAddress);
+            if (status != kSuccess) {
+                return status;
             }
         }
         const auto probeStarted = std::chrono::system_clock::now();
@@ -181,9 +192,11 @@ class Session {
             case Command::ImageChecksum:
             case Command::Report:
             case Command::Ports:
+            case Command::Serial:
+            case Command::Sync:
                 break;
         }
-        const int status = Finish(ExitStatusFor(LastOutcome().kind));
+        const int status = Finish(ExitStatusFor(LastOutcome().kind), line_.SerialText());
         if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
         } else if (LastOutcome().kind == OutcomeKind::NoAnswer) {
@@ -295,9 +308,11 @@ class Session {
         }
     }
 
-    int Finish(int status) {
+    // serial: the value just programmed and the next one, after the status.
+    int Finish(int status, const std::string& serial = {}) {
         console_.FinishLine();
-        std::printf("%s\n", console_.LastStatus().c_str());
+        std::printf("%s%s%s\n", console_.LastStatus().c_str(), serial.empty() ? "" : "  ",
+                    serial.c_str());
         std::fflush(stdout);
         return status;
     }
@@ -306,6 +321,7 @@ class Session {
     mutable ConsoleWindowServices console_;
     std::string port_;
     bool outputCreated_ = false;
+    LineLink line_;
 };
 
 }  // namespace
@@ -324,7 +340,17 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        return RunReport(options->reportArgs, options->csv, options->html);
+        if (options->db && options->html) {
+            std::fprintf(stderr, "koru-cli: report --db does not write --html yet\n");
+            return kBadUsage;
+        }
+        return options->db ? RunDatabaseReport(*options)
+                           : RunReport(options->reportArgs, options->csv, options->html);
+    }
+    if (options->command == Command::Serial || options->command == Command::Sync) {
+        const Saved saved = ReadSavedSettings();
+        return options->command == Command::Serial ? RunSerialCommand(*options, saved.line.database)
+                                                   : RunSync(*options, saved.line.database);
     }
     if (IsGang(*options)) {
         return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));

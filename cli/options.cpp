@@ -17,7 +17,8 @@ const std::map<std::string, Command>& CommandNames() {
         {"verify", Command::Verify},     {"read", Command::Read},
         {"erase", Command::Erase},       {"protect", Command::Protect},
         {"program", Command::Program},   {"ports", Command::Ports},
-        {"report", Command::Report},
+        {"report", Command::Report},     {"serial", Command::Serial},
+        {"sync", Command::Sync},
     };
     return names;
 }
@@ -33,6 +34,12 @@ const std::map<std::string, std::uint32_t>& StepOptions() {
         {"--smart", kAutoSmart},
     };
     return steps;
+}
+
+std::map<std::string, std::optional<std::string>*> DefineOptions(SerialDefinition& define) {
+    return {{"--at", &define.at},       {"--size", &define.size},      {"--format", &define.format},
+            {"--start", &define.start}, {"--step", &define.step},      {"--last", &define.last},
+            {"--list", &define.list},   {"--command", &define.command}};
 }
 
 bool NeedsFile(Command command) {
@@ -70,6 +77,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             if (!options.log) {
                 return std::nullopt;
             }
+        } else if (arg == "--serial" || arg == "--db") {
+            auto& target = arg == "--serial" ? options.serialJob : options.db;
+            target = value(arg == "--serial" ? "a serial job's name" : "an SQLite file or a URI");
+            if (!target) {
+                return std::nullopt;
+            }
+        } else if (DefineOptions(options.define).count(arg) != 0) {
+            std::optional<std::string>& target = *DefineOptions(options.define).at(arg);
+            target = value("a value");
+            if (!target) {
+                return std::nullopt;
+            }
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg == "--repeat") {
             options.repeat = true;
         } else if (arg == "--csv") {
@@ -145,6 +166,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     } else if (options.command == Command::Report) {
         options.reportArgs.assign(words.begin() + 1, words.end());
         expected = words.size();
+    } else if (options.command == Command::Serial) {
+        options.serialArgs.assign(words.begin() + 1, words.end());
+        expected = words.size();
+        static const std::vector<std::string> kWhat{"define", "status", "release", "find"};
+        if (words.size() < 2 || std::find(kWhat.begin(), kWhat.end(), words[1]) == kWhat.end()) {
+            error = "serial takes define, status, release or find";
+            return std::nullopt;
+        }
+    }
+    if (options.serialJob && options.command != Command::Program) {
+        error = "--serial works only with program";
+        return std::nullopt;
     }
     if (options.port && PortList(*options.port).empty()) {
         error = "--port needs a port name";
@@ -198,7 +231,22 @@ commands:
   ports                  list the serial devices present (opens none of them)
   report [FILE|DAY|DAY..DAY]...
                          summarise production records per code file and per port (default:
-                         today's); DAY is 2026-12-07, read from the production record folder
+                         today's); DAY is 2026-12-07, read from the production record folder;
+                         with --db, every record of the line database, per host as well
+  serial define JOB --at ADDR --size N --format le|be|bcd|ascii|hex --start V [--step S]
+                [--last V]
+  serial define JOB --at ADDR --size N --list FILE
+  serial define JOB --at ADDR --size N --command 'PROGRAM [ARGS]'
+                         define a serial job in the line database: a counter, a list of
+                         hexadecimal values (imported now), or a program run per chip (only
+                         when listed in this PC's "serialcommands" setting)
+  serial status [JOB] [--json]
+                         each job's next value, spent, passed, failed and left, and the values
+                         reserved but not yet spent (host, port, process, time)
+  serial release JOB VALUE
+                         return a reserved value that never reached a chip
+  serial find VALUE      every record of that value: job, host, port, time, file, outcome
+  sync                   upload the production records the line database has not taken yet
 
 options:
   --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4, else the window program's port
@@ -214,6 +262,14 @@ options:
   --html FILE            report: also write one self-contained HTML page with charts (chips
                          per hour, yield per port and per PC, failures by step, programming
                          times per port) and the tables
+  --serial JOB           program: stamp each chip with the next value of the serial job
+  --db URI               the line database: an SQLite file or a PostgreSQL URI; default: the
+                         settings value "linedb", else KORU_DB, else
+                         $XDG_STATE_HOME/lumatrix/line.sqlite
+  --json                 serial status: JSON
+  --at --size --format --start --step --last --list --command
+                         serial define: the job's address (hexadecimal), size in bytes (1 to
+                         16) and source, as shown above; counter values are decimal
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
@@ -241,8 +297,9 @@ exit status:
      programmer reported a supply fault
   2  the link was lost (the port went away or hung up) or no programmer answered
   3  refused: bad usage, an unreadable or invalid file, a bad range, a command the chip kind
-     does not have, an output that cannot be written, a question without --yes, or a
-     production record that cannot be written (nothing is sent to the programmer then)
+     does not have, an output that cannot be written, a question without --yes, a
+     production record that cannot be written, or a serial job that cannot give this chip a
+     value (used up, outside the range, no database) (nothing is sent to the chip then)
   several ports: 0 when every port succeeded, else the most serious of the ports' codes
 )";
 }

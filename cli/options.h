@@ -20,7 +20,14 @@ enum class Command {
     Protect,
     Program,
     Report,
-    Ports,  // list the serial devices; needs no port
+    Ports,   // list the serial devices; needs no port
+    Serial,  // serial define|status|release|find: the line database's serial jobs
+    Sync,    // upload the records the line database has not taken yet
+};
+
+// serial define's description of a job, as typed.
+struct SerialDefinition {
+    std::optional<std::string> at, size, format, start, step, last, list, command;
 };
 
 struct Options {
@@ -38,10 +45,15 @@ struct Options {
     bool beep = false;
     bool quiet = false;  // results only
     bool help = false;
-    bool repeat = false;                  // program: round after round until the operator stops
-    bool csv = false;                     // report: comma-separated values
-    std::optional<std::string> html;      // report: also write the HTML page to this file
-    std::vector<std::string> reportArgs;  // report: files, days or day ranges
+    bool repeat = false;                   // program: round after round until the operator stops
+    bool csv = false;                      // report: comma-separated values
+    std::vector<std::string> reportArgs;   // report: files, days or day ranges
+    std::optional<std::string> serialJob;  // program: the serial job of every chip
+    std::optional<std::string> db;         // the line database (an SQLite file or a URI)
+    bool json = false;                     // serial status: JSON
+    std::vector<std::string> serialArgs;   // serial: the words after it
+    SerialDefinition define;               // serial define: the job's fields
+    std::optional<std::string> html;       // report: also write the HTML page to this file
 };
 
 // The ports of --port, split at the commas; empty names are dropped.

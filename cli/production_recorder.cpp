@@ -15,15 +15,20 @@ ProductionRecorder::~ProductionRecorder() {
     }
 }
 
-bool ProductionRecorder::Start(std::string& error) {
+bool ProductionRecorder::Start(std::string& error,
+                               std::function<void(const nlohmann::json&)> afterWrite) {
     if (!log_.Check(error)) {
         return false;
     }
-    SetAutoRunObserver([this](const AutoRunReport& report) {
+    SetAutoRunObserver([this, afterWrite](const AutoRunReport& report) {
         std::string reason;
-        if (!log_.Write(ProductionRecord(report), report.started, reason)) {
+        const nlohmann::json record = ProductionRecord(report);
+        if (!log_.Write(record, report.started, reason)) {
             std::fprintf(stderr, "koru-cli: warning: the production record was not written: %s\n",
                          reason.c_str());
+        }
+        if (afterWrite) {
+            afterWrite(record);
         }
     });
     started_ = true;

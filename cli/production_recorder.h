@@ -4,6 +4,8 @@
 // to the log, and a record that cannot be written is reported on standard error without
 // touching the run's result.
 
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
@@ -20,7 +22,8 @@ class ProductionRecorder {
     ProductionRecorder& operator=(const ProductionRecorder&) = delete;
 
     // Checks that the log can be written and starts recording. False with the reason.
-    bool Start(std::string& error);
+    // afterWrite gets each record once the day file holds it (the line database's upload).
+    bool Start(std::string& error, std::function<void(const nlohmann::json&)> afterWrite = {});
 
   private:
     ProductionLog log_;

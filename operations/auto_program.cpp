@@ -1,7 +1,10 @@
 #include "operations/auto_program.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/outcome.h"
@@ -9,10 +12,13 @@
 #include "core/shared_state.h"
 #include "core/step_report.h"
 #include "image/numbers.h"
+#include "image/program_memory.h"
 #include "link/command_block.h"
 #include "operations/auto_run_report.h"
 #include "operations/beeps.h"
+#include "operations/chip_serial.h"
 #include "operations/one_shot.h"
+#include "operations/program_chip.h"
 #include "operations/runner.h"
 #include "platform/delay.h"
 
@@ -63,9 +69,88 @@ bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t
     return true;
 }
 
+// The serial value of this run in the image: stamped for one chip, the loaded bytes put back
+// when the run ends, so the view and the next chip see the image the operator loaded.
+class StampedSerial {
+  public:
+    StampedSerial(std::shared_ptr<ChipSerialSource> source, ChipSerialValue value)
+        : source_(std::move(source)), value_(std::move(value)) {
+        // The programmer checks the data against the command block's sum: it must be the
+        // stamped image's, while the checksum field keeps showing the loaded one's.
+        checksumBytes_ = {CommandBlock[kBlockChecksum], CommandBlock[kBlockChecksum + 1]};
+        std::uint16_t sum =
+            static_cast<std::uint16_t>((checksumBytes_[0] << 8) | checksumBytes_[1]);
+        for (std::size_t i = 0; i < value_.bytes.size(); ++i) {
+            loaded_.push_back(ProgramMemory[value_.address + i]);
+            sum = static_cast<std::uint16_t>(sum - loaded_[i] + value_.bytes[i]);
+            ProgramMemory[value_.address + i] = value_.bytes[i];
+        }
+        CommandBlock[kBlockChecksum] = static_cast<std::uint8_t>(sum >> 8);
+        CommandBlock[kBlockChecksum + 1] = static_cast<std::uint8_t>(sum);
+    }
+    ~StampedSerial() {
+        for (std::size_t i = 0; i < loaded_.size(); ++i) {
+            ProgramMemory[value_.address + i] = loaded_[i];
+        }
+        CommandBlock[kBlockChecksum] = checksumBytes_[0];
+        CommandBlock[kBlockChecksum + 1] = checksumBytes_[1];
+    }
+    StampedSerial(const StampedSerial&) = delete;
+    StampedSerial& operator=(const StampedSerial&) = delete;
+
+    // Once data went out the chip may hold the value: it is spent, never handed out again.
+    // The record names the value only when the chip may hold it.
+    void Finish(AutoRunReport& report) {
+        const bool spent = ProgramDataStarted;
+        source_->Finish(value_, spent, report.outcome);
+        if (spent) {
+            report.serialJob = value_.job;
+            report.serialValue = value_.label;
+        }
+    }
+
+  private:
+    std::shared_ptr<ChipSerialSource> source_;
+    ChipSerialValue value_;
+    std::vector<std::uint8_t> loaded_;
+    std::array<std::uint8_t, 2> checksumBytes_{};
+};
+
+// Takes this chip's value from the installed source. False (the run refused before any
+// traffic, with the reason on the status line) when there is none to be had.
+bool TakeSerial(std::optional<StampedSerial>& stamped) {
+    const std::shared_ptr<ChipSerialSource> source = CurrentChipSerialSource();
+    if (!source) {
+        return true;
+    }
+    ChipSerialGrant grant = source->Reserve();
+    std::string refusal = grant.refusal;
+    if (grant.granted) {
+        refusal = SerialPlacementProblem(grant.value.address, grant.value.bytes.size(),
+                                         StartAddress, EndAddress);
+        if (refusal.empty()) {
+            stamped.emplace(source, std::move(grant.value));
+            return true;
+        }
+        source->Finish(grant.value, false, LastOutcome());
+    }
+    FailureFlag = 1;
+    if (grant.usedUp) {
+        refusal = kSerialUsedUpText;
+        Window().ShowMessageBox("警 告", refusal, MessageIcon::Warning, MessageButtons::Ok);
+    }
+    ReportRefusal(refusal);
+    return false;
+}
+
 }  // namespace
 
 void AutoProgram() {
+    ProgramDataStarted = false;
+    std::optional<StampedSerial> stamped;
+    if (!TakeSerial(stamped)) {
+        return;
+    }
     AutoRunReport report;
     report.started = std::chrono::system_clock::now();
     const auto startedSteady = std::chrono::steady_clock::now();
@@ -105,6 +190,9 @@ void AutoProgram() {
     report.outcome = LastOutcome();
     report.successCount = SuccessCount;
     report.failureCount = FailureCount;
+    if (stamped) {
+        stamped->Finish(report);
+    }
     ReportAutoRun(report);
     AutoRunFlag = 0;
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "core/outcome.h"
@@ -21,6 +22,8 @@ struct AutoRunReport {
     Outcome outcome;                 // the typed outcome of the run
     std::uint32_t successCount = 0;  // the counters after the run
     std::uint32_t failureCount = 0;
+    std::string serialJob;    // the serial job whose value went into this chip; empty: none
+    std::string serialValue;  // that value as people read it
 };
 
 using AutoRunObserver = std::function<void(const AutoRunReport&)>;

@@ -1,5 +1,6 @@
 #include "operations/production_record.h"
 
+#include <random>
 #include <string>
 
 #include "image/code_file_identity.h"
@@ -24,6 +25,19 @@ const std::string& CachedHostName() {
 }
 
 }  // namespace
+
+std::string NewRecordId() {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::random_device random;
+    std::string id;
+    for (int word = 0; word < 4; ++word) {
+        std::uint32_t bits = random();
+        for (int digit = 0; digit < 8; ++digit, bits >>= 4) {
+            id += kDigits[bits & 0xF];
+        }
+    }
+    return id;
+}
 
 std::string StepName(std::uint8_t code) {
     switch (code) {
@@ -53,6 +67,7 @@ std::string StepName(std::uint8_t code) {
 nlohmann::json ProductionRecord(const AutoRunReport& report) {
     using nlohmann::json;
     json record;
+    record["id"] = NewRecordId();
     record["time"] = LocalTimeText(report.started);
     record["host"] = CachedHostName();
     const std::string port = OpenPortName();
@@ -95,6 +110,9 @@ nlohmann::json ProductionRecord(const AutoRunReport& report) {
     result["step"] = outcome.step != 0 ? json(StepName(outcome.step)) : json();
     record["outcome"] = result;
 
+    if (!report.serialJob.empty()) {
+        record["serial"] = {{"job", report.serialJob}, {"value", report.serialValue}};
+    }
     record["duration_ms"] = report.duration.count();
     record["counters"] = {{"success", report.successCount}, {"failure", report.failureCount}};
     return record;

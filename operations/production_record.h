@@ -14,6 +14,10 @@ namespace koru {
 // and image checksum as the engine holds them now (on the worker, before the next run).
 nlohmann::json ProductionRecord(const AutoRunReport& report);
 
+// A record's unique id: 128 random bits in hexadecimal. The line database takes a record once
+// by its id, however often it is uploaded.
+std::string NewRecordId();
+
 // Stable names of the auto-programming steps in records, and of the probe before them ("probe"):
 // "blank-check", "erase", "program", "verify", "smart", "ldc-protect", "read-protect",
 // "hw-protect"; "step-N" for another code.

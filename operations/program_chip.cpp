@@ -63,6 +63,8 @@ std::array<std::uint8_t, kProgramBlock> ProgramBlockAt(std::uint32_t address) {
 
 }  // namespace
 
+std::atomic<bool> ProgramDataStarted{false};
+
 void ProgramChip() {
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
@@ -75,6 +77,7 @@ void ProgramChip() {
         return;
     }
     DelayMs(kBeforeDataMs);
+    ProgramDataStarted = true;
 
     // The data phase runs even when the first status did not come; only a port that takes no
     // more bytes ends it early.

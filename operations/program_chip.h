@@ -1,6 +1,12 @@
 #pragma once
 
+#include <atomic>
+
 namespace koru {
+
+// Set when the program step starts sending the image's bytes: from then on the chip may hold
+// them. Auto-programming clears it at the start of each run.
+extern std::atomic<bool> ProgramDataStarted;
 
 // Code 11, a step of auto-programming only: sends the image bytes of the range in blocks of 8
 // (the last block carries the bytes after the end address) and has the programmer check them

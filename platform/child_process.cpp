@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -19,6 +20,12 @@ ChildProcess::~ChildProcess() {
     Wait();
     if (output_ >= 0) {
         ::close(output_);
+    }
+}
+
+void ChildProcess::Kill() {
+    if (pid_ >= 0) {
+        ::kill(pid_, SIGKILL);
     }
 }
 

@@ -22,6 +22,9 @@ class ChildProcess {
     bool Start(const std::vector<std::string>& args, std::string& error,
                const std::vector<std::string>& extraEnvironment = {});
 
+    // Ends a child that overstayed its time (it is waited for by Wait).
+    void Kill();
+
     // Moves what the child has written so far into out (appending) without waiting. False once
     // its output has ended and everything was read.
     bool ReadOutput(std::string& out);

@@ -16,6 +16,10 @@ LocalClockReading ReadLocalClock(std::chrono::system_clock::time_point when) {
     return clock;
 }
 
+long ProcessId() {
+    return static_cast<long>(::getpid());
+}
+
 std::string HostName() {
     std::array<char, 256> name{};
     if (::gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') {

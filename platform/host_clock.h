@@ -10,6 +10,9 @@ namespace koru {
 // This machine's host name; "unknown" when the system does not say.
 std::string HostName();
 
+// This process's id, to name who holds a reserved serial value.
+long ProcessId();
+
 // Local time with milliseconds and its offset from UTC, as in "2026-12-07T16:05:09.042+01:00".
 std::string LocalTimeText(std::chrono::system_clock::time_point when);
 

@@ -17,6 +17,8 @@ bool ChildProcess::Start(const std::vector<std::string>&, std::string& error,
     return false;
 }
 
+void ChildProcess::Kill() {}
+
 bool ChildProcess::ReadOutput(std::string&) {
     return false;
 }

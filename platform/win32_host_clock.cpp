@@ -33,6 +33,10 @@ LocalClockReading ReadLocalClock(std::chrono::system_clock::time_point when) {
     return {LocalParts(when), OffsetMinutes(when)};
 }
 
+long ProcessId() {
+    return static_cast<long>(::GetCurrentProcessId());
+}
+
 std::string HostName() {
     std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
     DWORD size = name.size();

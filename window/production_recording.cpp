@@ -13,7 +13,9 @@ constexpr int kStatusLineId = 157;
 
 }  // namespace
 
-WindowProductionRecord::WindowProductionRecord(CProgrammerDlg& window) : m_window(window) {
+WindowProductionRecord::WindowProductionRecord(
+    CProgrammerDlg& window, std::function<void(const nlohmann::json&)> afterWrite)
+    : m_window(window), m_afterWrite(std::move(afterWrite)) {
     SetAutoRunObserver([this](const AutoRunReport& report) { Record(report); });
 }
 
@@ -23,7 +25,12 @@ WindowProductionRecord::~WindowProductionRecord() {
 
 void WindowProductionRecord::Record(const AutoRunReport& report) {
     std::string reason;
-    if (m_log.Write(ProductionRecord(report), report.started, reason)) {
+    const nlohmann::json record = ProductionRecord(report);
+    const bool written = m_log.Write(record, report.started, reason);
+    if (m_afterWrite) {
+        m_afterWrite(record);
+    }
+    if (written) {
         return;
     }
     const bool firstTime = !m_warned.exchange(true);

@@ -5,6 +5,8 @@
 // says so after each such run, and a warning box says so once per run of the program.
 
 #include <atomic>
+#include <functional>
+#include <nlohmann/json.hpp>
 
 #include "operations/auto_run_report.h"
 #include "operations/production_log.h"
@@ -21,8 +23,10 @@ inline constexpr char kRecordNotWrittenNote[] = " [生产记录未写入]";
 
 class WindowProductionRecord {
   public:
-    // Starts recording the runs of window's auto-programming.
-    explicit WindowProductionRecord(CProgrammerDlg& window);
+    // Starts recording the runs of window's auto-programming. afterWrite gets each record once
+    // the day file holds it (the line database's upload), on the worker.
+    explicit WindowProductionRecord(CProgrammerDlg& window,
+                                    std::function<void(const nlohmann::json&)> afterWrite = {});
     ~WindowProductionRecord();
     WindowProductionRecord(const WindowProductionRecord&) = delete;
     WindowProductionRecord& operator=(const WindowProductionRecord&) = delete;
@@ -34,6 +38,7 @@ class WindowProductionRecord {
     void ReportFailure(const std::string& reason, bool firstTime);
 
     CProgrammerDlg& m_window;
+    std::function<void(const nlohmann::json&)> m_afterWrite;
     ProductionLog m_log;
     std::atomic<bool> m_warned{false};
 };

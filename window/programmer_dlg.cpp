@@ -24,6 +24,7 @@
 #include "window/memory_page_list.h"
 #include "window/production_recording.h"
 #include "window/window_fonts.h"
+#include "window/window_serial.h"
 
 namespace koru {
 namespace {

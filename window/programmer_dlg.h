@@ -28,6 +28,7 @@ namespace koru {
 
 class CMyedit;
 class WindowProductionRecord;
+class WindowSerial;
 struct CounterSettings;
 
 // Heights of the window region in window coordinates (the width is always 700): the counter
@@ -40,6 +41,8 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     Q_OBJECT
 
   public:
+    // The serial job of the runs ("序列号设置…").
+    WindowSerial& Serial() { return *m_serial; }
     explicit CProgrammerDlg(QWidget* parent = nullptr);
     ~CProgrammerDlg() override;
 
@@ -174,6 +177,7 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     QTimer m_mainTimer;
     QTimer m_tickTimer;
     // Auto-programming's record of every chip, from the start of the running program.
+    std::unique_ptr<WindowSerial> m_serial;  // before the record, which reports to it
     std::unique_ptr<WindowProductionRecord> m_productionRecord;
 };
 

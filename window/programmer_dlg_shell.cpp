@@ -17,6 +17,7 @@
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/window_serial.h"
 
 namespace koru {
 namespace {
@@ -60,7 +61,10 @@ void CProgrammerDlg::OnInitDialog() {
     StartMainTimer();
 
     LoadSettings(*this);
-    m_productionRecord = std::make_unique<WindowProductionRecord>(*this);
+    m_serial = std::make_unique<WindowSerial>(*this);
+    m_serial->LoadChoice();
+    m_productionRecord = std::make_unique<WindowProductionRecord>(
+        *this, [this](const nlohmann::json& record) { m_serial->AfterRecord(record); });
 
     SetFieldText(129, QStringLiteral("0000"));
     SetFieldText(131, QStringLiteral("1FFF"));
@@ -125,6 +129,10 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
     menu->addAction(QString::fromUtf8(kAboutEntryText), this, &CProgrammerDlg::ShowAbout);
     menu->addAction(QString::fromUtf8(kPortSettingsEntryText), this,
                     [this] { ShowPortSettings(this); });
+    if (WindowSerial::Available()) {
+        menu->addAction(QString::fromUtf8(kSerialSettingsEntryText), this,
+                        [this] { m_serial->ShowDialog(); });
+    }
     return menu;
 }
 

@@ -14,9 +14,10 @@ _koru_cli_ports() {
 _koru_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='probe blank-check checksum image-checksum verify read erase protect program ports report'
+    local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync'
     local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
-        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help'
+        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help --serial --db --json
+        --at --size --format --start --step --last --list --command'
     local IFS=$'\n'
     COMPREPLY=()
 
@@ -32,7 +33,15 @@ _koru_cli() {
             COMPREPLY=($(compgen -P "$before" -W "$(_koru_cli_ports "$cli" | sort -u)" -- "${cur##*,}"))
             return
             ;;
-        --log | --html)
+        --format)
+            IFS=$' \t\n'
+            COMPREPLY=($(compgen -W 'le be bcd ascii hex' -- "$cur"))
+            return
+            ;;
+        --serial | --db | --at | --size | --start | --step | --last | --command)
+            return
+            ;;
+        --log | --html | --list)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return
@@ -51,7 +60,8 @@ _koru_cli() {
     local i command='' after=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --port | --range | --log | --html) ((i++)) ;;
+            --port | --range | --log | --html | --serial | --db | --at | --size | --format | --start | \
+                --step | --last | --list | --command) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then
@@ -74,6 +84,10 @@ _koru_cli() {
             protect)
                 IFS=$' \t\n'
                 COMPREPLY=($(compgen -W 'read ldc hw' -- "$cur"))
+                ;;
+            serial)
+                IFS=$' \t\n'
+                COMPREPLY=($(compgen -W 'define status release find' -- "$cur"))
                 ;;
             image-checksum | verify | program | read)
                 compopt -o filenames 2>/dev/null

@@ -18,6 +18,21 @@
 #include "window/command_router.h"
 #include "window/counters.h"
 #include "window/production_recording.h"
+#include "window/programmer_dlg.h"
+#include "window/window_serial.h"
+#if KORU_WITH_LINEDB
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "linedb/line_database_location.h"
+#include "platform/settings_store.h"
+#include "window/serial_settings_dialog.h"
+#endif
 
 namespace koru::test {
 
@@ -79,6 +94,7 @@ class ShellSimulatorTest : public QObject {
         m_program->Click(141);
         QVERIFY(StartedWindow::WaitForThreads());
         for (int run = 0; run < 2; ++run) {
+            m_sim.SetChip(device::ChipKind::Mtp, 0x10000);  // a new chip in the socket
             m_program->Click(136);
             QVERIFY(StartedWindow::WaitForThreads());
             QVERIFY(W().FieldText(157).endsWith(QString::fromUtf8(kRecordNotWrittenNote)));
@@ -90,6 +106,71 @@ class ShellSimulatorTest : public QObject {
         QCOMPARE(W().boxes[0].caption, QString::fromUtf8(kRecordWarningCaption));
         QVERIFY(W().boxes[0].text.contains(code));
     }
+
+#if KORU_WITH_LINEDB
+    // A counter job defined in "序列号设置…" and chosen there: two runs put consecutive values
+    // into the chip, the records carry them, the title shows the last and the next, and the
+    // memory view keeps showing the loaded image.
+    void aSerialCounterGivesTwoRunsConsecutiveValuesAndTheViewKeepsTheLoadedImage() {
+        QTemporaryDir state;
+        const QByteArray savedState = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.path().toUtf8());
+        {
+            SerialSettingsDialog dialog(&W(), DefaultLineDatabasePath(), "");
+            dialog.NameEdit()->setText(QStringLiteral("W"));
+            dialog.AddressEdit()->setText(QStringLiteral("0012"));
+            dialog.SizeBox()->setValue(2);
+            dialog.FormatList()->setCurrentText(QStringLiteral("be"));
+            dialog.StartEdit()->setText(QStringLiteral("258"));
+            QVERIFY(dialog.DefineCounter());
+            QCOMPARE(dialog.ChosenJob(), std::string("W"));
+            QVERIFY2(dialog.Counts()->text().contains(QStringLiteral("下一个: 258")),
+                     qPrintable(dialog.Counts()->text()));
+        }
+        W().Serial().Choose("W");
+        QCOMPARE(StartedWindow::StoredSettings().GetString("serialjob").value_or(""), "W");
+
+        const QString code = m_config.filePath(QStringLiteral("serial.hex"));
+        QFile file(code);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(HexFileOf(std::vector<std::uint8_t>(0x40, 0x5A))));
+        file.close();
+        Connect();
+        W().QueueFileAnswer(code);
+        m_program->Click(146);
+        QVERIFY(StartedWindow::WaitForThreads());
+        m_program->Click(141);
+        QVERIFY(StartedWindow::WaitForThreads());
+        for (int run = 0; run < 2; ++run) {
+            m_sim.SetChip(device::ChipKind::Mtp, 0x10000);  // a new chip in the socket
+            m_program->Click(136);
+            QVERIFY(StartedWindow::WaitForThreads());
+            const auto chip = m_sim.ChipContents();
+            QCOMPARE(int(chip[0x12]), 0x01);
+            QCOMPARE(int(chip[0x13]), 0x02 + run);
+            QCOMPARE(int(chip[0x14]), 0x5A);
+            QCOMPARE(int(ProgramMemory[0x12]), 0x5A);  // the loaded byte is back
+        }
+        QTRY_VERIFY2(W().windowTitle().contains(QStringLiteral("W: 259, 下一个 260")),
+                     qPrintable(W().windowTitle()));
+        m_program->Click(139);  // the memory view: the loaded image
+        QVERIFY(StartedWindow::WaitForThreads());
+        QCOMPARE(Cell(1, 3), QStringLiteral("5A"));
+
+        std::vector<std::string> values;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(
+                 state.path().toStdString() + "/lumatrix/production")) {
+            std::ifstream day(entry.path());
+            std::string line;
+            while (std::getline(day, line)) {
+                values.push_back(nlohmann::json::parse(line)["serial"]["value"]);
+            }
+        }
+        QCOMPARE(values, (std::vector<std::string>{"258", "259"}));
+        W().Serial().Choose("");
+        qputenv("XDG_STATE_HOME", savedState);
+    }
+#endif
 
     void whileAWorkerRunsTheFourGroupsWaitAndTheCountersWork() {
         Connect();

@@ -30,6 +30,7 @@
 #include "window/port_settings_dialog.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/window_serial.h"
 
 namespace koru::test {
 namespace {
@@ -582,9 +583,13 @@ class ShellTest : public QObject {
     void aboutThanksAndContactBoxes() {
         m_program->Start();
         std::unique_ptr<QMenu> menu(W().CreateContextMenu());
-        QCOMPARE(menu->actions().size(), 2);
+        const int entries = WindowSerial::Available() ? 3 : 2;
+        QCOMPARE(menu->actions().size(), entries);
         QCOMPARE(menu->actions()[0]->text(), Utf8(kAboutEntryText));
         QCOMPARE(menu->actions()[1]->text(), Utf8(kPortSettingsEntryText));
+        if (entries == 3) {
+            QCOMPARE(menu->actions()[2]->text(), Utf8(kSerialSettingsEntryText));
+        }
         bool portDialogShown = false;
         QTimer::singleShot(0, [&portDialogShown] {
             auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
@@ -667,7 +672,8 @@ class ShellTest : public QObject {
         QApplication::sendEvent(&W(), &event);
         QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu != nullptr);
-        QCOMPARE(menu->actions().size(), 2);  // about, and the port settings beside it
+        // about, the port settings and (with the line database) the serial settings
+        QCOMPARE(menu->actions().size(), WindowSerial::Available() ? 3 : 2);
         menu->actions()[0]->trigger();
         menu->close();
         QCOMPARE(BoxCaptions(), QStringList{QString::fromUtf8("关于KORU V2.0B")});

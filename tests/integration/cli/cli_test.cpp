@@ -15,6 +15,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +23,7 @@
 #include "image/numbers.h"
 #include "tests/support/fake_device_tree.h"
 #include "tests/support/hex_text.h"
+#include "tests/support/postgres_server.h"
 
 extern char** environ;
 
@@ -745,6 +747,211 @@ TEST_F(CliTest, AComMappingSavedInTheSettingsDrivesThePort) {
 
     extraEnv_.push_back("KORU_COM3=/dev/koru-no-such-port");  // the environment wins for a run
     EXPECT_EQ(Run({"--port", "COM3", "probe"}).status, 2);
+}
+
+// What a serial job refuses before any byte goes to the chip: a value outside the range, a job
+// used up, a program this PC does not allow, and one that fails or prints the wrong length
+// (with its own words); an allowed program's value goes into the chip.
+TEST_F(CliTest, SerialJobsRefuseAChipBeforeTrafficWhenTheyCannotGiveItAValue) {
+    const fs::path script = folder_ / "key.sh";
+    std::ofstream(script) << "#!/bin/sh\n"
+                             "echo \"$KORU_SERIAL_JOB $KORU_SERIAL_INDEX\" >> " +
+                                 (folder_ / "calls").string() +
+                                 "\n"
+                                 "case $1 in\n"
+                                 "  ok) echo A1B2 ;;\n"
+                                 "  short) echo A1 ;;\n"
+                                 "  *) echo 'the key server said no' >&2; exit 4 ;;\n"
+                                 "esac\n";
+    fs::permissions(script, fs::perms::owner_all);
+    fs::create_directories(folder_ / "config" / "lumatrix");
+    std::ofstream(folder_ / "config" / "lumatrix" / "settings.reg")
+        << "[HKEY_CURRENT_USER\\Software\\lumatrix]\n\"serialcommands\"=\"/bin/true;"
+        << script.string() << "\"\n";
+    const struct {
+        std::vector<std::string> define;
+        int status;
+        std::string said;
+    } cases[] = {
+        {{"--at", "0300", "--size", "2", "--format", "le", "--start", "1"}, 3, "outside"},
+        {{"--at", "0010", "--size", "2", "--format", "le", "--start", "1", "--last", "1"}, 0, ""},
+        {{"--at", "0010", "--size", "2", "--command", script.string() + " ok"}, 0, ""},
+        {{"--at", "0010", "--size", "2", "--command", "/bin/echo A1B2"}, 3, "serialcommands"},
+        {{"--at", "0010", "--size", "2", "--command", script.string() + " no"},
+         3,
+         "the key server said no"},
+        {{"--at", "0010", "--size", "2", "--command", script.string() + " short"},
+         3,
+         "did not print 2 hexadecimal bytes"},
+    };
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    int number = 0;
+    for (const auto& c : cases) {
+        const std::string job = "J" + std::to_string(++number);
+        SCOPED_TRACE(job);
+        std::vector<std::string> define{"serial", "define", job};
+        define.insert(define.end(), c.define.begin(), c.define.end());
+        ASSERT_EQ(Run(define).status, 0);
+        sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+        sim_.ClearRecords();
+        const std::vector<std::string> program{"--serial", job,       "--port", "COM1",
+                                               "--verify", "program", file};
+        Result result = Run(program);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
+        if (c.status != 0) {
+            // Nothing went to the chip (the probe's block at most).
+            for (const auto& exchange : sim_.Exchanges()) {
+                EXPECT_NE(exchange.Code(), device::kCodeProgram);
+            }
+            continue;
+        }
+        const auto chip = sim_.ChipContents();
+        EXPECT_EQ(chip[0x10], number == 2 ? 0x01 : 0xA1);
+        EXPECT_EQ(chip[0x11], number == 2 ? 0x00 : 0xB2);
+        if (number == 2) {  // its only value is spent: the next chip is refused
+            sim_.ClearRecords();
+            Result usedUp = Run(program);
+            EXPECT_EQ(usedUp.status, 3);
+            EXPECT_NE(usedUp.err.find("序列号已用完"), std::string::npos) << usedUp.err;
+            EXPECT_TRUE(sim_.Exchanges().empty());
+        }
+    }
+    // The program ran for the allowed job and those that failed, never for the one not allowed.
+    EXPECT_EQ(ReadAll(folder_ / "calls"), "J3 0\nJ5 0\nJ6 0\n");
+}
+
+// A counter job over a gang of four: each chip holds its own value, the records say which; a
+// chip whose adapter is pulled while programming spends its value, one that fails its blank
+// check gives it back, and the next chip gets it.
+TEST_F(CliTest, ASerialCounterGivesEachChipOfAGangItsOwnValue) {
+    Result define = Run({"serial", "define", "SN", "--at", "0100", "--size", "4", "--format", "be",
+                         "--start", "5000", "--step", "7"});
+    ASSERT_EQ(define.status, 0) << define.err;
+    std::array<device::Simulator, 3> others;
+    std::vector<device::Simulator*> sims{&sim_};
+    for (device::Simulator& other : others) {
+        ASSERT_TRUE(other.Start());
+        other.SetChip(device::ChipKind::Mtp, 0x2000);
+        sims.push_back(&other);
+    }
+    sims[1]->WriteChip(0x10, {0x00});  // fails its blank check before the program step
+    device::CommandScript unplugged;
+    unplugged.silentFrom = device::Silence::AfterStatus;
+    unplugged.hangUpWhenSilent = true;
+    sims[2]->Script(device::kCodeProgram, unplugged);
+
+    const auto code = SampleCode(0x300);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path log = folder_ / "serial.jsonl";
+    std::string ports;
+    for (device::Simulator* sim : sims) {
+        ports += (ports.empty() ? "" : ",") + sim->SlavePath();
+    }
+    const std::vector<std::string> job{
+        "--serial", "SN", "--mtp", "--blank-check", "--verify", "--log", log, "program", file};
+    std::vector<std::string> args{"--port", ports};
+    args.insert(args.end(), job.begin(), job.end());
+    Result gang = Run(args);
+    EXPECT_EQ(gang.status, 2) << gang.out << gang.err;
+
+    std::map<std::string, nlohmann::json> byPort;
+    for (const nlohmann::json& record : RecordLines(log)) {
+        byPort[record.value("port", "")] = record;
+    }
+    ASSERT_EQ(byPort.size(), sims.size());
+    std::set<std::string> values;
+    for (std::size_t i : {0, 2, 3}) {
+        const nlohmann::json& record = byPort[sims[i]->SlavePath()];
+        ASSERT_TRUE(record.contains("serial")) << record.dump();
+        EXPECT_EQ(record["serial"]["job"], "SN");
+        values.insert(record["serial"]["value"].get<std::string>());
+        if (i == 2) {
+            EXPECT_EQ(record["outcome"]["kind"], "link-lost");
+            continue;
+        }
+        EXPECT_TRUE(record.value("passed", false)) << record.dump();
+        const std::uint32_t value = std::stoul(record["serial"]["value"].get<std::string>());
+        auto stamped = code;
+        for (int b = 0; b < 4; ++b) {
+            stamped[0x100 + b] = static_cast<std::uint8_t>(value >> (8 * (3 - b)));
+        }
+        const auto chip = sims[i]->ChipContents();
+        EXPECT_TRUE(std::equal(stamped.begin(), stamped.end(), chip.begin())) << value;
+        EXPECT_NE(TableRow(gang.out, sims[i]->SlavePath()).find("序列号 " + std::to_string(value)),
+                  std::string::npos)
+            << gang.out;
+    }
+    EXPECT_EQ(values.size(), 3u);  // three different values went out
+    EXPECT_FALSE(byPort[sims[1]->SlavePath()].contains("serial"));
+
+    const Result status = Run({"serial", "status", "SN", "--json"});
+    ASSERT_EQ(status.status, 0) << status.err;
+    const nlohmann::json counts = nlohmann::json::parse(status.out, nullptr, false)[0];
+    EXPECT_EQ(counts["spent"], 3);
+    EXPECT_EQ(counts["passed"], 2);
+    EXPECT_EQ(counts["failed"], 1);
+    const std::string released = counts["next"];
+    EXPECT_EQ(values.count(released), 0u);
+
+    // The released value goes into the next chip; serial find names its record.
+    sims[1]->WriteChip(0x10, {0xFF});
+    const Result next = Run({"--port", sims[1]->SlavePath(), "--serial", "SN", "--mtp", "--verify",
+                             "--log", log, "program", file});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.out.find("序列号 " + released), std::string::npos) << next.out;
+    const Result found = Run({"serial", "find", released});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_NE(found.out.find(sims[1]->SlavePath()), std::string::npos) << found.out;
+    EXPECT_NE(found.out.find("passed"), std::string::npos) << found.out;
+}
+
+// The line database goes away: a serialized chip is refused before any traffic with the
+// database's reason; plain runs go on, their records wait, and sync uploads exactly those.
+TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
+    test::PostgresServer server;
+    if (!server.Start()) {
+        GTEST_SKIP() << server.SkipReason();
+    }
+    const std::string db = server.Uri();
+    ASSERT_EQ(Run({"--db", db, "serial", "define", "SN", "--at", "0010", "--size", "2", "--format",
+                   "bcd", "--start", "1"})
+                  .status,
+              0);
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    const fs::path log = folder_ / "down.jsonl";
+    const std::vector<std::string> plain{"--db",  db,  "--port",  "COM1", "--verify",
+                                         "--log", log, "program", file};
+    ASSERT_EQ(Run(plain).status, 0);  // this record reaches the database
+    ASSERT_TRUE(server.Stop());
+
+    sim_.ClearRecords();
+    Result refused =
+        Run({"--db", db, "--serial", "SN", "--port", "COM1", "--verify", "program", file});
+    EXPECT_EQ(refused.status, 3) << refused.err;
+    EXPECT_NE(refused.err.find("line database cannot be used"), std::string::npos) << refused.err;
+    EXPECT_TRUE(sim_.Exchanges().empty());
+    for (int run = 0; run < 2; ++run) {
+        Result alone = Run(plain);
+        EXPECT_EQ(alone.status, 0) << alone.err;
+        EXPECT_NE(alone.err.find("kept for koru-cli sync"), std::string::npos) << alone.err;
+    }
+    EXPECT_NE(Run({"--db", db, "sync"}).status, 0);
+
+    ASSERT_TRUE(server.Restart());
+    const Result sync = Run({"--db", db, "sync"});
+    EXPECT_EQ(sync.status, 0) << sync.err;
+    EXPECT_NE(sync.out.find("uploaded 2 records"), std::string::npos) << sync.out;
+    EXPECT_NE(Run({"--db", db, "sync"}).out.find("uploaded 0 records"), std::string::npos);
+    // A record that waits goes up at the start of the next run as well.
+    ASSERT_TRUE(server.Stop());
+    EXPECT_EQ(Run(plain).status, 0);
+    ASSERT_TRUE(server.Restart());
+    EXPECT_EQ(Run(plain).status, 0);
+    EXPECT_NE(Run({"--db", db, "sync"}).out.find("uploaded 0 records"), std::string::npos);
+    const Result report = Run({"--db", db, "report", "--csv"});
+    EXPECT_EQ(report.status, 0) << report.err;
+    EXPECT_NE(report.out.find(",5,5,0,0,100.0%,"), std::string::npos) << report.out;
 }
 
 }  // namespace

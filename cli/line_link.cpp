@@ -1,0 +1,403 @@
+#include "cli/line_link.h"
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "cli/report.h"
+#include "cli/safety.h"
+#include "linedb/line_database.h"
+#include "linedb/line_database_location.h"
+#include "linedb/line_serial_source.h"
+#include "linedb/record_upload.h"
+#include "operations/chip_serial.h"
+#include "platform/host_clock.h"
+
+namespace koru::cli {
+namespace {
+
+void Say(const std::string& text) {
+    std::fprintf(stderr, "koru-cli: %s\n", text.c_str());
+}
+
+std::unique_ptr<LineDatabase> OpenDatabase(const Options& options, const std::string& saved) {
+    std::string error;
+    auto database = LineDatabase::Open(ChooseLineDatabase(options.db, saved), error);
+    if (!database) {
+        Say("the line database cannot be used: " + error);
+    }
+    return database;
+}
+
+std::optional<std::int64_t> Decimal(const std::optional<std::string>& text) {
+    if (!text || text->empty() || text->size() > 18 ||
+        text->find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::stoll(*text);
+}
+
+// serial define's fields as a job; nothing after saying what is wrong.
+std::optional<SerialJob> DefinedJob(const Options& options, const std::string& name,
+                                    std::vector<std::vector<std::uint8_t>>& list) {
+    const SerialDefinition& define = options.define;
+    SerialJob job;
+    job.name = name;
+    if (!define.at || define.at->empty() || define.at->size() > 5 ||
+        define.at->find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) {
+        Say("serial define needs --at ADDR in hexadecimal, for example 1F00");
+        return std::nullopt;
+    }
+    job.address = static_cast<std::uint32_t>(std::stoul(*define.at, nullptr, 16));
+    const auto size = Decimal(define.size);
+    if (!size || *size < 1 || *size > static_cast<std::int64_t>(kSerialMaxSize)) {
+        Say("serial define needs --size N, 1 to 16 bytes");
+        return std::nullopt;
+    }
+    job.size = static_cast<std::size_t>(*size);
+    const int sources = (define.list ? 1 : 0) + (define.command ? 1 : 0) + (define.start ? 1 : 0);
+    if (sources != 1) {
+        Say("serial define takes one of --start (a counter), --list FILE or --command PROGRAM");
+        return std::nullopt;
+    }
+    if (define.list) {
+        job.source = SerialSource::List;
+        std::ifstream file(*define.list, std::ios::binary);
+        if (!file) {
+            Say("cannot read " + *define.list);
+            return std::nullopt;
+        }
+        std::ostringstream text;
+        text << file.rdbuf();
+        std::string error;
+        auto values = ParseSerialList(text.str(), job.size, error);
+        if (!values) {
+            Say(*define.list + ": " + error);
+            return std::nullopt;
+        }
+        list = std::move(*values);
+    } else if (define.command) {
+        job.source = SerialSource::Command;
+        job.command = *define.command;
+    } else {
+        job.source = SerialSource::Counter;
+        const auto format = CounterFormatFromName(define.format.value_or(""));
+        const auto start = Decimal(define.start);
+        const auto step = define.step ? Decimal(define.step) : std::optional<std::int64_t>(1);
+        const auto last = Decimal(define.last);
+        if (!format || !start || !step || (define.last && !last)) {
+            Say("a counter needs --format le|be|bcd|ascii|hex and --start V, with --step and "
+                "--last in decimal");
+            return std::nullopt;
+        }
+        job.format = *format;
+        job.start = *start;
+        job.step = *step;
+        job.last = last;
+    }
+    return job;
+}
+
+std::string JobText(const SerialJob& job) {
+    std::ostringstream text;
+    char address[16];
+    std::snprintf(address, sizeof address, "%05X", job.address);
+    text << job.name << ": " << SerialSourceName(job.source);
+    if (job.source == SerialSource::Counter) {
+        text << " " << CounterFormatName(job.format) << " from " << job.start << " step "
+             << job.step;
+        if (job.last) {
+            text << " to " << *job.last;
+        }
+    } else if (job.source == SerialSource::Command) {
+        text << " " << job.command;
+    }
+    text << ", " << job.size << " bytes at " << address;
+    return text.str();
+}
+
+int Define(LineDatabase& database, const Options& options) {
+    if (options.serialArgs.size() != 2) {
+        Say("serial define needs the job's name");
+        return kBadUsage;
+    }
+    std::vector<std::vector<std::uint8_t>> list;
+    const auto job = DefinedJob(options, options.serialArgs[1], list);
+    if (!job) {
+        return kBadUsage;
+    }
+    std::string error;
+    if (!database.DefineJob(*job, list, error)) {
+        Say(error);
+        return kBadUsage;
+    }
+    std::printf("defined %s%s\n", JobText(*job).c_str(),
+                list.empty() ? "" : (", " + std::to_string(list.size()) + " values").c_str());
+    return kSuccess;
+}
+
+nlohmann::json ValueJson(const SerialValueRow& row) {
+    return {{"value", row.label},
+            {"host", row.host},
+            {"port", row.port},
+            {"pid", row.pid},
+            {"time", row.time}};
+}
+
+int Status(LineDatabase& database, const Options& options) {
+    if (options.serialArgs.size() > 2) {
+        Say("serial status takes one job at most");
+        return kBadUsage;
+    }
+    const std::optional<std::string> name =
+        options.serialArgs.size() == 2 ? std::optional(options.serialArgs[1]) : std::nullopt;
+    std::vector<SerialJobStatus> jobs;
+    std::string error;
+    if (!database.Status(name, jobs, error)) {
+        Say(error);
+        return kBadUsage;
+    }
+    if (options.json) {
+        nlohmann::json out = nlohmann::json::array();
+        for (const SerialJobStatus& job : jobs) {
+            nlohmann::json entry{{"job", job.job.name},
+                                 {"source", SerialSourceName(job.job.source)},
+                                 {"next", job.next},
+                                 {"spent", job.spent},
+                                 {"passed", job.passed},
+                                 {"failed", job.failed},
+                                 {"left", job.left ? nlohmann::json(*job.left) : nlohmann::json()},
+                                 {"reserved", nlohmann::json::array()}};
+            for (const SerialValueRow& row : job.reserved) {
+                entry["reserved"].push_back(ValueJson(row));
+            }
+            out.push_back(entry);
+        }
+        std::printf("%s\n", out.dump(2).c_str());
+        return kSuccess;
+    }
+    for (const SerialJobStatus& job : jobs) {
+        std::printf("%s\n  next %s, spent %lld (passed %lld, failed %lld), left %s\n",
+                    JobText(job.job).c_str(), job.next.empty() ? "(used up)" : job.next.c_str(),
+                    static_cast<long long>(job.spent), static_cast<long long>(job.passed),
+                    static_cast<long long>(job.failed),
+                    job.left ? std::to_string(*job.left).c_str() : "no end");
+        for (const SerialValueRow& row : job.reserved) {
+            std::printf("  reserved %s by %s %s process %s since %s\n", row.label.c_str(),
+                        row.host.c_str(), row.port.c_str(), row.pid.c_str(), row.time.c_str());
+        }
+    }
+    return kSuccess;
+}
+
+int Release(LineDatabase& database, const Options& options) {
+    if (options.serialArgs.size() != 3) {
+        Say("serial release needs JOB VALUE");
+        return kBadUsage;
+    }
+    std::string error;
+    const auto job = database.Job(options.serialArgs[1], error);
+    if (!job) {
+        Say(error.empty() ? "no serial job named " + options.serialArgs[1] : error);
+        return kBadUsage;
+    }
+    const auto label = SerialLabelOf(*job, options.serialArgs[2]);
+    if (!label) {
+        Say("not a value of " + job->name + ": " + options.serialArgs[2] +
+            (job->source == SerialSource::Counter ? " (decimal)" : " (hexadecimal bytes)"));
+        return kBadUsage;
+    }
+    if (!database.ReleaseReserved(job->name, *label, error)) {
+        Say(error);
+        return kBadUsage;
+    }
+    std::printf("released %s of %s: the next chip gets it\n", label->c_str(), job->name.c_str());
+    return kSuccess;
+}
+
+int Find(LineDatabase& database, const Options& options) {
+    if (options.serialArgs.size() != 2) {
+        Say("serial find needs VALUE");
+        return kBadUsage;
+    }
+    std::set<std::string> labels{options.serialArgs[1]};
+    if (const auto bytes = ParseHexBytes(options.serialArgs[1])) {
+        labels.insert(HexBytes(*bytes));
+    }
+    std::size_t found = 0;
+    for (const std::string& label : labels) {
+        std::vector<StoredRecord> records;
+        std::vector<SerialValueRow> reserved;
+        std::string error;
+        if (!database.Find(label, records, reserved, error)) {
+            Say(error);
+            return kBadUsage;
+        }
+        for (const StoredRecord& record : records) {
+            std::printf("%s  %s  %s  %s  %s  file %s  %s\n", record.serialJob.c_str(),
+                        record.serialValue.c_str(), record.host.c_str(), record.port.c_str(),
+                        record.time.c_str(), record.fileSha256.c_str(),
+                        record.passed ? "passed" : record.kind.c_str());
+        }
+        for (const SerialValueRow& row : reserved) {
+            std::printf("%s  %s  %s  %s  %s  reserved, no record yet (process %s)\n",
+                        row.job.c_str(), row.label.c_str(), row.host.c_str(), row.port.c_str(),
+                        row.time.c_str(), row.pid.c_str());
+        }
+        found += records.size() + reserved.size();
+    }
+    if (found == 0) {
+        Say("no record of " + options.serialArgs[1]);
+        return kChipFailed;
+    }
+    return kSuccess;
+}
+
+}  // namespace
+
+int RunSerialCommand(const Options& options, const std::string& savedDatabase) {
+    const auto database = OpenDatabase(options, savedDatabase);
+    if (!database) {
+        return kBadUsage;
+    }
+    const std::string& what = options.serialArgs.at(0);
+    if (what == "define") {
+        return Define(*database, options);
+    }
+    if (what == "status") {
+        return Status(*database, options);
+    }
+    if (what == "release") {
+        return Release(*database, options);
+    }
+    return Find(*database, options);
+}
+
+int RunSync(const Options& options, const std::string& savedDatabase) {
+    const auto database = OpenDatabase(options, savedDatabase);
+    if (!database) {
+        return kBadUsage;
+    }
+    std::size_t sent = 0, left = 0;
+    std::string error;
+    const bool done = UploadQueuedRecords(*database, sent, left, error);
+    std::printf("uploaded %zu records to %s; %zu still waiting\n", sent, database->Name().c_str(),
+                left);
+    if (!done) {
+        Say(error);
+        return kBadUsage;
+    }
+    return kSuccess;
+}
+
+int RunDatabaseReport(const Options& options) {
+    const auto database = OpenDatabase(options, "");
+    if (!database) {
+        return kBadUsage;
+    }
+    std::vector<std::string> lines;
+    std::string error;
+    if (!database->RecordLines(lines, error)) {
+        Say(error);
+        return kBadUsage;
+    }
+    ReportSummary all;
+    std::map<std::string, ReportSummary> hosts;
+    std::uint64_t number = 0;
+    for (const std::string& line : lines) {
+        ++number;
+        AddReportLine(all, line, database->Name(), number);
+        const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+        const std::string host = record.is_object() ? record.value("host", "") : "";
+        AddReportLine(hosts[host], line, database->Name(), number);
+    }
+    std::string text = options.csv ? ReportCsv(all) : ReportText(all);
+    if (!options.csv) {
+        for (const auto& [host, summary] : hosts) {
+            text += "\nhost " + host + ":\n" + ReportText(summary);
+        }
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kSuccess;
+}
+
+struct LineLink::State {
+    std::shared_ptr<LineDatabase> database;
+    std::shared_ptr<LineSerialSource> source;
+};
+
+LineLink::LineLink() : state_(std::make_unique<State>()) {}
+
+LineLink::~LineLink() {
+    if (state_->source) {
+        SetChipSerialSource(nullptr);
+    }
+}
+
+int LineLink::Start(const Options& options, const LineSettings& settings, const std::string& port,
+                    std::uint32_t start, std::uint32_t end) {
+    std::string error;
+    state_->database = LineDatabase::Open(ChooseLineDatabase(options.db, settings.database), error);
+    if (!state_->database) {
+        if (options.serialJob) {
+            Say("serial job " + *options.serialJob +
+                ": the line database cannot be used: " + error);
+            return kBadUsage;
+        }
+        Say("warning: the line database cannot be used (records are kept for koru-cli sync): " +
+            error);
+        return kSuccess;
+    }
+    std::size_t sent = 0, left = 0;
+    if (!UploadQueuedRecords(*state_->database, sent, left, error) && left != 0) {
+        Say("warning: " + std::to_string(left) +
+            " records still wait for the line database: " + error);
+    }
+    if (!options.serialJob) {
+        return kSuccess;
+    }
+    const auto job = state_->database->Job(*options.serialJob, error);
+    if (!job) {
+        Say(error.empty()
+                ? "no serial job named " + *options.serialJob + " in " + state_->database->Name()
+                : error);
+        return kBadUsage;
+    }
+    if (const std::string problem = SerialJobPlacementProblem(*job, start, end); !problem.empty()) {
+        Say("serial job " + job->name + ": " + problem);
+        return kBadUsage;
+    }
+    std::vector<SerialJobStatus> status;
+    if (state_->database->Status(job->name, status, error) && !status.empty() &&
+        status[0].left == 0) {
+        Say(std::string(kSerialUsedUpText) + ": serial job " + job->name);
+        return kBadUsage;
+    }
+    state_->source = std::make_shared<LineSerialSource>(
+        state_->database, *job, SerialHolder{HostName(), port, ProcessId()},
+        AllowedSerialCommands(settings.serialCommands),
+        [](const std::string& text) { Say("warning: " + text); });
+    SetChipSerialSource(state_->source);
+    return kSuccess;
+}
+
+void LineLink::Store(const nlohmann::json& record) {
+    std::string error;
+    if (!UploadOrQueue(state_->database.get(), record, error)) {
+        Say("warning: the record did not reach the line database (kept for koru-cli sync): " +
+            error);
+    }
+}
+
+std::string LineLink::SerialText() {
+    if (!state_->source || state_->source->LastLabel().empty()) {
+        return {};
+    }
+    const std::string next = state_->source->NextLabel();
+    return "序列号 " + state_->source->LastLabel() + ", 下一个 " +
+           (next.empty() ? std::string(kSerialUsedUpText) : next);
+}
+
+}  // namespace koru::cli

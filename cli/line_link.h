@@ -1,0 +1,48 @@
+#pragma once
+
+// koru-cli and the line database: the serial subcommands, sync, report --db, and a program
+// run's serial job and record upload. The Windows build has no line database: there these
+// refuse with that reason (exit 3) and a program run without --serial and --db goes on alone.
+
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "cli/options.h"
+
+namespace koru::cli {
+
+int RunSerialCommand(const Options& options, const std::string& savedDatabase);
+int RunSync(const Options& options, const std::string& savedDatabase);
+int RunDatabaseReport(const Options& options);
+
+// What this PC's settings say about the line database.
+struct LineSettings {
+    std::string database;        // "linedb"
+    std::string serialCommands;  // "serialcommands"
+};
+
+class LineLink {
+  public:
+    LineLink();
+    ~LineLink();
+    LineLink(const LineLink&) = delete;
+    LineLink& operator=(const LineLink&) = delete;
+
+    // Before a program run's first traffic: opens the database, uploads what waits for it and,
+    // with --serial, finds the job, checks it against the range and installs its values.
+    // 0, or the exit status after saying why on standard error.
+    int Start(const Options& options, const LineSettings& settings, const std::string& port,
+              std::uint32_t start, std::uint32_t end);
+    // A record the day file holds now: into the database, or queued for sync.
+    void Store(const nlohmann::json& record);
+    // "序列号 V, 下一个 N" after a serialized run; empty otherwise.
+    std::string SerialText();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace koru::cli

@@ -1,0 +1,52 @@
+// The Windows build: Debian has no mingw build of SQLite or libpq, so there is no line database.
+
+#include <cstdio>
+
+#include "cli/line_link.h"
+#include "cli/safety.h"
+
+namespace koru::cli {
+namespace {
+
+constexpr char kNoDatabase[] =
+    "koru-cli: %s: this build has no line database (no SQLite or PostgreSQL library for "
+    "Windows)\n";
+
+}  // namespace
+
+struct LineLink::State {};
+
+int RunSerialCommand(const Options&, const std::string&) {
+    std::fprintf(stderr, kNoDatabase, "serial");
+    return kBadUsage;
+}
+
+int RunSync(const Options&, const std::string&) {
+    std::fprintf(stderr, kNoDatabase, "sync");
+    return kBadUsage;
+}
+
+int RunDatabaseReport(const Options&) {
+    std::fprintf(stderr, kNoDatabase, "--db");
+    return kBadUsage;
+}
+
+LineLink::LineLink() = default;
+LineLink::~LineLink() = default;
+
+int LineLink::Start(const Options& options, const LineSettings&, const std::string&, std::uint32_t,
+                    std::uint32_t) {
+    if (options.serialJob || options.db) {
+        std::fprintf(stderr, kNoDatabase, options.serialJob ? "--serial" : "--db");
+        return kBadUsage;
+    }
+    return kSuccess;
+}
+
+void LineLink::Store(const nlohmann::json&) {}
+
+std::string LineLink::SerialText() {
+    return {};
+}
+
+}  // namespace koru::cli

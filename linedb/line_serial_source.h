@@ -1,0 +1,56 @@
+#pragma once
+
+// A serial job's values for auto-programming, taken from the line database: reserved before a
+// chip's first step, spent or released after it. A command job's program runs here, and only
+// when this PC lists it in its own settings.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "linedb/line_database.h"
+#include "operations/chip_serial.h"
+
+namespace koru {
+
+inline constexpr char kValueSerialCommands[] = "serialcommands";  // settings: allowed programs
+inline constexpr char kValueSerialJob[] = "serialjob";            // settings: the chosen job
+inline constexpr char kValueLineDb[] = "linedb";                  // settings: the database
+
+// The programs of the "serialcommands" setting: paths separated by ';' or new lines.
+std::vector<std::string> AllowedSerialCommands(const std::string& setting);
+
+class LineSerialSource final : public ChipSerialSource {
+  public:
+    // warn: where problems after a run go (a value that could not be marked spent, say).
+    LineSerialSource(std::shared_ptr<LineDatabase> database, SerialJob job, SerialHolder holder,
+                     std::vector<std::string> allowedCommands,
+                     std::function<void(const std::string&)> warn);
+
+    ChipSerialGrant Reserve() override;
+    void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) override;
+
+    const SerialJob& Job() const { return job_; }
+    // The value of the last run; the value the next chip gets (empty when used up or unknown).
+    std::string LastLabel() const { return lastLabel_; }
+    std::string NextLabel();
+
+  private:
+    // Runs the command job's program for the reserved value: false with its reason.
+    bool RunCommand(SerialReservation& reservation, std::string& error);
+
+    std::shared_ptr<LineDatabase> database_;
+    SerialJob job_;
+    SerialHolder holder_;
+    std::vector<std::string> allowedCommands_;
+    std::function<void(const std::string&)> warn_;
+    std::optional<std::int64_t> index_;  // the reservation of the run in progress
+    std::string lastLabel_;
+};
+
+// Why a job's value cannot go into a run over start..end of an image; empty when it can.
+std::string SerialJobPlacementProblem(const SerialJob& job, std::uint32_t start, std::uint32_t end);
+
+}  // namespace koru

@@ -1,0 +1,97 @@
+#include <sqlite3.h>
+
+#include <cctype>
+
+#include "linedb/sql_connection.h"
+
+namespace koru {
+namespace {
+
+constexpr int kBusyTimeoutMs = 15000;
+
+// "$3" becomes "?3": SQLite reads "$3" as a named parameter, numbered by first appearance.
+std::string NumberedParameters(const std::string& sql) {
+    std::string out = sql;
+    for (std::size_t i = 0; i + 1 < out.size(); ++i) {
+        if (out[i] == '$' && std::isdigit(static_cast<unsigned char>(out[i + 1]))) {
+            out[i] = '?';
+        }
+    }
+    return out;
+}
+
+class SqliteConnection final : public SqlConnection {
+  public:
+    explicit SqliteConnection(sqlite3* db) : db_(db) {}
+    ~SqliteConnection() override { sqlite3_close_v2(db_); }
+
+    bool Exec(const std::string& sql, const std::vector<SqlValue>& params,
+              std::vector<SqlRow>* rows, std::string& error) override {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db_, NumberedParameters(sql).c_str(), -1, &statement, nullptr) !=
+            SQLITE_OK) {
+            error = sqlite3_errmsg(db_);
+            return false;
+        }
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const int index = static_cast<int>(i) + 1;
+            if (params[i]) {
+                sqlite3_bind_text(statement, index, params[i]->c_str(),
+                                  static_cast<int>(params[i]->size()), SQLITE_TRANSIENT);
+            } else {
+                sqlite3_bind_null(statement, index);
+            }
+        }
+        int result = SQLITE_ROW;
+        while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+            if (rows == nullptr) {
+                continue;
+            }
+            SqlRow row;
+            for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+                const auto* text = sqlite3_column_text(statement, column);
+                row.push_back(text == nullptr ? SqlValue()
+                                              : SqlValue(reinterpret_cast<const char*>(text)));
+            }
+            rows->push_back(std::move(row));
+        }
+        const bool done = result == SQLITE_DONE;
+        if (!done) {
+            error = sqlite3_errmsg(db_);
+        }
+        sqlite3_finalize(statement);
+        return done;
+    }
+
+    const char* BeginWrite() const override { return "BEGIN IMMEDIATE"; }
+    const char* RowLock() const override { return ""; }
+    const char* SchemaLock() const override { return "SELECT 1"; }
+
+  private:
+    sqlite3* db_;
+};
+
+}  // namespace
+
+std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& error) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        error = path + ": " + (db != nullptr ? sqlite3_errmsg(db) : "cannot open");
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    auto connection = std::make_unique<SqliteConnection>(db);
+    std::vector<SqlRow> mode;
+    if (!connection->Exec("PRAGMA journal_mode=WAL", {}, &mode, error) ||
+        // FULL: a reservation or a spent value is on the disk before the chip gets data, so a
+        // power cut never brings a value back that a chip already holds.
+        !connection->Exec("PRAGMA synchronous=FULL", {}, nullptr, error)) {
+        error = path + ": " + error;
+        return nullptr;
+    }
+    return connection;
+}
+
+}  // namespace koru

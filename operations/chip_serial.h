@@ -1,0 +1,52 @@
+#pragma once
+
+// Per-chip data for auto-programming: a front end with a serial job installs a source; each
+// run takes one value from it, stamps it into the image for that chip only and tells the
+// source afterwards whether the value reached a chip (spent) or not (released).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/outcome.h"
+
+namespace koru {
+
+// One value handed to one chip.
+struct ChipSerialValue {
+    std::string job;
+    std::uint32_t address = 0;
+    std::vector<std::uint8_t> bytes;
+    std::string label;  // as people read it: decimal for counters, hexadecimal bytes otherwise
+};
+
+// What a run learns from the source before its first step.
+struct ChipSerialGrant {
+    bool granted = false;
+    bool usedUp = false;  // the job has no value left
+    ChipSerialValue value;
+    std::string refusal;  // why not, when not granted
+};
+
+class ChipSerialSource {
+  public:
+    virtual ~ChipSerialSource() = default;
+    // Reserves the next value for this chip (called on the worker, before any traffic).
+    virtual ChipSerialGrant Reserve() = 0;
+    // The run ended: spent when the program step sent data, else the value goes back.
+    virtual void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) = 0;
+};
+
+// Installs the source of every following run; nullptr: runs without per-chip data. Install it
+// while no run is going on.
+void SetChipSerialSource(std::shared_ptr<ChipSerialSource> source);
+std::shared_ptr<ChipSerialSource> CurrentChipSerialSource();
+
+inline constexpr char kSerialUsedUpText[] = "序列号已用完";
+
+// Why value cannot go into the range start..end of the image; empty when it fits.
+std::string SerialPlacementProblem(std::uint32_t address, std::size_t size, std::uint32_t start,
+                                   std::uint32_t end);
+
+}  // namespace koru
