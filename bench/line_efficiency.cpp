@@ -21,7 +21,7 @@
 #include "image/program_memory.h"
 #include "link/connection.h"
 #include "operations/runner.h"
-#include "platform/termios_serial_port.h"
+#include "platform/posix/termios_serial_port.h"
 
 namespace koru {
 namespace {

@@ -24,7 +24,7 @@
 #include "linedb/line_database.h"
 #include "link/connection.h"
 #include "operations/runner.h"
-#include "platform/termios_serial_port.h"
+#include "platform/posix/termios_serial_port.h"
 #include "tests/support/postgres_server.h"
 
 namespace koru {

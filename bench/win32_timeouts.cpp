@@ -15,7 +15,7 @@
 
 #include "link/transport.h"
 #include "platform/thread_priority.h"
-#include "platform/win32_serial_port.h"
+#include "platform/win32/win32_serial_port.h"
 
 namespace {
 

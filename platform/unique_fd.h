@@ -1,6 +1,7 @@
 #pragma once
 
-// Owns one POSIX file descriptor and closes it when it goes out of scope.
+// Owns one file descriptor (POSIX, or the C runtime's on Windows) and closes it when it goes
+// out of scope.
 
 #include <unistd.h>
 

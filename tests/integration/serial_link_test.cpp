@@ -14,8 +14,8 @@
 #include "device/pseudo_terminal.h"
 #include "device/simulator.h"
 #include "link/transport.h"
+#include "platform/posix/termios_serial_port.h"
 #include "platform/serial_port.h"
-#include "platform/termios_serial_port.h"
 #include "tests/support/process_state.h"
 
 namespace koru {

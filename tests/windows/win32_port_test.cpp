@@ -10,8 +10,8 @@
 
 #include "link/transport.h"
 #include "platform/serial_port.h"
-#include "platform/win32_port_names.h"
-#include "platform/win32_serial_port.h"
+#include "platform/win32/win32_port_names.h"
+#include "platform/win32/win32_serial_port.h"
 
 namespace koru {
 namespace {

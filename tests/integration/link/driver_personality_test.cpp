@@ -21,7 +21,7 @@
 #include "link/connection.h"
 #include "operations/auto_program.h"
 #include "operations/runner.h"
-#include "platform/termios_serial_port.h"
+#include "platform/posix/termios_serial_port.h"
 #include "tests/integration/support/simulator_fixture.h"
 
 namespace koru {

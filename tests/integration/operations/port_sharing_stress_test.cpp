@@ -15,7 +15,7 @@
 #include "link/reset_listener.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
-#include "platform/termios_serial_port.h"
+#include "platform/posix/termios_serial_port.h"
 #include "tests/integration/support/simulator_fixture.h"
 
 namespace koru {

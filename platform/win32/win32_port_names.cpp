@@ -1,4 +1,4 @@
-#include "platform/win32_port_names.h"
+#include "platform/win32/win32_port_names.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32_serial_port.h"
+#include "platform/win32/win32_serial_port.h"
 
 namespace koru {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/com_ports.h"
-#include "platform/termios_serial_port.h"
+#include "platform/posix/termios_serial_port.h"
 
 namespace koru {
 namespace {

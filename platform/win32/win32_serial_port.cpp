@@ -1,4 +1,4 @@
-#include "platform/win32_serial_port.h"
+#include "platform/win32/win32_serial_port.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // name is the port itself, so each is its own preferred path.
 
 #include "platform/port_list.h"
-#include "platform/win32_port_names.h"
+#include "platform/win32/win32_port_names.h"
 
 namespace koru {
 

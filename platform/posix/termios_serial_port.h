@@ -13,8 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/posix/termios_driver.h"
 #include "platform/serial_port.h"
-#include "platform/termios_driver.h"
 
 namespace koru {
 

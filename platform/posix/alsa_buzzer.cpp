@@ -1,4 +1,4 @@
-#include "platform/alsa_buzzer.h"
+#include "platform/posix/alsa_buzzer.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "platform/termios_driver.h"
+#include "platform/posix/termios_driver.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/alsa_buzzer.h"
+#include "platform/posix/alsa_buzzer.h"
 
 namespace koru {
 namespace {

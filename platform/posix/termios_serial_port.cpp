@@ -1,4 +1,4 @@
-#include "platform/termios_serial_port.h"
+#include "platform/posix/termios_serial_port.h"
 
 #include <fcntl.h>
 #include <grp.h>
