@@ -12,9 +12,9 @@
 #include "core/shared_state.h"
 #include "core/step_report.h"
 #include "image/hex_record.h"
+#include "image/image_block.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
-#include "operations/read_block.h"
 #include "platform/output_file.h"
 
 namespace koru {
@@ -24,7 +24,6 @@ namespace {
 constexpr char kSaveFilter[] = "hex文件(*.hex)|*.hex|OBJ文件(*.*)|*.obj||";
 
 constexpr std::uint32_t kBlockBytes = 256;           // the image is taken one page at a time
-constexpr std::size_t kBlockBufferBytes = 512;       // room ReadBlock is given for a block
 constexpr std::uint32_t kRecordBytes = 16;           // data bytes of a full record
 constexpr unsigned kRegionShift = 16;                // a region is 64 KiB
 constexpr std::uint32_t kSegmentPerRegion = 0x1000;  // segment value of region 1
@@ -84,7 +83,7 @@ void SaveImageAsHex() {
     if (region != 0) {
         AppendSegmentRecord(lines, SegmentOf(region));
     }
-    std::array<std::uint8_t, kBlockBufferBytes> block{};
+    std::array<std::uint8_t, kBlockBytes> block{};
     std::uint32_t a = start;  // the range lies in the image, so b + 1 never wraps
     while (a <= end) {
         if (SaveStopRequest != 0) {
@@ -97,7 +96,7 @@ void SaveImageAsHex() {
         const std::uint32_t b =
             (a / kBlockBytes == end / kBlockBytes) ? end : (a | (kBlockBytes - 1));
         Window().SetStatusLine(kProgress + Hex(a, kProgressDigits) + "~" + Hex(b, kProgressDigits));
-        ReadBlock(kReadImageBlock, block.data(), block.size(), a, b);
+        CopyImageBlock(block.data(), a, b);  // b - a < kBlockBytes: it always fits
         if (FailureFlag != 0) {
             break;
         }

@@ -4,9 +4,9 @@
 
 #include "core/services.h"
 #include "core/shared_state.h"
+#include "image/image_block.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
-#include "operations/read_block.h"
 
 namespace koru {
 
@@ -60,7 +60,7 @@ std::string MemoryCellText(std::uint8_t byte, bool ascii) {
     return std::string(1, static_cast<char>(byte));
 }
 
-void ShowMemoryPage(std::uint8_t code) {
+void ShowMemoryPage(std::uint8_t code, ChipBlockReader readChip) {
     std::int64_t address = DisplayAddress.load();
     switch (code) {
         case kShowPageTyped: {
@@ -106,8 +106,12 @@ void ShowMemoryPage(std::uint8_t code) {
     std::array<std::uint8_t, kPageBufferBytes> buffer{};
     const int failedBefore = FailureFlag.load();
     FailureFlag = 0;
-    ReadBlock(chip ? kReadChipBlock : kReadImageBlock, buffer.data(), buffer.size(), first,
-              first + kPageBytes - 1);
+    const std::uint32_t last = first + kPageBytes - 1;
+    if (chip) {
+        readChip(buffer.data(), buffer.size(), first, last);
+    } else {
+        CopyImageBlock(buffer.data(), first, last);  // a page always fits the buffer
+    }
     // A failed read leaves the buffer undefined: the cells stay empty rather than show it.
     const bool readFailed = FailureFlag.load() != 0;
     if (failedBefore != 0) {
@@ -124,9 +128,8 @@ void ShowMemoryPage(std::uint8_t code) {
     Window().ShowMemoryPage(page);
 
     Window().WriteField(TextField::DisplayAddress, Hex(first, kViewAddressDigits));
-    const std::uint32_t last = (first + kPageBytes - 1) % kImageSize;
     Window().SetStatusLine(kShowingRange + Hex(first, kViewAddressDigits) + "~" +
-                           Hex(last, kViewAddressDigits));
+                           Hex(last % kImageSize, kViewAddressDigits));
 }
 
 std::optional<std::string> MemoryCellAddressText(std::string_view rowLabel, int column) {

@@ -6,6 +6,7 @@
 // the cell rule runs on the window's thread.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,12 +34,19 @@ extern std::atomic<std::uint32_t> DisplayAddress;
 // Back to the first page (the list's one-time preparation).
 void ResetDisplayAddress();
 
+// Reads the chip's bytes first..last into buffer[0 .. last - first] (capacity bytes of room); the
+// outcome is FailureFlag. The image layer does not know how a chip is reached: the operation
+// layer hands this in.
+using ChipBlockReader = void (*)(std::uint8_t* buffer, std::size_t capacity, std::uint32_t first,
+                                 std::uint32_t last);
+
 // Draws the page for an operation code 30..255: works out the new DisplayAddress from the code,
-// reads the page from the image or the chip (whichever the view shows) and writes it, the
+// reads the page from the image or, through readChip, the chip (whichever the view shows) and
+// writes it, the
 // address field and the status line through the window services. A display-address field that
 // is not a hexadecimal address sets FailureFlag with "显示地址设置错误!" and leaves the page
 // and DisplayAddress as they were.
-void ShowMemoryPage(std::uint8_t code);
+void ShowMemoryPage(std::uint8_t code, ChipBlockReader readChip);
 
 // Text of one cell: two hexadecimal digits, or in ASCII mode the printable character
 // (0x21..0x7E) and the empty text for every other byte.

@@ -117,7 +117,14 @@ void ApplyListenTimeouts() {
     ApplyProfile(kListenTimeoutMs);
 }
 
-void ReceiveBytes(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) {
+namespace {
+
+// Moves count bytes through the port in chunks of at most chunkLimit, clearing the line errors
+// before each. A chunk that moves nothing ends the transfer after onStall has said why.
+// Returns the bytes moved.
+template <typename MoveChunk, typename OnStall>
+std::uint32_t TransferInChunks(std::uint32_t count, std::size_t chunkLimit, MoveChunk moveChunk,
+                               OnStall onStall) {
     ApplyNormalTimeouts();
     std::uint32_t total = 0;
     while (total < count) {
@@ -125,38 +132,43 @@ void ReceiveBytes(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& rece
             break;
         }
         const std::uint32_t chunk =
-            std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(kReceiveChunk));
-        const std::size_t got = Port().Read(buffer + total, chunk);
-        if (got == 0) {
-            FailureFlag = 1;
-            NoteIfPortGone();
+            std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(chunkLimit));
+        const std::size_t moved = moveChunk(total, chunk);
+        if (moved == 0) {
+            onStall();
             break;
         }
-        total += static_cast<std::uint32_t>(got);
+        total += static_cast<std::uint32_t>(moved);
     }
-    received = total;
+    return total;
+}
+
+}  // namespace
+
+void ReceiveBytes(std::uint8_t* buffer, std::uint32_t count, std::uint32_t& received) {
+    received = TransferInChunks(
+        count, kReceiveChunk,
+        [buffer](std::uint32_t done, std::uint32_t chunk) {
+            return Port().Read(buffer + done, chunk);
+        },
+        [] {
+            FailureFlag = 1;
+            NoteIfPortGone();
+        });
 }
 
 void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& sent) {
-    ApplyNormalTimeouts();
-    std::uint32_t total = 0;
-    while (total < count) {
-        if (!ClearLineErrorsChecked()) {
-            break;
-        }
-        const std::uint32_t chunk =
-            std::min<std::uint32_t>(count - total, static_cast<std::uint32_t>(kSendChunk));
-        const std::size_t put = Port().Write(buffer + total, chunk);
-        if (put == 0) {
+    sent = TransferInChunks(
+        count, kSendChunk,
+        [buffer](std::uint32_t done, std::uint32_t chunk) {
+            return Port().Write(buffer + done, chunk);
+        },
+        [] {
             // Nothing went out within the write time-out: the port is stuck or gone, and either
             // way the programmer cannot be reached.
             FailureFlag = 1;
             RecordLinkLost();
-            break;
-        }
-        total += static_cast<std::uint32_t>(put);
-    }
-    sent = total;
+        });
 }
 
 bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,

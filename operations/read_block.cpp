@@ -1,45 +1,25 @@
 #include "operations/read_block.h"
 
-#include <algorithm>
-
-#include "core/services.h"
-#include "core/shared_state.h"
-#include "core/step_report.h"
-#include "image/program_memory.h"
+#include "image/image_block.h"
 #include "operations/chip_block.h"
 
 namespace koru {
-namespace {
-
-constexpr char kBufferTooSmall[] = "指定的缓冲区不足以容纳要读取的数据,操作将中止!";
-constexpr char kReadFailed[] = "读取数据错误";
-
-void FailRead() {
-    FailureFlag = 1;
-    ReportRefusal(kReadFailed);
-}
-
-}  // namespace
 
 void ReadBlock(std::uint8_t code, std::uint8_t* buffer, std::size_t capacity, std::uint32_t first,
                std::uint32_t last) {
-    // Counted as the unsigned difference, so last < first asks for an impossible amount.
-    const std::uint32_t count = last - first + 1;
-    if (capacity < count) {
-        Window().ShowMessageBox("", kBufferTooSmall, MessageIcon::Warning, MessageButtons::Ok);
-        FailureFlag = 1;
+    if (!BlockFitsBuffer(capacity, first, last)) {
         return;
     }
     if (code != kReadImageBlock) {
         ReadChipBlock(code, buffer, first, last);
         return;
     }
-    // A range that does not lie in the image cannot come from it; nothing is read outside it.
-    if (!RangeInImage(first, last)) {
-        FailRead();
-        return;
-    }
-    std::copy_n(ProgramMemory.begin() + first, count, buffer);
+    CopyImageBlock(buffer, first, last);
+}
+
+void ReadBlockFromChip(std::uint8_t* buffer, std::size_t capacity, std::uint32_t first,
+                       std::uint32_t last) {
+    ReadBlock(kReadChipBlock, buffer, capacity, first, last);
 }
 
 }  // namespace koru

@@ -15,4 +15,8 @@ inline constexpr std::uint8_t kReadImageBlock = 13;  // take the block from the 
 void ReadBlock(std::uint8_t code, std::uint8_t* buffer, std::size_t capacity, std::uint32_t first,
                std::uint32_t last);
 
+// ReadBlock with code 10: the chip block reader the memory view is handed.
+void ReadBlockFromChip(std::uint8_t* buffer, std::size_t capacity, std::uint32_t first,
+                       std::uint32_t last);
+
 }  // namespace koru

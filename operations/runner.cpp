@@ -18,6 +18,7 @@
 #include "operations/chip_read.h"
 #include "operations/one_shot.h"
 #include "operations/program_chip.h"
+#include "operations/read_block.h"
 #include "platform/thread_priority.h"
 
 namespace koru {
@@ -32,7 +33,7 @@ void Dispatch(std::uint8_t code) {
     }
     if (code >= kFirstMemoryPageCode) {
         Window().LockViewControls(true);
-        ShowMemoryPage(code);
+        ShowMemoryPage(code, ReadBlockFromChip);
         return;
     }
     switch (code) {

@@ -13,6 +13,7 @@
 #include "core/shared_state.h"
 #include "image/memory_view.h"
 #include "image/program_memory.h"
+#include "operations/read_block.h"
 #include "tests/support/process_state.h"
 #include "tests/window/test_window.h"
 #include "window/edit_dialog.h"
@@ -92,7 +93,7 @@ class MemoryViewTest : public QObject {
         field->clear();
         field->setFocus();
         QTest::keyClicks(field, typed);
-        ShowMemoryPage(static_cast<std::uint8_t>(code));
+        ShowMemoryPage(static_cast<std::uint8_t>(code), ReadBlockFromChip);
         QCOMPARE(FailureFlag.load(), 0);
         QCOMPARE(Cell(0, 0), shown);
         QCOMPARE(Window().FieldText(162), shown);
@@ -118,7 +119,7 @@ class MemoryViewTest : public QObject {
         CMyedit* field = Window().Edit(162);
         field->clear();
         QTest::keyClicks(field, QStringLiteral("12345"));
-        ShowMemoryPage(kShowPageTyped);
+        ShowMemoryPage(kShowPageTyped, ReadBlockFromChip);
         QCOMPARE(Window().FieldText(157), QStringLiteral("当前显示代码区段:  12340~1243F"));
         QCOMPARE(Cell(0, 0), QStringLiteral("12340"));
         QCOMPARE(Cell(15, 0), QStringLiteral("12430"));
@@ -126,11 +127,11 @@ class MemoryViewTest : public QObject {
 
     void badDisplayAddressKeepsThePage() {
         DisplayAddress = 0x200;
-        ShowMemoryPage(kShowPageEnter);
+        ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
         const QString before = Cell(3, 4);
         // Pasted text is not filtered like typed text.
         Window().SetFieldText(162, QStringLiteral("12G45"));
-        ShowMemoryPage(kShowPageTyped);
+        ShowMemoryPage(kShowPageTyped, ReadBlockFromChip);
         QCOMPARE(FailureFlag.load(), 1);
         QCOMPARE(Window().FieldText(157), QStringLiteral("显示地址设置错误!"));
         QCOMPARE(DisplayAddress.load(), 0x200u);
@@ -147,12 +148,12 @@ class MemoryViewTest : public QObject {
             ProgramMemory[i] = bytes[i];
         }
         Window().SetMarked(167, true);
-        ShowMemoryPage(kShowPageMode);
+        ShowMemoryPage(kShowPageMode, ReadBlockFromChip);
         for (std::size_t i = 0; i < sizeof bytes; ++i) {
             QCOMPARE(Cell(0, static_cast<int>(i) + 1), QString::fromUtf8(shown[i]));
         }
         Window().SetMarked(167, false);
-        ShowMemoryPage(kShowPageMode);
+        ShowMemoryPage(kShowPageMode, ReadBlockFromChip);
         QCOMPARE(Cell(0, 1), QStringLiteral("41"));
         QCOMPARE(Cell(0, 2), QStringLiteral("20"));
     }
@@ -161,8 +162,8 @@ class MemoryViewTest : public QObject {
     void pageFromAWorkerThread() {
         std::atomic<bool> done{false};
         std::thread worker([&] {
-            ShowMemoryPage(kShowPageNext);
-            ShowMemoryPage(kShowPageNext);
+            ShowMemoryPage(kShowPageNext, ReadBlockFromChip);
+            ShowMemoryPage(kShowPageNext, ReadBlockFromChip);
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
@@ -185,7 +186,7 @@ class MemoryViewTest : public QObject {
 
     void pageStaysInView() {
         QFETCH(QString, action);
-        ShowMemoryPage(kShowPageEnter);
+        ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
         QTableWidget& list = List();
         QWidget* viewport = list.viewport();
         const QPoint lastPageRow = list.visualRect(list.model()->index(15, 3)).center();
@@ -217,7 +218,7 @@ class MemoryViewTest : public QObject {
         }
         QVERIFY(list.currentRow() < 16);
         // The next page is drawn into the same top rows.
-        ShowMemoryPage(kShowPageNext);
+        ShowMemoryPage(kShowPageNext, ReadBlockFromChip);
         QCOMPARE(list.rowAt(0), 0);
         QCOMPARE(Cell(0, 0), QStringLiteral("00100"));
     }
@@ -239,7 +240,7 @@ class MemoryViewTest : public QObject {
         QFETCH(QString, entered);
         QFETCH(QString, shown);
         DisplayAddress = 0;
-        ShowMemoryPage(kShowPageEnter);
+        ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
         const std::array<std::uint8_t, kImageSize>* before = nullptr;
         auto copy = std::make_unique<std::array<std::uint8_t, kImageSize>>(ProgramMemory);
         before = copy.get();
@@ -262,7 +263,7 @@ class MemoryViewTest : public QObject {
     }
 
     void badCellValueChangesNothing() {
-        ShowMemoryPage(kShowPageEnter);
+        ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
         const std::uint8_t before = ProgramMemory[0x25];
         Window().QueueEditAnswer(QStringLiteral("XY"));
         DoubleClickCell(2, 6);
@@ -275,7 +276,7 @@ class MemoryViewTest : public QObject {
     }
 
     void cancelledEditChangesNothing() {
-        ShowMemoryPage(kShowPageEnter);
+        ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
         const std::uint8_t before = ProgramMemory[0x00];
         DoubleClickCell(0, 1);  // nothing queued: the editor is cancelled
         QCOMPARE(Window().editRequests.size(), std::size_t{1});
@@ -301,7 +302,7 @@ class MemoryViewTest : public QObject {
         QFETCH(int, markedId);
         QFETCH(int, busy);
         QFETCH(QString, message);
-        ShowMemoryPage(kShowPageEnter);
+        ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
         if (markedId != 0) {
             Window().SetMarked(markedId, true);
         }

@@ -12,6 +12,7 @@
 #include "core/shared_state.h"
 #include "image/memory_view.h"
 #include "image/program_memory.h"
+#include "operations/read_block.h"
 #include "tests/support/process_state.h"
 #include "tests/window/test_window.h"
 #include "window/qt_window_services.h"
@@ -84,10 +85,10 @@ class RenderTest : public QObject {
         window.ShowMemoryView(true);
         window.PrepareMemoryList();
         window.show();
-        ShowMemoryPage(kShowPageNext);
+        ShowMemoryPage(kShowPageNext, ReadBlockFromChip);
         QVERIFY(Save(window, QStringLiteral("memory_view.png")));
         window.SetMarked(167, true);
-        ShowMemoryPage(kShowPageMode);
+        ShowMemoryPage(kShowPageMode, ReadBlockFromChip);
         QVERIFY(Save(window, QStringLiteral("memory_view_ascii.png")));
         InstallWindowServices(nullptr);
     }

@@ -7,6 +7,7 @@
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
+#include "operations/read_block.h"
 #include "tests/support/process_state.h"
 
 namespace koru::test {
@@ -22,7 +23,7 @@ TEST_F(MemoryViewTest, PageShowsImageBytesWithLabelsAndStatusTexts) {
         ProgramMemory[0x300 + i] = static_cast<std::uint8_t>(0xFF - i);
     }
     DisplayAddress = 0x300;
-    ShowMemoryPage(kShowPageEnter);
+    ShowMemoryPage(kShowPageEnter, ReadBlockFromChip);
 
     ASSERT_EQ(window_.MemoryPages().size(), 1u);
     const MemoryPageText page = window_.MemoryPages()[0];
@@ -51,7 +52,7 @@ TEST_P(PageAddressTest, MovesAndClampsThePage) {
     const AddressCase& c = GetParam();
     DisplayAddress = c.start;
     window_.SetField(TextField::DisplayAddress, c.typed);
-    ShowMemoryPage(c.code);
+    ShowMemoryPage(c.code, ReadBlockFromChip);
     EXPECT_EQ(DisplayAddress.load(), c.shown);
     EXPECT_EQ(window_.Field(TextField::DisplayAddress), Hex(c.shown, 5));
     EXPECT_EQ(FailureFlag.load(), 0);
@@ -81,7 +82,7 @@ TEST_F(MemoryViewTest, BadDisplayAddressIsRefusedAndNothingIsDrawn) {
         FailureFlag = 0;
         DisplayAddress = 0x700;
         window_.SetField(TextField::DisplayAddress, typed);
-        ShowMemoryPage(kShowPageTyped);
+        ShowMemoryPage(kShowPageTyped, ReadBlockFromChip);
         EXPECT_EQ(FailureFlag.load(), 1) << typed;
         EXPECT_EQ(window_.StatusLine(), "显示地址设置错误!");
         EXPECT_EQ(DisplayAddress.load(), 0x700u);
@@ -96,7 +97,7 @@ TEST_F(MemoryViewTest, AsciiModeAndTheLastPageRange) {
     ProgramMemory[0xFFFFF] = '~';
     window_.SetChoice(Choice::AsciiView, true);
     DisplayAddress = kLastPageAddress;
-    ShowMemoryPage(kShowPageMode);
+    ShowMemoryPage(kShowPageMode, ReadBlockFromChip);
     const MemoryPageText page = window_.MemoryPages().at(0);
     EXPECT_EQ(page.cells[0][0], "K");
     EXPECT_EQ(page.cells[0][1], "");
@@ -109,7 +110,7 @@ TEST_F(MemoryViewTest, ChipPageShowsItsRowLabelsBeforeTheRead) {
     // No port is open, so the chip read fails; the labels were drawn before it began.
     window_.SetChoice(Choice::ChipView, true);
     DisplayAddress = 0x300;
-    ShowMemoryPage(kShowPageNext);
+    ShowMemoryPage(kShowPageNext, ReadBlockFromChip);
     const std::vector<MemoryPageText> pages = window_.MemoryPages();
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_EQ(pages[0].rowLabels[0], "00400");
