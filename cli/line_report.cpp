@@ -67,6 +67,22 @@ std::string HourText(std::int64_t hour) {
 }
 
 void LineReport::Add(const ReportRecord& record) {
+    const auto hour = HourOfTime(record.time);
+    if (hour) {
+        if (first.empty() || record.time < first) {
+            first = record.time;
+        }
+        if (last.empty() || record.time > last) {
+            last = record.time;
+        }
+    }
+    if (record.hasFile) {
+        files[record.filePath].insert(record.sha256);
+    }
+    if (record.touchedNoChip) {
+        ++noProgrammer;
+        return;
+    }
     const auto result = static_cast<std::size_t>(record.result);
     ++line.byResult[result];
     const PortKey port{record.host, record.port};
@@ -80,17 +96,8 @@ void LineReport::Add(const ReportRecord& record) {
         passedTimes[port].push_back(
             static_cast<std::uint32_t>(std::min(*record.duration, kLongest)));
     }
-    if (record.hasFile) {
-        files[record.filePath].insert(record.sha256);
-    }
-    if (const auto hour = HourOfTime(record.time)) {
+    if (hour) {
         ++hours[*hour].byResult[result];
-        if (first.empty() || record.time < first) {
-            first = record.time;
-        }
-        if (last.empty() || record.time > last) {
-            last = record.time;
-        }
     } else {
         ++untimed;
     }

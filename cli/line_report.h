@@ -37,6 +37,9 @@ struct LineReport {
     std::string first, last;                     // earliest and latest record time, as recorded
     std::map<std::int64_t, ResultCounts> hours;  // by hour of the records' local time
     std::uint64_t untimed = 0;                   // records whose time gives no hour
+    // Runs where no programmer answered the probe: no chip, so kept out of every count above
+    // except the period, as the table report keeps them.
+    std::uint64_t noProgrammer = 0;
     std::map<PortKey, ResultCounts> ports;
     std::map<std::string, ResultCounts> hosts;
     std::map<std::string, std::uint64_t> chipFailuresByStep;

@@ -112,6 +112,10 @@ void Header(std::string& out, const ReportSummary& summary, const LineReport& li
                    std::to_string(counts.byResult[i]);
     }
     FactRow(out, "results", results);
+    if (line.noProgrammer != 0) {
+        FactRow(out, "runs without a programmer (no chip touched)",
+                std::to_string(line.noProgrammer));
+    }
     if (summary.badLineCount != 0) {
         FactRow(out, "lines that did not parse", std::to_string(summary.badLineCount));
     }

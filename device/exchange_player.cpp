@@ -140,7 +140,26 @@ class ExchangePlayer {
         if (script.sum == SumFault::Wrong) {
             sum = static_cast<std::uint16_t>(sum + 1);
         }
+        if (script.sum == SumFault::Cut) {
+            Emit({Word16(sum)[0]});
+            FallSilent(script);
+            return false;
+        }
         return Emit(Word16(sum));
+    }
+
+    // A progress report as scripted: false when it was cut short and the exchange ends there.
+    bool SendReport(const CommandScript& script, std::uint64_t stepFirst, std::uint64_t stepLast,
+                    std::uint32_t address) {
+        std::vector<std::uint8_t> report = Address24(address);
+        if (script.reportCutAt && *script.reportCutAt >= stepFirst &&
+            *script.reportCutAt <= stepLast) {
+            report.pop_back();
+            Emit(report);
+            FallSilent(script);
+            return false;
+        }
+        return Emit(report);
     }
 
     // Checksum (2): a progress report after each step, the last one at the end address (even for
@@ -163,7 +182,7 @@ class ExchangePlayer {
                 FallSilent(script);
                 return;
             }
-            if (!Emit(Address24(static_cast<std::uint32_t>(last)))) {
+            if (!SendReport(script, a, last, static_cast<std::uint32_t>(last))) {
                 return;
             }
             if (last >= end) {
@@ -210,7 +229,7 @@ class ExchangePlayer {
                 }
                 return;
             }
-            if (!Emit(Address24(static_cast<std::uint32_t>(last + 1)))) {
+            if (!SendReport(script, a, last, static_cast<std::uint32_t>(last + 1))) {
                 return;
             }
             a = last + 1;

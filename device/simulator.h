@@ -86,7 +86,7 @@ enum class Silence {
     AfterStatus,      // sends the first status, then nothing
 };
 
-enum class SumFault { None, Wrong, Missing };
+enum class SumFault { None, Wrong, Missing, Cut };  // Cut: the high byte only, then nothing
 
 // Faults for one command code (or for every code without its own script).
 struct CommandScript {
@@ -100,6 +100,9 @@ struct CommandScript {
     std::string firstStatus;
     // Codes 2 and 3: report this address (when inside the range) and fall silent after it.
     std::optional<std::uint32_t> silentAfterReport;
+    // Codes 2 and 3: the report after the step holding this address loses its last byte, and
+    // nothing follows.
+    std::optional<std::uint32_t> reportCutAt;
     std::optional<std::uint32_t> dataCutAfter;  // code 10: send only this many data bytes
     SumFault sum = SumFault::None;              // codes 2 and 10
     std::string finalReply;                     // code 11: instead of the device's verdict

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "core/shared_state.h"
 #include "core/step_report.h"
@@ -171,39 +172,52 @@ void SendBytes(const std::uint8_t* buffer, std::uint32_t count, std::uint32_t& s
         });
 }
 
-bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
-                  std::uint32_t attempts) {
+namespace {
+
+// Zeroes the buffer and reads a reply into it: how many bytes came, or nothing when the first
+// did not come or the port went away before the rest. Never past the buffer's end.
+std::optional<std::size_t> ReplyBytes(std::uint8_t* buffer, std::size_t bufferSize,
+                                      std::uint32_t replyLength, std::uint32_t attempts) {
     if (bufferSize == 0) {
-        return false;  // nowhere to put even the first byte
+        return std::nullopt;  // nowhere to put even the first byte
     }
     std::memset(buffer, 0, bufferSize);
     bool gotFirst = false;
     for (std::uint32_t attempt = 0; attempt < attempts && !gotFirst; ++attempt) {
         if (!TryClearLineErrors()) {
             NoteIfPortGone();
-            return false;  // the port has gone away; further attempts cannot succeed
+            return std::nullopt;  // the port has gone away; further attempts cannot succeed
         }
         gotFirst = Port().Read(buffer, 1) == 1;
     }
     if (!gotFirst) {
         NoteIfPortGone();
-        return false;
+        return std::nullopt;
     }
     if (replyLength < 2) {
-        return true;
+        return 1;
     }
-    // The rest in one read; whatever does not come stays zero. Never past the buffer's end.
+    // The rest in one read; whatever does not come stays zero.
     const std::size_t rest = std::min<std::size_t>(replyLength - 1, bufferSize - 1);
+    std::size_t got = 0;
     if (rest > 0) {
         if (!TryClearLineErrors()) {
             NoteIfPortGone();
-            return false;  // gone between the first byte and the rest
+            return std::nullopt;  // gone between the first byte and the rest
         }
-        if (Port().Read(buffer + 1, rest) < rest) {
+        got = Port().Read(buffer + 1, rest);
+        if (got < rest) {
             NoteIfPortGone();
         }
     }
-    return true;
+    return 1 + got;
+}
+
+}  // namespace
+
+bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+                  std::uint32_t attempts) {
+    return ReplyBytes(buffer, bufferSize, replyLength, attempts).has_value();
 }
 
 void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
@@ -213,9 +227,18 @@ void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t reply
     }
 }
 
+std::size_t ReadWholeReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+                           std::uint32_t attempts) {
+    const auto got = ReplyBytes(buffer, bufferSize, replyLength, attempts);
+    if (!got || *got < std::min<std::size_t>(replyLength, bufferSize)) {
+        FailureFlag = 1;
+    }
+    return got.value_or(0);
+}
+
 std::uint16_t ReadWordReply() {
     std::uint8_t reply[kWordReplyBufferSize];
-    ReadReply(reply, sizeof reply, kWordReplyLength, kWordReplyAttempts);
+    ReadWholeReply(reply, sizeof reply, kWordReplyLength, kWordReplyAttempts);
     if (FailureFlag != 0) {
         return 0;
     }

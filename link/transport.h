@@ -65,8 +65,15 @@ void ReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t reply
 bool TryReadReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
                   std::uint32_t attempts);
 
+// ReadReply for a binary reply whose every byte counts (a sum, an address): sets FailureFlag
+// unless all replyLength bytes came, since a missing byte read as zero would give a wrong
+// figure and put the following reads out of step. Returns how many bytes came (0 when not even
+// the first did).
+std::size_t ReadWholeReply(std::uint8_t* buffer, std::size_t bufferSize, std::uint32_t replyLength,
+                           std::uint32_t attempts);
+
 // A two-byte reply, most significant byte first; 0 when FailureFlag is set afterwards (also
-// when it was set before the call).
+// when it was set before the call or the reply came short).
 std::uint16_t ReadWordReply();
 
 }  // namespace koru

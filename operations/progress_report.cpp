@@ -26,7 +26,14 @@ bool RestOfRestartAnnouncement() {
 
 ProgressReport ReadProgressReport(const std::string& failedText) {
     std::uint8_t report[kReportBufferSize];
-    ReadReply(report, sizeof report, kProgressReportLength, kWordReplyAttempts);
+    const std::size_t got =
+        ReadWholeReply(report, sizeof report, kProgressReportLength, kWordReplyAttempts);
+    if (got > 0 && got < kProgressReportLength) {
+        // Cut short: the missing bytes are no address, and taking the report as silence would
+        // judge the chip (not blank) on a line fault.
+        ReportOutcome(OutcomeKind::NoAnswer, failedText);
+        return {ProgressReport::NoProgress};
+    }
     if (FailureFlag != 0) {
         return {ProgressReport::Silence};
     }

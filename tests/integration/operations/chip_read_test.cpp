@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
@@ -176,15 +177,34 @@ TEST_F(ChipReadTest, UnderAutoRunTheChipSumIsComparedWithTheImage) {
 }
 
 TEST_F(ChipReadTest, UnderAutoRunAFailedChecksumIsNeverShownAsAMatch) {
-    ProgramMemory.fill(0);  // the image sums to 0, as a failed read does
-    SetRange(0, 0xFF);
+    // The image sums to 0, as a failed read does; the read's missing bytes must not read as
+    // zeros either, so a good chip whose sum or report is cut is no answer, not a bad chip.
+    ProgramMemory.fill(0);
     device::CommandScript missing;
     missing.sum = device::SumFault::Missing;
-    sim_.Script(kChipChecksum, missing);
+    device::CommandScript cutSum;
+    cutSum.sum = device::SumFault::Cut;
+    device::CommandScript cutReport;
+    cutReport.reportCutAt = 0x80;
+    const struct {
+        const char* name;
+        device::CommandScript script;
+        bool goodChip;
+    } cases[] = {{"missing sum", missing, false},
+                 {"cut sum", cutSum, true},
+                 {"cut report", cutReport, true}};
+    SetRange(0, 0xFF);
     AutoRunFlag = 1;
-    RunOperation(kChipChecksum);
-    EXPECT_EQ(FailureFlag, 1);
-    EXPECT_EQ(window_.StatusLine(), "芯片检查和 =  XXXX");
+    for (const auto& each : cases) {
+        if (each.goodChip) {
+            std::copy(chip_.begin(), chip_.begin() + 0x100, ProgramMemory.begin());
+        }
+        sim_.Script(kChipChecksum, each.script);
+        RunOperation(kChipChecksum);
+        EXPECT_EQ(FailureFlag, 1) << each.name;
+        EXPECT_EQ(window_.StatusLine(), "芯片检查和 =  XXXX") << each.name;
+        EXPECT_EQ(LastOutcome().kind, OutcomeKind::NoAnswer) << each.name;
+    }
 }
 
 TEST_F(ChipReadTest, ReadBlockRefusesATooSmallBuffer) {

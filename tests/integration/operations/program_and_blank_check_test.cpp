@@ -4,6 +4,7 @@
 
 #include <numeric>
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
@@ -193,6 +194,16 @@ TEST_F(BlankCheckTest, NoReportAtAllShowsTheStartAddress) {
     RunAndWait(kBlankCheck);
     EXPECT_EQ(window_.StatusLine(), "芯片不空, 在地址: 00100");
     EXPECT_EQ(FailureFlag, 1);
+}
+
+TEST_F(BlankCheckTest, AReportCutShortIsNoAnswerNotAProgrammedByte) {
+    device::CommandScript cut;
+    cut.reportCutAt = 0x0250;
+    sim_.Script(kBlankCheck, cut);
+    RunAndWait(kBlankCheck);
+    EXPECT_EQ(window_.StatusLine(), kOperationFailedText);
+    EXPECT_EQ(FailureFlag, 1);
+    EXPECT_EQ(LastOutcome().kind, OutcomeKind::NoAnswer);
 }
 
 TEST_F(BlankCheckTest, AReportEqualToTheEndKeepsReading) {

@@ -89,6 +89,25 @@ TEST(ReportTest, SummarisesPerImageAndPortAndNamesBadLines) {
               std::string::npos)
         << csv;
     EXPECT_NE(csv.find("bad-line,day.jsonl:6,"), std::string::npos);
+
+    // The page counts as the table does: the run without a programmer is no chip, stays out
+    // of the yields and the hours, and is counted apart in the header.
+    LineReport line;
+    for (const std::string& text : lines) {
+        if (const auto record = ParseRecordLine(text)) {
+            line.Add(*record);
+        }
+    }
+    EXPECT_EQ(line.line.Chips(), image.chips);
+    EXPECT_EQ(line.noProgrammer, 1u);
+    EXPECT_EQ(line.ports.at({"", "COM2"}).Chips(), 4u);
+    EXPECT_EQ(line.hours.count(*HourOfTime("2026-12-07T07:30:00.000+01:00")), 1u);
+    EXPECT_EQ(line.hours.at(*HourOfTime("2026-12-07T07:30:00.000+01:00")).Chips(), 1u);
+    EXPECT_EQ(line.first, image.first);
+    const std::string page = ReportPage(summary, line, {"now", "day.jsonl"});
+    EXPECT_NE(page.find("<th>runs without a programmer (no chip touched)</th><td>1</td>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<th>yield</th><td>33.3%</td>"), std::string::npos);
 }
 
 TEST(ReportTest, CsvQuotesFieldsThatNeedIt) {

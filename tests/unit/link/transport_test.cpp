@@ -199,6 +199,12 @@ TEST_F(TransportTest, ReadWordReplyIsZeroWhenTheFlagWasAlreadySetOrNothingCame) 
     EXPECT_EQ(ReadWordReply(), 0);
     EXPECT_EQ(FailureFlag, 1);
     EXPECT_EQ(port_.readRequests.size(), 30u);  // thirty attempts for the first byte
+
+    // A sum that loses its low byte is no sum: its missing byte must not read as zero.
+    FailureFlag = 0;
+    port_.readPieces.push_back({0x12});
+    EXPECT_EQ(ReadWordReply(), 0);
+    EXPECT_EQ(FailureFlag, 1);
 }
 
 TEST_F(TransportTest, ProfilesSetAllFiveFields) {
