@@ -39,6 +39,9 @@ class TextLineReader {
     int NextRaw();
     int PeekRaw();
     bool Refill();
+    // The common case: a whole line, LF included and not longer than the limit, lies in the
+    // characters read. Takes it and returns true; otherwise leaves everything as it was.
+    bool TakeWholeLine(std::string_view& line);
 
     InputFile* file_ = nullptr;
     std::vector<char> chunk_;
