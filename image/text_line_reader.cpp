@@ -1,10 +1,12 @@
 #include "image/text_line_reader.h"
 
 #include "platform/input_file.h"
+#include "platform/sha256.h"
 
 namespace koru {
 
-TextLineReader::TextLineReader(InputFile& file) : file_(&file), chunk_(kChunkBytes) {
+TextLineReader::TextLineReader(InputFile& file, Sha256* digest)
+    : file_(&file), digest_(digest), chunk_(kChunkBytes) {
     line_.reserve(kMaxLineChars);
 }
 
@@ -19,6 +21,9 @@ bool TextLineReader::Refill() {
     const std::optional<std::size_t> got = file_->Read(chunk_.data(), chunk_.size());
     if (got && *got > 0) {
         pending_ = std::string_view(chunk_.data(), *got);
+        if (digest_ != nullptr) {
+            digest_->Add(pending_);
+        }
         return true;
     }
     if (got) {
