@@ -38,8 +38,8 @@ struct ReportSummary {
     std::map<std::string, ReportGroup> images;  // "path sha256"
     std::map<HostPort, ReportGroup> ports;
     std::map<std::string, ReportGroup> hosts;  // "(no PC)" for records without a host
-    std::vector<std::string> badLines;          // "FILE:LINE" of the first lines that did not parse
-    std::uint64_t badLineCount = 0;             // all of them
+    std::vector<std::string> badLines;         // "FILE:LINE" of the first lines that did not parse
+    std::uint64_t badLineCount = 0;            // all of them
     std::uint64_t records = 0;
 };
 
