@@ -63,8 +63,11 @@ class PostgresConnection final : public SqlConnection {
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& uri, std::string& error) {
     PGconn* connection = PQconnectdb(uri.c_str());
     if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-        error = RedactedDatabaseName(uri) + ": " +
-                (connection != nullptr ? Trimmed(PQerrorMessage(connection)) : "out of memory");
+        // The library's message can quote the name, or a piece of it such as the password.
+        error =
+            RedactedDatabaseName(uri) + ": " +
+            (connection != nullptr ? RedactedDatabaseText(Trimmed(PQerrorMessage(connection)), uri)
+                                   : "out of memory");
         PQfinish(connection);
         return nullptr;
     }
