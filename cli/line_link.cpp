@@ -222,9 +222,14 @@ int Find(LineDatabase& database, const Options& options) {
         Say("serial find needs VALUE");
         return kBadUsage;
     }
-    std::set<std::string> labels{options.serialArgs[1]};
-    if (const auto bytes = ParseHexBytes(options.serialArgs[1])) {
+    const std::string& value = options.serialArgs[1];
+    std::set<std::string> labels{value};
+    if (const auto bytes = ParseHexBytes(value)) {
         labels.insert(HexBytes(*bytes));
+    }
+    // A counter's value as printed zero-padded (the ascii and bcd formats' digits).
+    if (const auto number = Decimal(value)) {
+        labels.insert(std::to_string(*number));
     }
     std::size_t found = 0;
     for (const std::string& label : labels) {
