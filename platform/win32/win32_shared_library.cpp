@@ -27,7 +27,8 @@ class Win32SharedLibrary final : public SharedLibrary {
 std::unique_ptr<SharedLibrary> OpenSharedLibrary(const std::string& name, std::string& error) {
     HMODULE module = ::LoadLibraryA(name.c_str());
     if (module == nullptr) {
-        error = name + ": cannot be loaded (Windows error " + std::to_string(::GetLastError()) + ")";
+        error =
+            name + ": cannot be loaded (Windows error " + std::to_string(::GetLastError()) + ")";
         return nullptr;
     }
     return std::make_unique<Win32SharedLibrary>(module);
