@@ -99,7 +99,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     try {
         app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 pops the back
     } catch (const CLI::ExtrasError&) {
-        error = "unknown option " + app.remaining().front();
+        const std::vector<std::string> unknown = app.remaining();
+        error = "unknown option " + (unknown.empty() ? std::string() : unknown.front());
         return std::nullopt;
     } catch (const CLI::ArgumentMismatch& mismatch) {
         // The list ended where an option's value should be ("--log" or "--log=").
