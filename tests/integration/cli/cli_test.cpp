@@ -174,22 +174,37 @@ std::vector<std::uint8_t> SampleCode(std::size_t size) {
     return code;
 }
 
-TEST_F(CliTest, BadUsagePrintsTheUsageAndExits3) {
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"frobnicate"},
-                                               {"program"},
-                                               {"protect", "all"},
-                                               {"--range", "12"},
-                                               {"--nope"},
-                                               {"--html", "page.html", "probe"}}) {
-        const Result result = Run(args);
-        EXPECT_EQ(result.status, 3) << (args.empty() ? "" : args[0]);
-        EXPECT_NE(result.err.find("usage: koru-cli"), std::string::npos);
+// Bad usage: the reason as the last thing said, then where the help is; never the whole help.
+TEST_F(CliTest, BadUsageSaysItsReasonLastAndExits3) {
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command frobnicate"},
+        {{"program"}, "program needs a file"},
+        {{"protect", "all"}, "protect takes read, ldc or hw"},
+        {{"--range", "12"}, "--range takes START-END in hexadecimal, for example 0000-1FFF"},
+        {{"--nope"}, "unknown option --nope"},
+        {{"probe", "--frob", "--yes"}, "unknown option --frob"},
+        {{"--html", "page.html", "probe"}, "--html works only with report"},
+        {{"probe", "--log"}, "--log needs a file"},
+        {{"--port=COM1,COM2", "probe"}, "several ports and --repeat work only with program"},
+        {{"probe", "extra"}, "unexpected extra"},
+    };
+    for (const auto& entry : cases) {
+        const Result result = Run(entry.args);
+        EXPECT_EQ(result.status, 3) << entry.reason;
+        EXPECT_EQ(result.err, "koru-cli: " + entry.reason +
+                                  "\nRun 'koru-cli --help' for the commands and options.\n");
+        EXPECT_EQ(result.out, "");
     }
-    const Result help = Run({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("exit status"), std::string::npos);
+    for (const char* help : {"--help", "-h"}) {
+        const Result result = Run({"probe", help});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out.rfind("usage: koru-cli [options] COMMAND [FILE]\n", 0), 0u) << help;
+        EXPECT_NE(result.out.find("exit status"), std::string::npos);
+    }
 }
 
 TEST_F(CliTest, ProbeFindsTheProgrammerOrExits2) {
