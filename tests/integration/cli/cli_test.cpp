@@ -921,6 +921,57 @@ TEST_F(CliTest, ASerialCounterGivesEachChipOfAGangItsOwnValue) {
     EXPECT_NE(found.out.find("passed"), std::string::npos) << found.out;
 }
 
+// A list job hands its keys out in order, one per chip, across a gang and later runs: each chip
+// holds its own key, serial find names where it went, and a list at its end refuses the next
+// chip before any traffic.
+TEST_F(CliTest, AListJobGivesEachChipTheNextKeyUntilItIsUsedUp) {
+    const fs::path keys = folder_ / "keys.txt";
+    std::ofstream(keys) << "# customer keys\nA1B2C3\n0D0E0F\n\n112233\n";
+    ASSERT_EQ(
+        Run({"serial", "define", "KEY", "--at", "0040", "--size", "3", "--list", keys}).status, 0);
+    device::Simulator other;
+    ASSERT_TRUE(other.Start());
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    const auto code = SampleCode(0x100);
+    const fs::path file = WriteCodeFile(code);
+    const std::vector<std::string> job{"--serial", "KEY", "--mtp", "--verify", "program", file};
+    auto run = [&](const std::string& ports) {
+        std::vector<std::string> args{"--port", ports};
+        args.insert(args.end(), job.begin(), job.end());
+        return Run(args);
+    };
+    const Result gang = run(sim_.SlavePath() + "," + other.SlavePath());
+    ASSERT_EQ(gang.status, 0) << gang.out << gang.err;
+    const std::map<std::string, std::vector<std::uint8_t>> expected{{"A1B2C3", {0xA1, 0xB2, 0xC3}},
+                                                                    {"0D0E0F", {0x0D, 0x0E, 0x0F}}};
+    std::set<std::string> seen;
+    for (device::Simulator* sim : {&sim_, &other}) {
+        const auto chip = sim->ChipContents();
+        const std::vector<std::uint8_t> key(chip.begin() + 0x40, chip.begin() + 0x43);
+        for (const auto& [text, bytes] : expected) {
+            if (key == bytes) {
+                seen.insert(text);
+                const Result found = Run({"serial", "find", text});
+                EXPECT_NE(found.out.find(sim->SlavePath()), std::string::npos) << found.out;
+            }
+        }
+        EXPECT_TRUE(std::equal(chip.begin(), chip.begin() + 0x40, code.begin()));
+    }
+    EXPECT_EQ(seen.size(), 2u);  // both keys, one in each chip
+
+    sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    EXPECT_EQ(run(sim_.SlavePath()).status, 0);
+    EXPECT_EQ(sim_.ChipContents()[0x40], 0x11);
+    sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    sim_.ClearRecords();
+    const Result usedUp = run(sim_.SlavePath());
+    EXPECT_EQ(usedUp.status, 3);
+    EXPECT_NE(usedUp.err.find("序列号已用完"), std::string::npos) << usedUp.err;
+    for (const auto& exchange : sim_.Exchanges()) {
+        EXPECT_NE(exchange.Code(), device::kCodeProgram);
+    }
+}
+
 // The line database goes away: a serialized chip is refused before any traffic with the
 // database's reason; plain runs go on, their records wait, and sync uploads exactly those.
 TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
