@@ -342,10 +342,6 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        if (options->db && options->html) {
-            std::fprintf(stderr, "koru-cli: report --db does not write --html yet\n");
-            return kBadUsage;
-        }
         return options->db ? RunDatabaseReport(*options)
                            : RunReport(options->reportArgs, options->csv, options->html);
     }

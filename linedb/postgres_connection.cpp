@@ -70,8 +70,11 @@ std::unique_ptr<SqlConnection> OpenPostgres(const std::string& uri, std::string&
     }
     PGconn* connection = pq->connectdb(uri.c_str());
     if (connection == nullptr || pq->status(connection) != CONNECTION_OK) {
+        // The library's message can quote the name, or a piece of it such as the password.
         error = RedactedDatabaseName(uri) + ": " +
-                (connection != nullptr ? Trimmed(pq->errorMessage(connection)) : "out of memory");
+                (connection != nullptr
+                     ? RedactedDatabaseText(Trimmed(pq->errorMessage(connection)), uri)
+                     : "out of memory");
         pq->finish(connection);
         return nullptr;
     }

@@ -1018,6 +1018,25 @@ TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
     const Result report = Run({"--db", db, "report", "--csv"});
     EXPECT_EQ(report.status, 0) << report.err;
     EXPECT_NE(report.out.find(",5,5,0,0,100.0%,"), std::string::npos) << report.out;
+
+    // Another PC's record with a port of the same name: report --db keeps the two sockets apart
+    // and writes the page over every PC, with a row and a bar per PC.
+    nlohmann::json other = RecordLines(log).back();
+    other["id"] = "other-pc-1";
+    other["host"] = "other-pc";
+    const fs::path queue = folder_ / ".local/state/lumatrix/unsent.jsonl";
+    std::ofstream(queue, std::ios::app) << other.dump() << "\n";
+    EXPECT_NE(Run({"--db", db, "sync"}).out.find("uploaded 1 records"), std::string::npos);
+    const fs::path page = folder_ / "line.html";
+    const Result html = Run({"--db", db, "report", "--html", page});
+    EXPECT_EQ(html.status, 0) << html.err;
+    EXPECT_NE(html.out.find("\nhost other-pc:\n"), std::string::npos) << html.out;
+    EXPECT_NE(html.out.find("\n  other-pc: COM1 ("), std::string::npos) << html.out;
+    const std::string text = ReadAll(page);
+    EXPECT_NE(text.find("<tr><td><code>other-pc: COM1 ("), std::string::npos);
+    EXPECT_NE(text.find("<h2>per PC</h2>"), std::string::npos);
+    EXPECT_NE(text.find("<title>other-pc: yield 100.0%"), std::string::npos);
+    EXPECT_EQ(Run({"--db", db, "report", "2026-12-01"}).status, 3);
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST(ReportTest, SummarisesPerImageAndPortAndNamesBadLines) {
     EXPECT_EQ(image.failedByStep, (std::map<std::string, std::uint64_t>{{"verify", 2}}));
     EXPECT_EQ(image.first, "2026-12-07T07:00:00.000+01:00");
     EXPECT_EQ(image.last, "2026-12-07T11:00:00.000+01:00");
-    EXPECT_EQ(summary.ports.at("COM2 (/dev/COM2)").chips, 4u);
+    EXPECT_EQ(PortGroups(summary).at("COM2 (/dev/COM2)").chips, 4u);
 
     const std::string text = ReportText(summary);
     EXPECT_NE(text.find("no answer 1, pass rate 33.3%"), std::string::npos) << text;
@@ -266,6 +266,17 @@ TEST(ReportPageTest, ChartsHaveTheirBarsAndRecordTextStaysText) {
               std::string::npos);
     EXPECT_NE(page.find("lines that did not parse: 12"), std::string::npos);
     EXPECT_NE(page.find("report_records.jsonl:18 and 2 more"), std::string::npos);
+    // COM1 of pc-a and COM1 of pc-b are two sockets, in the tables as in the charts.
+    for (const char* port : {"pc-a: COM1 (/dev/COM1)", "pc-b: COM1 (/dev/COM1)"}) {
+        EXPECT_NE(page.find(std::string("<tr><td><code>") + port + "</code>"), std::string::npos)
+            << port;
+        EXPECT_NE(ReportText(sinks.summary).find(std::string("\n  ") + port + "\n"),
+                  std::string::npos)
+            << port;
+    }
+    EXPECT_EQ(PortGroups(sinks.summary).at("pc-b: COM1 (/dev/COM1)").chips, 3u);
+    EXPECT_NE(page.find("<title>pc-b: COM1: yield "), std::string::npos);
+    EXPECT_NE(page.find("<h2>per PC</h2>"), std::string::npos);
 }
 #endif
 
