@@ -133,15 +133,24 @@ bool IsGang(const Options& options) {
 
 std::vector<std::string> PortRunArguments(const std::vector<std::string>& args,
                                           const std::string& port) {
+    // Both spellings, "--port A,B" and "--port=A,B" (likewise --repeat=...): one left in would
+    // make each port's run a gang of its own.
+    const auto spelled = [](const std::string& arg, const std::string& option) {
+        return arg == option || arg.rfind(option + "=", 0) == 0;
+    };
     std::vector<std::string> result{"--port", port};
     for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {  // the rest are words, whatever they look like
+            result.insert(result.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+            break;
+        }
         if (args[i] == "--port" || args[i] == "--log") {
             if (args[i] == "--log" && i + 1 < args.size()) {
                 result.push_back(args[i]);
                 result.push_back(args[i + 1]);
             }
             ++i;  // the value goes with its option
-        } else if (args[i] != "--repeat") {
+        } else if (!spelled(args[i], "--port") && !spelled(args[i], "--repeat")) {
             result.push_back(args[i]);
         }
     }

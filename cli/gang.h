@@ -19,7 +19,8 @@ inline constexpr char kFigureLinesValue[] = "figure-lines";
 bool IsGang(const Options& options);
 
 // The arguments of one port's run: args (the command line after the program name) with every
-// --port and its value and --repeat left out, and "--port port" in front.
+// --port and its value and --repeat left out (also as --port=... and --repeat=...), and
+// "--port port" in front. Words after "--" are kept as they are.
 std::vector<std::string> PortRunArguments(const std::vector<std::string>& args,
                                           const std::string& port);
 

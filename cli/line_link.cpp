@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli/report.h"
+#include "cli/report_command.h"
 #include "cli/safety.h"
 #include "linedb/line_database.h"
 #include "linedb/line_database_location.h"
@@ -222,9 +222,14 @@ int Find(LineDatabase& database, const Options& options) {
         Say("serial find needs VALUE");
         return kBadUsage;
     }
-    std::set<std::string> labels{options.serialArgs[1]};
-    if (const auto bytes = ParseHexBytes(options.serialArgs[1])) {
+    const std::string& value = options.serialArgs[1];
+    std::set<std::string> labels{value};
+    if (const auto bytes = ParseHexBytes(value)) {
         labels.insert(HexBytes(*bytes));
+    }
+    // A counter's value as printed zero-padded (the ascii and bcd formats' digits).
+    if (const auto number = Decimal(value)) {
+        labels.insert(std::to_string(*number));
     }
     std::size_t found = 0;
     for (const std::string& label : labels) {
@@ -293,6 +298,10 @@ int RunSync(const Options& options, const std::string& savedDatabase) {
 }
 
 int RunDatabaseReport(const Options& options) {
+    if (!options.reportArgs.empty()) {
+        Say("report --db summarises every record of the database: it takes no files or days");
+        return kBadUsage;
+    }
     const auto database = OpenDatabase(options, "");
     if (!database) {
         return kBadUsage;
@@ -303,24 +312,8 @@ int RunDatabaseReport(const Options& options) {
         Say(error);
         return kBadUsage;
     }
-    ReportSummary all;
-    std::map<std::string, ReportSummary> hosts;
-    std::uint64_t number = 0;
-    for (const std::string& line : lines) {
-        ++number;
-        AddReportLine(all, line, database->Name(), number);
-        const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
-        const std::string host = record.is_object() ? record.value("host", "") : "";
-        AddReportLine(hosts[host], line, database->Name(), number);
-    }
-    std::string text = options.csv ? ReportCsv(all) : ReportText(all);
-    if (!options.csv) {
-        for (const auto& [host, summary] : hosts) {
-            text += "\nhost " + host + ":\n" + ReportText(summary);
-        }
-    }
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return kSuccess;
+    RecordLines source(database->Name(), std::move(lines));
+    return WriteReport(source, database->Name(), options.csv, options.html, true);
 }
 
 struct LineLink::State {

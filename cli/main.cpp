@@ -332,7 +332,9 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::fprintf(stderr, "koru-cli: %s\n\n%s", error.c_str(), UsageText().c_str());
+        // The reason last, where the eye lands, not above the whole help text.
+        std::fprintf(stderr, "koru-cli: %s\nRun 'koru-cli --help' for the commands and options.\n",
+                     error.c_str());
         return kBadUsage;
     }
     if (options->help) {
@@ -340,10 +342,6 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        if (options->db && options->html) {
-            std::fprintf(stderr, "koru-cli: report --db does not write --html yet\n");
-            return kBadUsage;
-        }
         return options->db ? RunDatabaseReport(*options)
                            : RunReport(options->reportArgs, options->csv, options->html);
     }

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <map>
 
@@ -54,84 +55,76 @@ bool IsHexText(const std::string& text) {
 }  // namespace
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+    // CLI11 reads the flat argument list: options before or after the command's words, which
+    // are all positionals. What the words mean and which options go with which command are
+    // checked below, with our own texts; the help text is ours too.
     Options options;
     std::vector<std::string> words;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](const char* what) -> std::optional<std::string> {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs " + what;
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--port") {
-            options.port = value("a port (COM1..COM4, a device path or a by-id name fragment)");
-            if (!options.port) {
-                return std::nullopt;
-            }
-        } else if (arg == "--log") {
-            options.log = value("a file");
-            if (!options.log) {
-                return std::nullopt;
-            }
-        } else if (arg == "--serial" || arg == "--db") {
-            auto& target = arg == "--serial" ? options.serialJob : options.db;
-            target = value(arg == "--serial" ? "a serial job's name" : "an SQLite file or a URI");
-            if (!target) {
-                return std::nullopt;
-            }
-        } else if (DefineOptions(options.define).count(arg) != 0) {
-            std::optional<std::string>& target = *DefineOptions(options.define).at(arg);
-            target = value("a value");
-            if (!target) {
-                return std::nullopt;
-            }
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--repeat") {
-            options.repeat = true;
-        } else if (arg == "--csv") {
-            options.csv = true;
-        } else if (arg == "--html") {
-            options.html = value("a file");
-            if (!options.html) {
-                return std::nullopt;
-            }
-        } else if (arg == "--otp" || arg == "--mtp") {
-            options.otp = arg == "--otp";
-        } else if (arg == "--fast" || arg == "--slow") {
-            options.fast = arg == "--fast";
-        } else if (arg == "--yes") {
-            options.yes = true;
-        } else if (arg == "--beep") {
-            options.beep = true;
-        } else if (arg == "--quiet") {
-            options.quiet = true;
-        } else if (arg == "--range") {
-            const auto range = value("START-END in hexadecimal");
-            if (!range) {
-                return std::nullopt;
-            }
-            const std::size_t dash = range->find('-');
-            if (dash == std::string::npos || !IsHexText(range->substr(0, dash)) ||
-                !IsHexText(range->substr(dash + 1))) {
-                error = "--range takes START-END in hexadecimal, for example 0000-1FFF";
-                return std::nullopt;
-            }
-            options.rangeStart = range->substr(0, dash);
-            options.rangeEnd = range->substr(dash + 1);
-        } else if (StepOptions().count(arg) != 0) {
-            options.steps |= StepOptions().at(arg);
+    std::optional<std::string> range;
+    CLI::App app;
+    app.set_help_flag();
+    app.allow_windows_style_options(false);  // "/x" is a path, on Windows too
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("words", words);
+    app.add_flag("-h,--help", options.help);
+    // A value option's type name says what it needs: "--log needs a file".
+    const auto value = [&](const char* name, std::optional<std::string>& target, const char* what) {
+        app.add_option_function<std::string>(name, [&target](const std::string& v) { target = v; })
+            ->type_name(what);
+    };
+    value("--port", options.port, "a port (COM1..COM4, a device path or a by-id name fragment)");
+    value("--log", options.log, "a file");
+    value("--serial", options.serialJob, "a serial job's name");
+    value("--db", options.db, "an SQLite file or a URI");
+    value("--html", options.html, "a file");
+    value("--range", range, "START-END in hexadecimal");
+    for (const auto& [name, target] : DefineOptions(options.define)) {
+        value(name.c_str(), *target, "a value");
+    }
+    bool otp = false;
+    CLI::Option* const kind = app.add_flag("--otp,!--mtp", otp);
+    app.add_flag("--fast,!--slow", options.fast);
+    app.add_flag("--json", options.json);
+    app.add_flag("--repeat", options.repeat);
+    app.add_flag("--csv", options.csv);
+    app.add_flag("--yes", options.yes);
+    app.add_flag("--beep", options.beep);
+    app.add_flag("--quiet", options.quiet);
+    for (const auto& [name, step] : StepOptions()) {
+        app.add_flag_callback(name, [&options, step = step] {
+            options.steps |= step;
             options.stepsGiven = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + arg;
+        });
+    }
+    try {
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 pops the back
+    } catch (const CLI::ExtrasError&) {
+        const std::vector<std::string> unknown = app.remaining();
+        error = "unknown option " + (unknown.empty() ? std::string() : unknown.front());
+        return std::nullopt;
+    } catch (const CLI::ArgumentMismatch& mismatch) {
+        // The list ended where an option's value should be ("--log" or "--log=").
+        const std::string last = args.empty() ? std::string() : args.back();
+        const std::string name = last.substr(0, last.find('='));
+        const CLI::Option* const option = app.get_option_no_throw(name);
+        error = option ? name + " needs " + option->get_type_name() : mismatch.what();
+        return std::nullopt;
+    } catch (const CLI::ParseError& other) {
+        error = other.what();
+        return std::nullopt;
+    }
+    if (kind->count() != 0) {
+        options.otp = otp;
+    }
+    if (range) {
+        const std::size_t dash = range->find('-');
+        if (dash == std::string::npos || !IsHexText(range->substr(0, dash)) ||
+            !IsHexText(range->substr(dash + 1))) {
+            error = "--range takes START-END in hexadecimal, for example 0000-1FFF";
             return std::nullopt;
-        } else {
-            words.push_back(arg);
         }
+        options.rangeStart = range->substr(0, dash);
+        options.rangeEnd = range->substr(dash + 1);
     }
     if (options.help) {
         return options;

@@ -107,7 +107,18 @@ void AddRecord(ReportSummary& summary, const ReportRecord& record) {
     if (!record.device.empty() && record.device != record.port) {
         port += " (" + record.device + ")";
     }
-    Count(summary.ports[port], record);
+    Count(summary.ports[{record.host, port}], record);
+    Count(summary.hosts[record.host.empty() ? std::string("(no PC)") : record.host], record);
+}
+
+std::map<std::string, ReportGroup> PortGroups(const ReportSummary& summary) {
+    const bool severalPcs = summary.hosts.size() > 1;
+    std::map<std::string, ReportGroup> named;
+    for (const auto& [key, group] : summary.ports) {
+        const std::string host = key.first.empty() ? std::string("(no PC)") : key.first;
+        named.emplace(severalPcs ? host + ": " + key.second : key.second, group);
+    }
+    return named;
 }
 
 void AddUnparsable(ReportSummary& summary, const std::string& where) {
@@ -133,7 +144,7 @@ std::string ReportText(const ReportSummary& summary) {
     std::string out;
     out += "records " + std::to_string(summary.records) + "\n";
     GroupText(out, "per code file (path sha256):", summary.images);
-    GroupText(out, "per port:", summary.ports);
+    GroupText(out, "per port:", PortGroups(summary));
     if (summary.badLineCount != 0) {
         out += "lines that did not parse: " + std::to_string(summary.badLineCount) + " (" +
                BadLinesText(summary) + ")\n";
@@ -156,7 +167,7 @@ std::string ReportCsv(const ReportSummary& summary) {
         }
     };
     rows("image", summary.images);
-    rows("port", summary.ports);
+    rows("port", PortGroups(summary));
     for (const std::string& bad : summary.badLines) {
         out += "bad-line," + CsvField(bad) + ",,,,,,,,,,\n";
     }

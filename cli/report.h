@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/report_record.h"
@@ -29,11 +30,16 @@ struct ReportGroup {
     std::string first, last;  // record times; ISO text of one offset compares in time order
 };
 
+// A port as the summary counts it: host, then "port (device)". The same port name on two PCs
+// is two sockets.
+using HostPort = std::pair<std::string, std::string>;
+
 struct ReportSummary {
     std::map<std::string, ReportGroup> images;  // "path sha256"
-    std::map<std::string, ReportGroup> ports;   // "port (device)"
-    std::vector<std::string> badLines;          // "FILE:LINE" of the first lines that did not parse
-    std::uint64_t badLineCount = 0;             // all of them
+    std::map<HostPort, ReportGroup> ports;
+    std::map<std::string, ReportGroup> hosts;  // "(no PC)" for records without a host
+    std::vector<std::string> badLines;         // "FILE:LINE" of the first lines that did not parse
+    std::uint64_t badLineCount = 0;            // all of them
     std::uint64_t records = 0;
 };
 
@@ -56,6 +62,10 @@ std::string StepCounts(const ReportGroup& group, const char* separator, const ch
 
 // The lines that did not parse as named: "a:3, a:9" and, past the first ten, "and 11748 more".
 std::string BadLinesText(const ReportSummary& summary);
+
+// The ports by the names the report shows: "port (device)", or "host: port (device)" when the
+// records come from more than one PC.
+std::map<std::string, ReportGroup> PortGroups(const ReportSummary& summary);
 
 // The summary as text for people, or as comma-separated values with a header line.
 std::string ReportText(const ReportSummary& summary);

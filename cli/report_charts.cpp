@@ -168,7 +168,7 @@ std::string PortLabel(const PortKey& port, bool severalPcs) {
     if (!severalPcs) {
         return name;
     }
-    return (port.first.empty() ? std::string("(no PC)") : port.first) + " " + name;
+    return (port.first.empty() ? std::string("(no PC)") : port.first) + ": " + name;
 }
 
 std::int64_t HoursPerBin(std::int64_t spanHours) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "cli/line_report.h"
 #include "cli/report.h"
@@ -46,14 +47,20 @@ bool LooksLikeDay(const std::string& arg) {
            arg[0] <= '9' && arg[4] == '-';
 }
 
-// Each record goes to the table's summary and, for a page, to the charts' counts.
+// Each record goes to the table's summary, for a page to the charts' counts, and with hosts to
+// its PC's own summary.
 class ReportSinks : public RecordSink {
   public:
-    ReportSinks(ReportSummary& summary, LineReport* line) : summary_(summary), line_(line) {}
+    ReportSinks(ReportSummary& summary, LineReport* line,
+                std::map<std::string, ReportSummary>* hosts)
+        : summary_(summary), line_(line), hosts_(hosts) {}
     void Record(const ReportRecord& record) override {
         AddRecord(summary_, record);
         if (line_ != nullptr) {
             line_->Add(record);
+        }
+        if (hosts_ != nullptr) {
+            AddRecord((*hosts_)[record.host], record);
         }
     }
     void Unparsable(const std::string& where) override { AddUnparsable(summary_, where); }
@@ -61,6 +68,7 @@ class ReportSinks : public RecordSink {
   private:
     ReportSummary& summary_;
     LineReport* line_;
+    std::map<std::string, ReportSummary>* hosts_;
 };
 
 bool WritePage(const std::string& path, const std::string& page) {
@@ -114,7 +122,7 @@ std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::strin
 }
 
 int WriteReport(RecordSource& source, const std::string& sources, bool csv,
-                const std::optional<std::string>& html) {
+                const std::optional<std::string>& html, bool perHost) {
     // A page that cannot be written is refused before the records are read.
     if (html) {
         const OutputCheck check = CheckOutputPath(*html);
@@ -126,7 +134,8 @@ int WriteReport(RecordSource& source, const std::string& sources, bool csv,
     }
     ReportSummary summary;
     LineReport line;
-    ReportSinks sinks(summary, html ? &line : nullptr);
+    std::map<std::string, ReportSummary> hosts;
+    ReportSinks sinks(summary, html ? &line : nullptr, perHost && !csv ? &hosts : nullptr);
     const SourceResult read = source.ReadInto(sinks);
     for (const std::string& problem : read.problems) {
         std::fprintf(stderr, "koru-cli: %s\n", problem.c_str());
@@ -137,7 +146,10 @@ int WriteReport(RecordSource& source, const std::string& sources, bool csv,
         }
         return 3;
     }
-    const std::string text = csv ? ReportCsv(summary) : ReportText(summary);
+    std::string text = csv ? ReportCsv(summary) : ReportText(summary);
+    for (const auto& [host, hostSummary] : hosts) {
+        text += "\nhost " + host + ":\n" + ReportText(hostSummary);
+    }
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (summary.badLineCount != 0) {
         std::fprintf(stderr, "koru-cli: %llu lines did not parse\n",

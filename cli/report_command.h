@@ -18,9 +18,10 @@ std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::strin
 
 // Prints the summary of the records of source to standard output (as text, or CSV with csv)
 // and, with html, writes the HTML page there; sources says what the records were read from.
-// 0, or 3 when nothing could be read or the page could not be written.
+// perHost: the text adds each PC's own summary after the line's. 0, or 3 when nothing could be
+// read or the page could not be written.
 int WriteReport(RecordSource& source, const std::string& sources, bool csv,
-                const std::optional<std::string>& html);
+                const std::optional<std::string>& html, bool perHost = false);
 
 // The report of the files, days or day ranges args names (see ReportFiles).
 int RunReport(const std::vector<std::string>& args, bool csv,

@@ -187,7 +187,10 @@ std::string ReportPage(const ReportSummary& summary, const LineReport& line,
           TimesChart(line));
 
     GroupTable(out, "per code file (path sha256)", summary.images);
-    GroupTable(out, "per port", summary.ports);
+    GroupTable(out, "per port", PortGroups(summary));
+    if (summary.hosts.size() > 1) {
+        GroupTable(out, "per PC", summary.hosts);
+    }
     if (summary.badLineCount != 0) {
         out += "<h2>lines that did not parse: " + std::to_string(summary.badLineCount) +
                "</h2>\n<p><code>" + HtmlEscape(BadLinesText(summary)) + "</code></p>\n";

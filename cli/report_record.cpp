@@ -181,6 +181,19 @@ class RecordFields : public json::json_sax_t {
     std::string top_, inner_;  // the last key at the first and second level
 };
 
+// Hands one line to sink: a record, nothing when blank, else its place as not a record.
+void ReadLine(const std::string& line, const std::string& source, std::uint64_t number,
+              RecordSink& sink) {
+    if (line.find_first_not_of(" \t\r") == std::string::npos) {
+        return;
+    }
+    if (auto record = ParseRecordLine(line)) {
+        sink.Record(*record);
+    } else {
+        sink.Unparsable(source + ":" + std::to_string(number));
+    }
+}
+
 }  // namespace
 
 std::optional<ReportRecord> ParseRecordLine(std::string_view line) {
@@ -203,18 +216,18 @@ SourceResult RecordFiles::ReadInto(RecordSink& sink) {
         std::string line;
         std::uint64_t number = 0;
         while (std::getline(file, line)) {
-            ++number;
-            if (line.find_first_not_of(" \t\r") == std::string::npos) {
-                continue;
-            }
-            if (auto record = ParseRecordLine(line)) {
-                sink.Record(*record);
-            } else {
-                sink.Unparsable(path + ":" + std::to_string(number));
-            }
+            ReadLine(line, path, ++number, sink);
         }
     }
     return result;
+}
+
+SourceResult RecordLines::ReadInto(RecordSink& sink) {
+    std::uint64_t number = 0;
+    for (const std::string& line : lines_) {
+        ReadLine(line, name_, ++number, sink);
+    }
+    return {1, {}};
 }
 
 }  // namespace koru::cli

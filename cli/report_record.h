@@ -65,4 +65,17 @@ class RecordFiles : public RecordSource {
     std::vector<std::string> paths_;
 };
 
+// Records handed over as JSON lines, as the line database gives them back; a line that is not
+// a record is named "NAME:N" (its place among them).
+class RecordLines : public RecordSource {
+  public:
+    RecordLines(std::string name, std::vector<std::string> lines)
+        : name_(std::move(name)), lines_(std::move(lines)) {}
+    SourceResult ReadInto(RecordSink& sink) override;
+
+  private:
+    std::string name_;
+    std::vector<std::string> lines_;
+};
+
 }  // namespace koru::cli

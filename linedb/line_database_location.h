@@ -22,4 +22,8 @@ bool IsPostgresName(const std::string& name);
 // The name with any password replaced by "***", fit for messages and records.
 std::string RedactedDatabaseName(const std::string& name);
 
+// text (a message about the database name, such as the client library's) with the name's
+// password, as written or decoded, and the name itself made fit to show.
+std::string RedactedDatabaseText(const std::string& text, const std::string& name);
+
 }  // namespace koru

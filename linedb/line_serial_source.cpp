@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform/child_process.h"
@@ -9,8 +10,10 @@
 namespace koru {
 namespace {
 
-constexpr auto kCommandTimeLimit = std::chrono::seconds(10);
 constexpr auto kCommandPoll = std::chrono::milliseconds(50);
+// A program that floods its output keeps only its end: the value and the error are last.
+constexpr std::size_t kKeptOutput = 64 * 1024;
+constexpr std::size_t kShownText = 200;  // of the program's own words in a refusal
 
 std::string LastLine(const std::string& text) {
     std::string line;
@@ -21,6 +24,27 @@ std::string LastLine(const std::string& text) {
     const std::size_t begin = text.find_last_of('\n', end);
     return text.substr(begin == std::string::npos ? 0 : begin + 1,
                        end - (begin == std::string::npos ? 0 : begin + 1) + 1);
+}
+
+void KeepTail(std::string& text) {
+    if (text.size() > kKeptOutput) {
+        text.erase(0, text.size() - kKeptOutput / 2);
+    }
+}
+
+std::string Shown(const std::string& line) {
+    return line.size() > kShownText ? line.substr(0, kShownText) + "..." : line;
+}
+
+// "10 s", "0.3 s".
+std::string SecondsText(std::chrono::milliseconds limit) {
+    char text[32];
+    if (limit.count() % 1000 == 0) {
+        std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(limit.count() / 1000));
+    } else {
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(limit.count()) / 1000.0);
+    }
+    return text;
 }
 
 }  // namespace
@@ -51,12 +75,14 @@ std::string SerialJobPlacementProblem(const SerialJob& job, std::uint32_t start,
 
 LineSerialSource::LineSerialSource(std::shared_ptr<LineDatabase> database, SerialJob job,
                                    SerialHolder holder, std::vector<std::string> allowedCommands,
-                                   std::function<void(const std::string&)> warn)
+                                   std::function<void(const std::string&)> warn,
+                                   std::chrono::milliseconds commandTimeLimit)
     : database_(std::move(database)),
       job_(std::move(job)),
       holder_(std::move(holder)),
       allowedCommands_(std::move(allowedCommands)),
-      warn_(std::move(warn)) {}
+      warn_(std::move(warn)),
+      commandTimeLimit_(commandTimeLimit) {}
 
 bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& error) {
     const std::vector<std::string> words = CommandWords(job_.command);
@@ -72,36 +98,56 @@ bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& e
     const std::vector<std::string> environment{
         "KORU_SERIAL_JOB=" + job_.name, "KORU_SERIAL_INDEX=" + std::to_string(reservation.index),
         "KORU_HOST=" + holder_.host, "KORU_PORT=" + holder_.port};
-    if (!child.Start(words, error, environment)) {
+    // Its value comes on standard output, its own words on standard error; its own group lets
+    // a program past its time be ended with whatever it started.
+    if (!child.Start(words, error, environment, {.ownGroup = true, .errorsApart = true})) {
         error = "serial job " + job_.name + ": " + error;
         return false;
     }
-    std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + kCommandTimeLimit;
-    bool overtime = false;
-    while (child.ReadOutput(output)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            child.Kill();
-            overtime = true;
+    std::string output, errors;
+    const auto deadline = std::chrono::steady_clock::now() + commandTimeLimit_;
+    std::optional<int> status;
+    for (;;) {
+        const bool outputOpen = child.ReadOutput(output);
+        const bool errorsOpen = child.ReadErrors(errors);
+        KeepTail(output);
+        KeepTail(errors);
+        if (!outputOpen && !errorsOpen && (status = child.Ended())) {
             break;
         }
-        WaitForOutput({&child}, kCommandPoll);
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        const auto pause =
+            std::min<std::chrono::steady_clock::duration>(kCommandPoll, deadline - now);
+        if (outputOpen || errorsOpen) {
+            WaitForOutput({&child}, std::chrono::duration_cast<std::chrono::milliseconds>(pause) +
+                                        std::chrono::milliseconds(1));
+        } else {
+            std::this_thread::sleep_for(pause);
+        }
     }
-    const int status = child.Wait();
     const std::string said = LastLine(output);
-    if (overtime) {
-        error = "serial job " + job_.name + ": " + words[0] + " took more than 10 s";
+    const std::string complaint = LastLine(errors);
+    if (!status) {
+        child.Kill();
+        child.Wait();
+        error = "serial job " + job_.name + ": " + words[0] + " took more than " +
+                SecondsText(commandTimeLimit_) + (complaint.empty() ? "" : ": " + Shown(complaint));
         return false;
     }
-    if (status != 0) {
+    if (*status != 0) {
+        const std::string& why = complaint.empty() ? said : complaint;
         error = "serial job " + job_.name + ": " + words[0] + " failed (exit " +
-                std::to_string(status) + ")" + (said.empty() ? "" : ": " + said);
+                std::to_string(*status) + ")" + (why.empty() ? "" : ": " + Shown(why));
         return false;
     }
     const auto bytes = ParseHexBytes(said);
     if (!bytes || bytes->size() != job_.size) {
         error = "serial job " + job_.name + ": " + words[0] + " did not print " +
-                std::to_string(job_.size) + " hexadecimal bytes: " + said;
+                std::to_string(job_.size) +
+                " hexadecimal bytes: " + Shown(said.empty() ? complaint : said);
         return false;
     }
     reservation.bytes = *bytes;

@@ -4,6 +4,7 @@
 // chip's first step, spent or released after it. A command job's program runs here, and only
 // when this PC lists it in its own settings.
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,15 +20,21 @@ inline constexpr char kValueSerialCommands[] = "serialcommands";  // settings: a
 inline constexpr char kValueSerialJob[] = "serialjob";            // settings: the chosen job
 inline constexpr char kValueLineDb[] = "linedb";                  // settings: the database
 
+// How long a command job's program may take to print its value before the chip is refused.
+inline constexpr std::chrono::milliseconds kSerialCommandTimeLimit{10000};
+
 // The programs of the "serialcommands" setting: paths separated by ';' or new lines.
 std::vector<std::string> AllowedSerialCommands(const std::string& setting);
 
 class LineSerialSource final : public ChipSerialSource {
   public:
     // warn: where problems after a run go (a value that could not be marked spent, say).
+    // commandTimeLimit: how long a command job's program may run; past it, it is ended with
+    // everything it started.
     LineSerialSource(std::shared_ptr<LineDatabase> database, SerialJob job, SerialHolder holder,
                      std::vector<std::string> allowedCommands,
-                     std::function<void(const std::string&)> warn);
+                     std::function<void(const std::string&)> warn,
+                     std::chrono::milliseconds commandTimeLimit = kSerialCommandTimeLimit);
 
     ChipSerialGrant Reserve() override;
     void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) override;
@@ -46,6 +53,7 @@ class LineSerialSource final : public ChipSerialSource {
     SerialHolder holder_;
     std::vector<std::string> allowedCommands_;
     std::function<void(const std::string&)> warn_;
+    std::chrono::milliseconds commandTimeLimit_;
     std::optional<std::int64_t> index_;  // the reservation of the run in progress
     std::string lastLabel_;
 };

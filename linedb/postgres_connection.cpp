@@ -1,5 +1,4 @@
-#include <libpq-fe.h>
-
+#include "linedb/libpq_api.h"
 #include "linedb/line_database_location.h"
 #include "linedb/sql_connection.h"
 
@@ -18,8 +17,10 @@ std::string Trimmed(std::string text) {
 
 class PostgresConnection final : public SqlConnection {
   public:
-    explicit PostgresConnection(PGconn* connection) : connection_(connection) {}
-    ~PostgresConnection() override { PQfinish(connection_); }
+    PostgresConnection(const LibpqApi& pq, PGconn* connection) : pq_(pq), connection_(connection) {}
+    ~PostgresConnection() override { pq_.finish(connection_); }
+    PostgresConnection(const PostgresConnection&) = delete;
+    PostgresConnection& operator=(const PostgresConnection&) = delete;
 
     bool Exec(const std::string& sql, const std::vector<SqlValue>& params,
               std::vector<SqlRow>* rows, std::string& error) override {
@@ -27,26 +28,26 @@ class PostgresConnection final : public SqlConnection {
         for (const SqlValue& param : params) {
             values.push_back(param ? param->c_str() : nullptr);
         }
-        PGresult* result = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()),
-                                        nullptr, values.data(), nullptr, nullptr, 0);
-        const ExecStatusType status = PQresultStatus(result);
+        PGresult* result = pq_.execParams(connection_, sql.c_str(), static_cast<int>(values.size()),
+                                          nullptr, values.data(), nullptr, nullptr, 0);
+        const ExecStatusType status = pq_.resultStatus(result);
         if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            error = Trimmed(PQerrorMessage(connection_));
-            PQclear(result);
+            error = Trimmed(pq_.errorMessage(connection_));
+            pq_.clear(result);
             return false;
         }
         if (rows != nullptr) {
-            for (int row = 0; row < PQntuples(result); ++row) {
+            for (int row = 0; row < pq_.ntuples(result); ++row) {
                 SqlRow values;
-                for (int column = 0; column < PQnfields(result); ++column) {
-                    values.push_back(PQgetisnull(result, row, column) != 0
+                for (int column = 0; column < pq_.nfields(result); ++column) {
+                    values.push_back(pq_.getisnull(result, row, column) != 0
                                          ? SqlValue()
-                                         : SqlValue(PQgetvalue(result, row, column)));
+                                         : SqlValue(pq_.getvalue(result, row, column)));
                 }
                 rows->push_back(std::move(values));
             }
         }
-        PQclear(result);
+        pq_.clear(result);
         return true;
     }
 
@@ -55,20 +56,29 @@ class PostgresConnection final : public SqlConnection {
     const char* SchemaLock() const override { return kSchemaLock; }
 
   private:
+    const LibpqApi& pq_;
     PGconn* connection_;
 };
 
 }  // namespace
 
 std::unique_ptr<SqlConnection> OpenPostgres(const std::string& uri, std::string& error) {
-    PGconn* connection = PQconnectdb(uri.c_str());
-    if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-        error = RedactedDatabaseName(uri) + ": " +
-                (connection != nullptr ? Trimmed(PQerrorMessage(connection)) : "out of memory");
-        PQfinish(connection);
+    const LibpqApi* pq = Libpq(error);
+    if (pq == nullptr) {
+        error = RedactedDatabaseName(uri) + ": " + error;
         return nullptr;
     }
-    auto opened = std::make_unique<PostgresConnection>(connection);
+    PGconn* connection = pq->connectdb(uri.c_str());
+    if (connection == nullptr || pq->status(connection) != CONNECTION_OK) {
+        // The library's message can quote the name, or a piece of it such as the password.
+        error = RedactedDatabaseName(uri) + ": " +
+                (connection != nullptr
+                     ? RedactedDatabaseText(Trimmed(pq->errorMessage(connection)), uri)
+                     : "out of memory");
+        pq->finish(connection);
+        return nullptr;
+    }
+    auto opened = std::make_unique<PostgresConnection>(*pq, connection);
     // Notices ("relation already exists, skipping") are not for the operator.
     opened->Exec("SET client_min_messages TO WARNING", {}, nullptr, error);
     return opened;

@@ -1,13 +1,23 @@
 #pragma once
 
-// A child program whose standard output and error come back through one pipe: what gang
-// programming runs once per port.
+// A child program whose standard output and error come back through one pipe (or, asked, its
+// error through a second one): what gang programming runs once per port, and a serial job's
+// program.
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace koru {
+
+struct ChildSetup {
+    // The child and whatever it starts get a process group of their own, so Kill ends them
+    // all (a script's own children too). They then no longer see the terminal's Ctrl-C.
+    bool ownGroup = false;
+    // Standard error comes back apart from standard output, through ReadErrors.
+    bool errorsApart = false;
+};
 
 class ChildProcess {
   public:
@@ -20,27 +30,37 @@ class ChildProcess {
     // entries of extraEnvironment; its standard input is /dev/null. False with the reason in
     // error when it could not be started.
     bool Start(const std::vector<std::string>& args, std::string& error,
-               const std::vector<std::string>& extraEnvironment = {});
+               const std::vector<std::string>& extraEnvironment = {}, ChildSetup setup = {});
 
-    // Ends a child that overstayed its time (it is waited for by Wait).
+    // Ends a child that overstayed its time (it is waited for by Wait); with its own group,
+    // everything in that group.
     void Kill();
 
     // Moves what the child has written so far into out (appending) without waiting. False once
     // its output has ended and everything was read.
     bool ReadOutput(std::string& out);
+    // The same for its standard error when it comes apart; false at once otherwise.
+    bool ReadErrors(std::string& out);
 
     // Waits for the child to end. Its exit status, or 128 + the signal that ended it.
     int Wait();
+    // Its exit status as Wait gives it when it has ended; nothing, without waiting, while it
+    // runs.
+    std::optional<int> Ended();
 
     int OutputDescriptor() const { return output_; }
+    int ErrorDescriptor() const { return errors_; }
 
   private:
     int pid_ = -1;
     int output_ = -1;
+    int errors_ = -1;
     int status_ = -1;
+    int group_ = -1;  // the child's own process group, when it has one
 };
 
-// Returns once one of the children has output or has closed it, or after timeout.
+// Returns once one of the children has output (or error output) or has closed it, or after
+// timeout.
 void WaitForOutput(const std::vector<ChildProcess*>& children, std::chrono::milliseconds timeout);
 
 // The path of the running program, to start another copy of it.

@@ -34,12 +34,12 @@ int CProgrammerApp::Run(int argc, char** argv) {
     WindowStarted(window);
     window.exec();  // the settings are saved as the window ends
 
-    // Nothing waits for a running worker or listener: they are detached threads that use the
-    // process's globals (port, image, command block, the window services). Returning would
-    // destroy the window and the services and then run the static destructors under them, so
-    // while any of them lives the process ends here, without destructors; the kernel closes
-    // the port. Only the window's thread starts such threads, so none can begin after this
-    // check.
+    // Nothing waits for a running worker or listener: the window never joins a thread that is
+    // still working, and they use the process's globals (port, image, command block, the
+    // window services). Returning would destroy the window and the services and then run the
+    // static destructors under them, so while any of them lives the process ends here, without
+    // destructors; the kernel closes the port. Only the window's thread starts such threads,
+    // so none can begin after this check.
     if (LiveOperationWorkers() > 0 || LiveListenerThreads() > 0) {
         std::fflush(nullptr);
         std::_Exit(EXIT_SUCCESS);

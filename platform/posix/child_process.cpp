@@ -15,36 +15,89 @@
 extern char** environ;
 
 namespace koru {
+namespace {
+
+// Moves what is waiting in the pipe *descriptor into out; closes it at its end (and sets it
+// to -1). False once it is closed.
+bool ReadPipe(int& descriptor, std::string& out) {
+    if (descriptor < 0) {
+        return false;
+    }
+    std::array<char, 4096> chunk{};
+    for (;;) {
+        const ssize_t got = ::read(descriptor, chunk.data(), chunk.size());
+        if (got > 0) {
+            out.append(chunk.data(), static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true;
+        }
+        ::close(descriptor);  // end of output, or an error that ends it
+        descriptor = -1;
+        return false;
+    }
+}
+
+int StatusOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+}  // namespace
 
 ChildProcess::~ChildProcess() {
     Wait();
-    if (output_ >= 0) {
-        ::close(output_);
+    for (const int descriptor : {output_, errors_}) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
     }
 }
 
 void ChildProcess::Kill() {
-    if (pid_ >= 0) {
+    // The group outlives its first process while something it started still runs.
+    if (group_ > 0) {
+        ::kill(-group_, SIGKILL);
+    } else if (pid_ >= 0) {
         ::kill(pid_, SIGKILL);
     }
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
-                         const std::vector<std::string>& extraEnvironment) {
+                         const std::vector<std::string>& extraEnvironment, ChildSetup setup) {
     if (pid_ >= 0 || args.empty()) {
         error = "nothing to start";
         return false;
     }
     std::array<int, 2> pipeEnds{-1, -1};
-    if (::pipe2(pipeEnds.data(), O_CLOEXEC) != 0) {
+    std::array<int, 2> errorEnds{-1, -1};
+    if (::pipe2(pipeEnds.data(), O_CLOEXEC) != 0 ||
+        (setup.errorsApart && ::pipe2(errorEnds.data(), O_CLOEXEC) != 0)) {
         error = std::strerror(errno);
+        for (const int end : {pipeEnds[0], pipeEnds[1]}) {
+            if (end >= 0) {
+                ::close(end);
+            }
+        }
         return false;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, setup.errorsApart ? errorEnds[1] : pipeEnds[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (setup.ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     std::vector<std::string> copies(args);
     std::vector<char*> argv;
     for (std::string& arg : copies) {
@@ -61,41 +114,40 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
     }
     envp.push_back(nullptr);
     pid_t pid = -1;
-    const int result = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int result =
+        ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
+    if (errorEnds[1] >= 0) {
+        ::close(errorEnds[1]);
+    }
     if (result != 0) {
         ::close(pipeEnds[0]);
+        if (errorEnds[0] >= 0) {
+            ::close(errorEnds[0]);
+        }
         error = args[0] + ": " + std::strerror(result);
         return false;
     }
-    ::fcntl(pipeEnds[0], F_SETFL, ::fcntl(pipeEnds[0], F_GETFL) | O_NONBLOCK);
+    for (const int end : {pipeEnds[0], errorEnds[0]}) {
+        if (end >= 0) {
+            ::fcntl(end, F_SETFL, ::fcntl(end, F_GETFL) | O_NONBLOCK);
+        }
+    }
     pid_ = pid;
     output_ = pipeEnds[0];
+    errors_ = errorEnds[0];
+    group_ = setup.ownGroup ? pid : -1;
     return true;
 }
 
 bool ChildProcess::ReadOutput(std::string& out) {
-    if (output_ < 0) {
-        return false;
-    }
-    std::array<char, 4096> chunk{};
-    for (;;) {
-        const ssize_t got = ::read(output_, chunk.data(), chunk.size());
-        if (got > 0) {
-            out.append(chunk.data(), static_cast<std::size_t>(got));
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return true;
-        }
-        ::close(output_);  // end of output, or an error that ends it
-        output_ = -1;
-        return false;
-    }
+    return ReadPipe(output_, out);
+}
+
+bool ChildProcess::ReadErrors(std::string& out) {
+    return ReadPipe(errors_, out);
 }
 
 int ChildProcess::Wait() {
@@ -108,21 +160,34 @@ int ChildProcess::Wait() {
         done = ::waitpid(pid_, &status, 0);
     } while (done < 0 && errno == EINTR);
     pid_ = -1;
-    if (done < 0) {
-        status_ = 128;
-    } else if (WIFEXITED(status)) {
-        status_ = WEXITSTATUS(status);
-    } else {
-        status_ = 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    status_ = done < 0 ? 128 : StatusOf(status);
+    return status_;
+}
+
+std::optional<int> ChildProcess::Ended() {
+    if (pid_ < 0) {
+        return status_;
     }
+    int status = 0;
+    pid_t done = -1;
+    do {
+        done = ::waitpid(pid_, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done == 0) {
+        return std::nullopt;
+    }
+    pid_ = -1;
+    status_ = done < 0 ? 128 : StatusOf(status);
     return status_;
 }
 
 void WaitForOutput(const std::vector<ChildProcess*>& children, std::chrono::milliseconds timeout) {
     std::vector<pollfd> watched;
     for (const ChildProcess* child : children) {
-        if (child->OutputDescriptor() >= 0) {
-            watched.push_back({child->OutputDescriptor(), POLLIN, 0});
+        for (const int descriptor : {child->OutputDescriptor(), child->ErrorDescriptor()}) {
+            if (descriptor >= 0) {
+                watched.push_back({descriptor, POLLIN, 0});
+            }
         }
     }
     if (watched.empty()) {

@@ -12,7 +12,7 @@ namespace koru {
 ChildProcess::~ChildProcess() = default;
 
 bool ChildProcess::Start(const std::vector<std::string>&, std::string& error,
-                         const std::vector<std::string>&) {
+                         const std::vector<std::string>&, ChildSetup) {
     error = "gang programming is not available on Windows; program one port at a time";
     return false;
 }
@@ -23,7 +23,15 @@ bool ChildProcess::ReadOutput(std::string&) {
     return false;
 }
 
+bool ChildProcess::ReadErrors(std::string&) {
+    return false;
+}
+
 int ChildProcess::Wait() {
+    return status_;
+}
+
+std::optional<int> ChildProcess::Ended() {
     return status_;
 }
 

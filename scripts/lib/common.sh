@@ -1,13 +1,14 @@
 # Shared by the scripts: the Debian packages the project needs and how to get them.
 
-# Build (python3 draws the icons), tests, window, sound, fonts, the line database's libraries and
-# the PostgreSQL server its tests start, and the outside judges used by the tests (objcopy).
+# Build (python3 draws the icons), tests, window, sound, koru-cli's option parser, fonts, the
+# line database's libraries and the PostgreSQL server its tests start, and the outside judges
+# used by the tests (objcopy).
 KORU_PACKAGES=(
     cmake ninja-build g++ clang-format
     qt6-base-dev libgl-dev qt6-translations-l10n
     libgtest-dev libgmock-dev libbenchmark-dev
     libasound2-dev
-    nlohmann-json3-dev libssl-dev
+    nlohmann-json3-dev libssl-dev libcli11-dev
     libsqlite3-dev libpq-dev postgresql
     fonts-wqy-microhei
     binutils

@@ -174,22 +174,37 @@ std::vector<std::uint8_t> SampleCode(std::size_t size) {
     return code;
 }
 
-TEST_F(CliTest, BadUsagePrintsTheUsageAndExits3) {
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"frobnicate"},
-                                               {"program"},
-                                               {"protect", "all"},
-                                               {"--range", "12"},
-                                               {"--nope"},
-                                               {"--html", "page.html", "probe"}}) {
-        const Result result = Run(args);
-        EXPECT_EQ(result.status, 3) << (args.empty() ? "" : args[0]);
-        EXPECT_NE(result.err.find("usage: koru-cli"), std::string::npos);
+// Bad usage: the reason as the last thing said, then where the help is; never the whole help.
+TEST_F(CliTest, BadUsageSaysItsReasonLastAndExits3) {
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command frobnicate"},
+        {{"program"}, "program needs a file"},
+        {{"protect", "all"}, "protect takes read, ldc or hw"},
+        {{"--range", "12"}, "--range takes START-END in hexadecimal, for example 0000-1FFF"},
+        {{"--nope"}, "unknown option --nope"},
+        {{"probe", "--frob", "--yes"}, "unknown option --frob"},
+        {{"--html", "page.html", "probe"}, "--html works only with report"},
+        {{"probe", "--log"}, "--log needs a file"},
+        {{"--port=COM1,COM2", "probe"}, "several ports and --repeat work only with program"},
+        {{"probe", "extra"}, "unexpected extra"},
+    };
+    for (const auto& entry : cases) {
+        const Result result = Run(entry.args);
+        EXPECT_EQ(result.status, 3) << entry.reason;
+        EXPECT_EQ(result.err, "koru-cli: " + entry.reason +
+                                  "\nRun 'koru-cli --help' for the commands and options.\n");
+        EXPECT_EQ(result.out, "");
     }
-    const Result help = Run({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("exit status"), std::string::npos);
+    for (const char* help : {"--help", "-h"}) {
+        const Result result = Run({"probe", help});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out.rfind("usage: koru-cli [options] COMMAND [FILE]\n", 0), 0u) << help;
+        EXPECT_NE(result.out.find("exit status"), std::string::npos);
+    }
 }
 
 TEST_F(CliTest, ProbeFindsTheProgrammerOrExits2) {
@@ -906,6 +921,57 @@ TEST_F(CliTest, ASerialCounterGivesEachChipOfAGangItsOwnValue) {
     EXPECT_NE(found.out.find("passed"), std::string::npos) << found.out;
 }
 
+// A list job hands its keys out in order, one per chip, across a gang and later runs: each chip
+// holds its own key, serial find names where it went, and a list at its end refuses the next
+// chip before any traffic.
+TEST_F(CliTest, AListJobGivesEachChipTheNextKeyUntilItIsUsedUp) {
+    const fs::path keys = folder_ / "keys.txt";
+    std::ofstream(keys) << "# customer keys\nA1B2C3\n0D0E0F\n\n112233\n";
+    ASSERT_EQ(
+        Run({"serial", "define", "KEY", "--at", "0040", "--size", "3", "--list", keys}).status, 0);
+    device::Simulator other;
+    ASSERT_TRUE(other.Start());
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    const auto code = SampleCode(0x100);
+    const fs::path file = WriteCodeFile(code);
+    const std::vector<std::string> job{"--serial", "KEY", "--mtp", "--verify", "program", file};
+    auto run = [&](const std::string& ports) {
+        std::vector<std::string> args{"--port", ports};
+        args.insert(args.end(), job.begin(), job.end());
+        return Run(args);
+    };
+    const Result gang = run(sim_.SlavePath() + "," + other.SlavePath());
+    ASSERT_EQ(gang.status, 0) << gang.out << gang.err;
+    const std::map<std::string, std::vector<std::uint8_t>> expected{{"A1B2C3", {0xA1, 0xB2, 0xC3}},
+                                                                    {"0D0E0F", {0x0D, 0x0E, 0x0F}}};
+    std::set<std::string> seen;
+    for (device::Simulator* sim : {&sim_, &other}) {
+        const auto chip = sim->ChipContents();
+        const std::vector<std::uint8_t> key(chip.begin() + 0x40, chip.begin() + 0x43);
+        for (const auto& [text, bytes] : expected) {
+            if (key == bytes) {
+                seen.insert(text);
+                const Result found = Run({"serial", "find", text});
+                EXPECT_NE(found.out.find(sim->SlavePath()), std::string::npos) << found.out;
+            }
+        }
+        EXPECT_TRUE(std::equal(chip.begin(), chip.begin() + 0x40, code.begin()));
+    }
+    EXPECT_EQ(seen.size(), 2u);  // both keys, one in each chip
+
+    sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    EXPECT_EQ(run(sim_.SlavePath()).status, 0);
+    EXPECT_EQ(sim_.ChipContents()[0x40], 0x11);
+    sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    sim_.ClearRecords();
+    const Result usedUp = run(sim_.SlavePath());
+    EXPECT_EQ(usedUp.status, 3);
+    EXPECT_NE(usedUp.err.find("序列号已用完"), std::string::npos) << usedUp.err;
+    for (const auto& exchange : sim_.Exchanges()) {
+        EXPECT_NE(exchange.Code(), device::kCodeProgram);
+    }
+}
+
 // The line database goes away: a serialized chip is refused before any traffic with the
 // database's reason; plain runs go on, their records wait, and sync uploads exactly those.
 TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
@@ -952,6 +1018,25 @@ TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
     const Result report = Run({"--db", db, "report", "--csv"});
     EXPECT_EQ(report.status, 0) << report.err;
     EXPECT_NE(report.out.find(",5,5,0,0,100.0%,"), std::string::npos) << report.out;
+
+    // Another PC's record with a port of the same name: report --db keeps the two sockets apart
+    // and writes the page over every PC, with a row and a bar per PC.
+    nlohmann::json other = RecordLines(log).back();
+    other["id"] = "other-pc-1";
+    other["host"] = "other-pc";
+    const fs::path queue = folder_ / ".local/state/lumatrix/unsent.jsonl";
+    std::ofstream(queue, std::ios::app) << other.dump() << "\n";
+    EXPECT_NE(Run({"--db", db, "sync"}).out.find("uploaded 1 records"), std::string::npos);
+    const fs::path page = folder_ / "line.html";
+    const Result html = Run({"--db", db, "report", "--html", page});
+    EXPECT_EQ(html.status, 0) << html.err;
+    EXPECT_NE(html.out.find("\nhost other-pc:\n"), std::string::npos) << html.out;
+    EXPECT_NE(html.out.find("\n  other-pc: COM1 ("), std::string::npos) << html.out;
+    const std::string text = ReadAll(page);
+    EXPECT_NE(text.find("<tr><td><code>other-pc: COM1 ("), std::string::npos);
+    EXPECT_NE(text.find("<h2>per PC</h2>"), std::string::npos);
+    EXPECT_NE(text.find("<title>other-pc: yield 100.0%"), std::string::npos);
+    EXPECT_EQ(Run({"--db", db, "report", "2026-12-01"}).status, 3);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "cli/report_charts.h"
 #include "cli/report_command.h"
 #include "cli/report_page.h"
+#include "core/shared_state.h"
 #include "operations/progress_texts.h"
 
 namespace koru::cli {
@@ -75,7 +76,7 @@ TEST(ReportTest, SummarisesPerImageAndPortAndNamesBadLines) {
     EXPECT_EQ(image.failedByStep, (std::map<std::string, std::uint64_t>{{"verify", 2}}));
     EXPECT_EQ(image.first, "2026-12-07T07:00:00.000+01:00");
     EXPECT_EQ(image.last, "2026-12-07T11:00:00.000+01:00");
-    EXPECT_EQ(summary.ports.at("COM2 (/dev/COM2)").chips, 4u);
+    EXPECT_EQ(PortGroups(summary).at("COM2 (/dev/COM2)").chips, 4u);
 
     const std::string text = ReportText(summary);
     EXPECT_NE(text.find("no answer 1, pass rate 33.3%"), std::string::npos) << text;
@@ -265,6 +266,17 @@ TEST(ReportPageTest, ChartsHaveTheirBarsAndRecordTextStaysText) {
               std::string::npos);
     EXPECT_NE(page.find("lines that did not parse: 12"), std::string::npos);
     EXPECT_NE(page.find("report_records.jsonl:18 and 2 more"), std::string::npos);
+    // COM1 of pc-a and COM1 of pc-b are two sockets, in the tables as in the charts.
+    for (const char* port : {"pc-a: COM1 (/dev/COM1)", "pc-b: COM1 (/dev/COM1)"}) {
+        EXPECT_NE(page.find(std::string("<tr><td><code>") + port + "</code>"), std::string::npos)
+            << port;
+        EXPECT_NE(ReportText(sinks.summary).find(std::string("\n  ") + port + "\n"),
+                  std::string::npos)
+            << port;
+    }
+    EXPECT_EQ(PortGroups(sinks.summary).at("pc-b: COM1 (/dev/COM1)").chips, 3u);
+    EXPECT_NE(page.find("<title>pc-b: COM1: yield "), std::string::npos);
+    EXPECT_NE(page.find("<h2>per PC</h2>"), std::string::npos);
 }
 #endif
 
@@ -294,14 +306,84 @@ TEST(ReportTest, DaysAndDayRangesNameDayFiles) {
     }
 }
 
+// One flat list: options before or after the words, the last of a pair (or of a repeated
+// option) wins, and an option's value is the next argument whatever it looks like.
+TEST(OptionsTest, OptionsGoAnywhereAndTheLastOneWins) {
+    const struct {
+        std::vector<std::string> args;
+        Command command;
+        std::string file;
+        std::optional<std::string> port, log;
+        std::optional<bool> otp;
+        bool fast;
+        std::uint32_t steps;
+    } cases[] = {
+        {{"program", "f.hex", "--port", "COM1", "--mtp", "--otp"},
+         Command::Program,
+         "f.hex",
+         "COM1",
+         std::nullopt,
+         true,
+         true,
+         0},
+        {{"--fast", "--slow", "--port", "A", "--port=B", "probe"},
+         Command::Probe,
+         "",
+         "B",
+         std::nullopt,
+         std::nullopt,
+         false,
+         0},
+        {{"--erase", "verify", "--verify", "f.hex", "--otp", "--mtp"},
+         Command::Verify,
+         "f.hex",
+         std::nullopt,
+         std::nullopt,
+         false,
+         true,
+         kAutoEraseMtp | kAutoVerify},
+        {{"--log", "--yes", "program", "--", "-f.hex"},
+         Command::Program,
+         "-f.hex",
+         std::nullopt,
+         "--yes",
+         std::nullopt,
+         true,
+         0},
+    };
+    for (const auto& entry : cases) {
+        std::string error;
+        const auto options = ParseOptions(entry.args, error);
+        ASSERT_TRUE(options) << entry.args[0] << ": " << error;
+        EXPECT_EQ(options->command, entry.command) << entry.args[0];
+        EXPECT_EQ(options->file, entry.file) << entry.args[0];
+        EXPECT_EQ(options->port, entry.port) << entry.args[0];
+        EXPECT_EQ(options->log, entry.log) << entry.args[0];
+        EXPECT_EQ(options->otp, entry.otp) << entry.args[0];
+        EXPECT_EQ(options->fast, entry.fast) << entry.args[0];
+        EXPECT_EQ(options->steps, entry.steps) << entry.args[0];
+        EXPECT_EQ(options->stepsGiven, entry.steps != 0) << entry.args[0];
+        EXPECT_FALSE(options->yes) << entry.args[0];
+    }
+}
+
 TEST(GangTest, EachPortRunGetsItsOwnPortAndNoRepeat) {
     EXPECT_EQ(PortList("COM1,/dev/ttyUSB0,,COM3,"),
               (std::vector<std::string>{"COM1", "/dev/ttyUSB0", "COM3"}));
-    const std::vector<std::string> args{"--port", "COM1,COM2", "--repeat", "--verify",
-                                        "--log",  "/l.jsonl",  "program",  "fw.hex"};
-    EXPECT_EQ(PortRunArguments(args, "COM2"),
-              (std::vector<std::string>{"--port", "COM2", "--verify", "--log", "/l.jsonl",
-                                        "program", "fw.hex"}));
+    const struct {
+        std::vector<std::string> args, portRun;
+    } cases[] = {
+        {{"--port", "COM1,COM2", "--repeat", "--verify", "--log", "/l.jsonl", "program", "fw.hex"},
+         {"--port", "COM2", "--verify", "--log", "/l.jsonl", "program", "fw.hex"}},
+        // Left in, either would make the port's run a gang again.
+        {{"--port=COM1,COM2", "--repeat=true", "--log=/l.jsonl", "program", "fw.hex"},
+         {"--port", "COM2", "--log=/l.jsonl", "program", "fw.hex"}},
+        {{"--port", "COM1,COM2", "program", "--", "--port", "--repeat"},
+         {"--port", "COM2", "program", "--", "--port", "--repeat"}},
+    };
+    for (const auto& entry : cases) {
+        EXPECT_EQ(PortRunArguments(entry.args, "COM2"), entry.portRun) << entry.args[0];
+    }
 }
 
 TEST(GangTest, TheMostSeriousPortDecidesTheExitStatus) {
