@@ -4,9 +4,9 @@
 #include <functional>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 #include "image/program_memory.h"
-#include "platform/sha256.h"
 
 namespace koru {
 namespace {
@@ -24,16 +24,15 @@ std::size_t HashImage(std::uint32_t start, std::uint32_t end) {
 
 }  // namespace
 
-void RememberLoadedCodeFile(const std::string& path) {
+void RememberLoadedCodeFile(const std::string& path, std::uint64_t size, std::string sha256) {
     std::error_code error;
     CodeFileIdentity loaded;
     loaded.path = std::filesystem::absolute(path, error).lexically_normal().string();
     if (error) {
         loaded.path = path;
     }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    loaded.size = error ? 0 : size;
-    loaded.sha256 = Sha256OfFile(path).value_or("");
+    loaded.size = size;
+    loaded.sha256 = std::move(sha256);
     loaded.start = StartAddress;
     loaded.end = EndAddress;
     loaded.imageHash = HashImage(loaded.start, loaded.end);

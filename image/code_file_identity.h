@@ -12,15 +12,16 @@ namespace koru {
 struct CodeFileIdentity {
     std::string path;  // absolute
     std::uint64_t size = 0;
-    std::string sha256;  // lower-case hexadecimal; empty when the file could not be read again
+    std::string sha256;  // lower-case hexadecimal; empty when the library could not make it
     // The image bytes the load gave, StartAddress..EndAddress then, for telling later whether
     // the image still holds the file (an edited cell, F8's sequence, a chip read change it).
     std::uint32_t start = 0, end = 0;
     std::size_t imageHash = 0;
 };
 
-// Called by the loader after a successful load of path, with the image and range it set.
-void RememberLoadedCodeFile(const std::string& path);
+// Called by the loader after a successful load of path, with the image and range it set and
+// the size and SHA-256 of the bytes it read.
+void RememberLoadedCodeFile(const std::string& path, std::uint64_t size, std::string sha256);
 
 // Whether the image over the loaded range still holds what the load of identity put there.
 bool ImageStillHolds(const CodeFileIdentity& identity);

@@ -16,6 +16,7 @@
 #include "image/program_memory.h"
 #include "image/text_line_reader.h"
 #include "platform/input_file.h"
+#include "platform/sha256.h"
 
 namespace koru {
 namespace {
@@ -65,8 +66,8 @@ bool ReadExactly(InputFile& file, std::uint8_t* out, std::size_t size) {
 }
 
 // The binary path. Returns the loaded end (one past the last byte), or 0 with the failure
-// reported.
-std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
+// reported. The bytes read go into digest.
+std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch, Sha256& digest) {
     InputFile file;
     const std::optional<std::uint64_t> fileSize =
         file.Open(name) ? file.Size() : std::optional<std::uint64_t>();
@@ -87,11 +88,13 @@ std::uint32_t ReadBinaryFile(const std::string& name, Image& scratch) {
         Fail(kBinaryOpenFailed);
         return 0;
     }
+    digest.Add(std::string_view(reinterpret_cast<const char*>(scratch.data()), size));
     return static_cast<std::uint32_t>(size);
 }
 
-// The text path. Returns the loaded end, or 0 with the failure reported.
-std::uint32_t ReadHexFile(const std::string& name, Image& scratch) {
+// The text path. Returns the loaded end, or 0 with the failure reported. The text read goes
+// into digest: all of it when the load succeeds, since the text is read to its end.
+std::uint32_t ReadHexFile(const std::string& name, Image& scratch, Sha256& digest) {
     ImageOverwrittenFlag = 0;  // the image is about to come from a file again
     InputFile file;
     if (!file.Open(name)) {
@@ -99,7 +102,7 @@ std::uint32_t ReadHexFile(const std::string& name, Image& scratch) {
         return 0;
     }
     Window().SetStatusLine(kLoading);
-    TextLineReader reader(file);
+    TextLineReader reader(file, &digest);
     const HexLoadResult result = LoadHexText(reader, scratch);
     switch (result.outcome) {
         case HexLoadOutcome::Done:
@@ -146,8 +149,9 @@ void ReadCodeFile() {
         return;
     }
     const std::unique_ptr<Image> scratch = BlankScratchImage();
-    const std::uint32_t end =
-        IsBinaryCodeFileName(name) ? ReadBinaryFile(name, *scratch) : ReadHexFile(name, *scratch);
+    Sha256 digest;
+    const std::uint32_t end = IsBinaryCodeFileName(name) ? ReadBinaryFile(name, *scratch, digest)
+                                                         : ReadHexFile(name, *scratch, digest);
     if (end == 0) {
         return;  // the failure is reported; the image and its range are untouched
     }
@@ -155,7 +159,8 @@ void ReadCodeFile() {
     StartAddress = 0;
     EndAddress = end - 1;
     CodeLoadedFlag = 1;
-    RememberLoadedCodeFile(name);
+    const std::uint64_t size = digest.Size();
+    RememberLoadedCodeFile(name, size, digest.Finish().value_or(""));
     ReportSuccess(kLoaded);
 }
 

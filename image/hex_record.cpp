@@ -1,5 +1,6 @@
 #include "image/hex_record.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -42,6 +43,23 @@ const std::array<std::array<char, 2>, 256> kByteDigits = [] {
     return table;
 }();
 
+// Each character's class for the record scan: its digit value, whether it is no digit, and
+// whether it lies outside HexCharSet, so that one pass both checks and converts a line.
+constexpr std::uint8_t kValueMask = 0x0F;
+constexpr std::uint8_t kNotDigit = 0x10;
+constexpr std::uint8_t kNotInSet = 0x20;
+const std::array<std::uint8_t, 256> kCharClass = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned c = 0; c < table.size(); ++c) {
+        const std::uint16_t digit = kDigitValue[c];
+        table[c] = digit == kNoDigit ? kNotDigit : static_cast<std::uint8_t>(digit);
+        if (!kInHexCharSet[c]) {
+            table[c] |= kNotInSet;
+        }
+    }
+    return table;
+}();
+
 std::uint16_t Digit(char c) {
     return kDigitValue[static_cast<unsigned char>(c)];
 }
@@ -57,22 +75,14 @@ char* PutByte(char* out, std::uint8_t value) {
     return out + 2;
 }
 
-// Characters of the longest record: ':', the four head bytes, 255 data bytes and the checksum
-// as pairs, CR LF.
-constexpr std::size_t kLongestRecordChars = 1 + 2 * (4 + 255 + 1) + 2;
-
-// Appends ':' and the pairs of bytes followed by their checksum and CR LF. The line is made on
-// the stack (the writer's hot path) and appended in one piece.
+// Appends ':' and the pairs of bytes followed by their checksum and CR LF, written straight into
+// out's storage (the writer's hot path).
 void AppendRecord(std::string& out, std::span<const std::uint8_t> head,
                   std::span<const std::uint8_t> data) {
     const std::size_t length = 1 + 2 * (head.size() + data.size() + 1) + 2;
-    char onStack[kLongestRecordChars];
-    std::string onHeap;  // only for a caller that breaks the 255-byte limit
-    if (length > sizeof onStack) {
-        onHeap.resize(length);
-    }
-    char* const line = length > sizeof onStack ? onHeap.data() : onStack;
-    char* p = line;
+    const std::size_t at = out.size();
+    out.resize(at + length);
+    char* p = out.data() + at;
     *p++ = ':';
     std::uint8_t sum = 0;
     for (const std::uint8_t byte : head) {
@@ -86,7 +96,42 @@ void AppendRecord(std::string& out, std::span<const std::uint8_t> head,
     p = PutByte(p, static_cast<std::uint8_t>(0x100 - sum));
     *p++ = '\r';
     *p = '\n';
-    out.append(line, length);
+}
+
+struct PairScan {
+    std::size_t converted = 0;  // bytes written to out
+    bool allInHexCharSet = true;
+};
+
+// HexPairsToBytes and the HexCharSet check of every character of text, in one pass (the
+// reader's hot path).
+PairScan ScanPairs(std::string_view text, std::span<std::uint8_t> out) {
+    const std::size_t whole = text.size() / 2;
+    std::size_t converted = std::min(whole, out.size());
+    std::uint8_t classes = 0;
+    std::size_t pair = 0;
+    for (; pair < converted; ++pair) {
+        const std::uint8_t high = kCharClass[static_cast<unsigned char>(text[2 * pair])];
+        const std::uint8_t low = kCharClass[static_cast<unsigned char>(text[2 * pair + 1])];
+        classes |= high | low;
+        out[pair] = ((high | low) & kNotDigit) != 0
+                        ? kNotAByte
+                        : static_cast<std::uint8_t>((high & kValueMask) << 4 | low);
+    }
+    for (; pair < whole; ++pair) {  // beyond out the characters are only checked
+        classes |= kCharClass[static_cast<unsigned char>(text[2 * pair])] |
+                   kCharClass[static_cast<unsigned char>(text[2 * pair + 1])];
+    }
+    if (text.size() % 2 != 0) {  // a last single character forms a pair by itself
+        const std::uint8_t single = kCharClass[static_cast<unsigned char>(text.back())];
+        classes |= single;
+        if (converted < out.size()) {
+            out[converted++] = (single & kNotDigit) != 0
+                                   ? kNotAByte
+                                   : static_cast<std::uint8_t>(single & kValueMask);
+        }
+    }
+    return {converted, (classes & kNotInSet) == 0};
 }
 
 }  // namespace
@@ -121,18 +166,7 @@ bool EndsInShortRecord(std::string_view text) {
 }
 
 std::size_t HexPairsToBytes(std::string_view text, std::span<std::uint8_t> out) {
-    std::size_t written = 0;
-    std::size_t pos = 0;
-    while (written < out.size() && pos < text.size()) {
-        if (pos + 1 < text.size()) {
-            out[written++] = PairValue(text[pos], text[pos + 1]);
-        } else {
-            const std::uint16_t single = Digit(text[pos]);
-            out[written++] = single == kNoDigit ? kNotAByte : static_cast<std::uint8_t>(single);
-        }
-        pos += 2;
-    }
-    return written;
+    return ScanPairs(text, out).converted;
 }
 
 RecordStatus ParseRecordLine(std::string_view line,
@@ -140,20 +174,25 @@ RecordStatus ParseRecordLine(std::string_view line,
                              HexRecord& record) {
     // A line that opens a record but ends before its count says is a cut record: lost data.
     const bool opensRecord = !line.empty() && line.front() == ':';
-    if (line.empty() || !CutToLastColon(line)) {
-        return RecordStatus::Skipped;
+    PairScan scan;
+    if (opensRecord) {
+        scan = ScanPairs(line.substr(1), buffer);
     }
-    const std::string_view pairs = line.substr(1);
-    for (const char c : pairs) {
-        if (!kInHexCharSet[static_cast<unsigned char>(c)]) {
+    // ':' lies outside HexCharSet: a line that opens a record and passes the check has no
+    // later ':', so only other lines need the search for the last one.
+    if (!opensRecord || !scan.allInHexCharSet) {
+        if (line.empty() || !CutToLastColon(line)) {
+            return RecordStatus::Skipped;
+        }
+        scan = ScanPairs(line.substr(1), buffer);
+        if (!scan.allInHexCharSet) {
             return RecordStatus::Skipped;
         }
     }
     if (!RecordLengthOk(line)) {
         return opensRecord ? RecordStatus::Truncated : RecordStatus::Skipped;
     }
-    // The length rule guarantees at least n + 5 pairs, and n + 5 <= 260 fits the buffer.
-    const std::size_t converted = HexPairsToBytes(pairs, buffer);
+    // The length rule guarantees at least n + 5 whole pairs, and n + 5 <= 260 fits the buffer.
     const std::size_t count = buffer[0];
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < count + kRecordOverhead; ++i) {
@@ -165,8 +204,8 @@ RecordStatus ParseRecordLine(std::string_view line,
     record.type = buffer[3];
     record.offset = static_cast<std::uint16_t>(buffer[1] << 8 | buffer[2]);
     record.data = std::span<const std::uint8_t>(buffer.data() + 4, count);
-    const std::uint8_t high = converted > 4 ? buffer[4] : 0;
-    const std::uint8_t low = converted > 5 ? buffer[5] : 0;
+    const std::uint8_t high = scan.converted > 4 ? buffer[4] : 0;
+    const std::uint8_t low = scan.converted > 5 ? buffer[5] : 0;
     record.segmentValue = static_cast<std::uint16_t>(high << 8 | low);
     return RecordStatus::Ok;
 }

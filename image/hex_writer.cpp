@@ -28,6 +28,10 @@ constexpr std::uint32_t kRecordBytes = 16;           // data bytes of a full rec
 constexpr unsigned kRegionShift = 16;                // a region is 64 KiB
 constexpr std::uint32_t kSegmentPerRegion = 0x1000;  // segment value of region 1
 constexpr std::uint8_t kProgressDigits = 5;
+// Formatted text is handed to the file in pieces this long, which it writes without a copy.
+constexpr std::size_t kBatchChars = OutputFile::kBufferBytes;
+// A block's records at most: sixteen full data records and one segment record.
+constexpr std::size_t kBlockChars = 17 * (1 + 2 * (4 + kRecordBytes + 1) + 2);
 
 constexpr char kCannotCreate[] = "保存文件错误!";
 constexpr char kProgress[] = "[双击这里中断操作] 读取编程内存数据并保存到文件, 地址: ";
@@ -38,6 +42,28 @@ constexpr char kSaved[] = "代码文件文件已成功保存在: ";
 std::uint16_t SegmentOf(std::uint32_t region) {
     return static_cast<std::uint16_t>(region * kSegmentPerRegion);
 }
+
+// The progress text of one block, made once per save and updated in place: a status line
+// per 256 bytes must not cost an allocation each.
+class ProgressText {
+  public:
+    ProgressText() : text_(std::string(kProgress) + "00000~00000") {}
+
+    const std::string& For(std::uint32_t first, std::uint32_t last) {
+        Put(text_.size() - 2 * kProgressDigits - 1, first);
+        Put(text_.size() - kProgressDigits, last);
+        return text_;
+    }
+
+  private:
+    void Put(std::size_t at, std::uint32_t address) {
+        char digits[kProgressDigits + 1];  // an image address has five digits
+        FormatNumber(address, digits, sizeof digits, 16, kProgressDigits);
+        text_.replace(at, kProgressDigits, digits, kProgressDigits);
+    }
+
+    std::string text_;
+};
 
 std::mutex saveErrorMutex;
 std::string saveError;
@@ -80,6 +106,8 @@ void SaveImageAsHex() {
 
     std::uint32_t region = start >> kRegionShift;
     std::string lines;
+    lines.reserve(kBatchChars + kBlockChars);
+    ProgressText progress;
     if (region != 0) {
         AppendSegmentRecord(lines, SegmentOf(region));
     }
@@ -95,7 +123,7 @@ void SaveImageAsHex() {
         }
         const std::uint32_t b =
             (a / kBlockBytes == end / kBlockBytes) ? end : (a | (kBlockBytes - 1));
-        Window().SetStatusLine(kProgress + Hex(a, kProgressDigits) + "~" + Hex(b, kProgressDigits));
+        Window().SetStatusLine(progress.For(a, b));
         CopyImageBlock(block.data(), a, b);  // b - a < kBlockBytes: it always fits
         if (FailureFlag != 0) {
             break;
@@ -111,11 +139,13 @@ void SaveImageAsHex() {
                              std::span(block.data() + (r - a), count));
             r += count;
         }
-        if (!file.Append(lines)) {
-            break;
-        }
-        lines.clear();
         a = b + 1;
+        if (lines.size() >= kBatchChars || a > end) {
+            if (!file.Append(lines)) {
+                break;
+            }
+            lines.clear();
+        }
     }
     // A save cut short is never put in place: the file is dropped when it goes out of scope.
     const bool closed = a > end && file.Close();

@@ -1,10 +1,12 @@
 #include "image/text_line_reader.h"
 
 #include "platform/input_file.h"
+#include "platform/sha256.h"
 
 namespace koru {
 
-TextLineReader::TextLineReader(InputFile& file) : file_(&file), chunk_(kChunkBytes) {
+TextLineReader::TextLineReader(InputFile& file, Sha256* digest)
+    : file_(&file), digest_(digest), chunk_(kChunkBytes) {
     line_.reserve(kMaxLineChars);
 }
 
@@ -19,6 +21,9 @@ bool TextLineReader::Refill() {
     const std::optional<std::size_t> got = file_->Read(chunk_.data(), chunk_.size());
     if (got && *got > 0) {
         pending_ = std::string_view(chunk_.data(), *got);
+        if (digest_ != nullptr) {
+            digest_->Add(pending_);
+        }
         return true;
     }
     if (got) {
@@ -44,7 +49,34 @@ int TextLineReader::NextRaw() {
     return c;
 }
 
+bool TextLineReader::TakeWholeLine(std::string_view& line) {
+    // An LF within reach: its CR LF pair reads as one character, so one more raw character
+    // than the limit may end a line.
+    const std::string_view reach = pending_.substr(0, kMaxLineChars + 1);
+    const std::size_t lf = reach.find('\n');
+    if (lf == std::string_view::npos) {
+        return false;
+    }
+    const bool crLf = lf > 0 && reach[lf - 1] == '\r';
+    const std::size_t length = crLf ? lf : lf + 1;
+    if (length > kMaxLineChars) {
+        return false;
+    }
+    if (crLf) {
+        line_.assign(reach.data(), lf - 1);
+        line_.push_back('\n');
+        line = line_;
+    } else {
+        line = reach.substr(0, length);  // the text itself: no copy
+    }
+    pending_.remove_prefix(lf + 1);
+    return true;
+}
+
 bool TextLineReader::NextLine(std::string_view& line) {
+    if (TakeWholeLine(line)) {
+        return true;
+    }
     line_.clear();
     while (line_.size() < kMaxLineChars) {
         if (pending_.empty() && !Refill()) {

@@ -12,14 +12,17 @@
 namespace koru {
 
 class InputFile;
+class Sha256;
 
 // Characters of one line handed over at most, line end included.
 inline constexpr std::size_t kMaxLineChars = 1023;
 
 class TextLineReader {
   public:
-    // Reads from an open file, which the caller keeps and closes.
-    explicit TextLineReader(InputFile& file);
+    // Reads from an open file, which the caller keeps and closes. Every byte read is also
+    // added to digest, when one is given, so that the caller learns what the text it was handed
+    // came from without reading the file again.
+    explicit TextLineReader(InputFile& file, Sha256* digest = nullptr);
     // Reads from text held in memory, which must outlive the reader.
     explicit TextLineReader(std::string_view contents);
 
@@ -39,8 +42,12 @@ class TextLineReader {
     int NextRaw();
     int PeekRaw();
     bool Refill();
+    // The common case: a whole line, LF included and not longer than the limit, lies in the
+    // characters read. Takes it and returns true; otherwise leaves everything as it was.
+    bool TakeWholeLine(std::string_view& line);
 
     InputFile* file_ = nullptr;
+    Sha256* digest_ = nullptr;
     std::vector<char> chunk_;
     std::string_view pending_;  // raw characters not consumed yet
     bool failed_ = false;

@@ -38,10 +38,13 @@ class OutputFile {
     // The system's words for the last failure, empty when none.
     const std::string& ErrorText() const { return error_; }
 
-  private:
+    // Text is gathered up to this many bytes before it is written; a piece at least this long
+    // is written as it is, without a copy.
     static constexpr std::size_t kBufferBytes = 64 * 1024;
 
+  private:
     bool Flush();
+    bool WriteAll(std::string_view text);
     void Fail(int error);
     void Abandon();
 

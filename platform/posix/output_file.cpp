@@ -114,14 +114,23 @@ bool OutputFile::Append(std::string_view text) {
     if (buffer_.size() + text.size() > kBufferBytes && !Flush()) {
         return false;
     }
+    if (text.size() >= kBufferBytes) {
+        return WriteAll(text);  // a large piece goes to the file without a copy
+    }
     buffer_.append(text);
     return true;
 }
 
 bool OutputFile::Flush() {
+    const bool ok = WriteAll(buffer_);
+    buffer_.clear();
+    return ok;
+}
+
+bool OutputFile::WriteAll(std::string_view text) {
     std::size_t done = 0;
-    while (!failed_ && done < buffer_.size()) {
-        const ssize_t wrote = ::write(fd_.Get(), buffer_.data() + done, buffer_.size() - done);
+    while (!failed_ && done < text.size()) {
+        const ssize_t wrote = ::write(fd_.Get(), text.data() + done, text.size() - done);
         if (wrote < 0 && errno == EINTR) {
             continue;
         }
@@ -133,7 +142,6 @@ bool OutputFile::Flush() {
             done += static_cast<std::size_t>(wrote);
         }
     }
-    buffer_.clear();
     return !failed_;
 }
 

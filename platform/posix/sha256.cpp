@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <memory>
 
 namespace koru {
 namespace {
@@ -18,29 +17,35 @@ struct ContextFree {
 
 }  // namespace
 
-std::optional<std::string> Sha256OfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
+struct Sha256::State {
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context{EVP_MD_CTX_new()};
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+    if (!state_->context || EVP_DigestInit_ex(state_->context.get(), EVP_sha256(), nullptr) != 1) {
+        state_.reset();
     }
-    const std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        return std::nullopt;
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Add(std::string_view piece) {
+    size_ += piece.size();
+    if (state_ && !piece.empty() &&
+        EVP_DigestUpdate(state_->context.get(), piece.data(), piece.size()) != 1) {
+        state_.reset();
     }
-    std::array<char, kChunkBytes> chunk{};
-    while (file) {
-        file.read(chunk.data(), chunk.size());
-        const std::streamsize got = file.gcount();
-        if (got > 0 && EVP_DigestUpdate(context.get(), chunk.data(), got) != 1) {
-            return std::nullopt;
-        }
-    }
-    if (file.bad()) {
+}
+
+std::optional<std::string> Sha256::Finish() {
+    if (!state_) {
         return std::nullopt;
     }
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
+    const bool done = EVP_DigestFinal_ex(state_->context.get(), digest.data(), &length) == 1;
+    state_.reset();
+    if (!done) {
         return std::nullopt;
     }
     std::string text;
@@ -50,6 +55,23 @@ std::optional<std::string> Sha256OfFile(const std::string& path) {
         text += pair.data();
     }
     return text;
+}
+
+std::optional<std::string> Sha256OfFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return std::nullopt;
+    }
+    Sha256 digest;
+    std::array<char, kChunkBytes> chunk{};
+    while (file) {
+        file.read(chunk.data(), chunk.size());
+        digest.Add(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())));
+    }
+    if (file.bad()) {
+        return std::nullopt;
+    }
+    return digest.Finish();
 }
 
 }  // namespace koru

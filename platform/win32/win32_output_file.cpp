@@ -103,16 +103,25 @@ bool OutputFile::Append(std::string_view text) {
     if (buffer_.size() + text.size() > kBufferBytes && !Flush()) {
         return false;
     }
+    if (text.size() >= kBufferBytes) {
+        return WriteAll(text);  // a large piece goes to the file without a copy
+    }
     buffer_.append(text);
     return true;
 }
 
 bool OutputFile::Flush() {
+    const bool ok = WriteAll(buffer_);
+    buffer_.clear();
+    return ok;
+}
+
+bool OutputFile::WriteAll(std::string_view text) {
     std::size_t done = 0;
-    while (!failed_ && done < buffer_.size()) {
-        const std::size_t left = buffer_.size() - done;
+    while (!failed_ && done < text.size()) {
+        const std::size_t left = text.size() - done;
         const unsigned piece = left > 0x40000000u ? 0x40000000u : static_cast<unsigned>(left);
-        const int wrote = ::_write(fd_.Get(), buffer_.data() + done, piece);
+        const int wrote = ::_write(fd_.Get(), text.data() + done, piece);
         if (wrote < 0) {
             Fail(errno);
         } else if (wrote == 0) {
@@ -121,7 +130,6 @@ bool OutputFile::Flush() {
             done += static_cast<std::size_t>(wrote);
         }
     }
-    buffer_.clear();
     return !failed_;
 }
 

@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr std::size_t kDigestBytes = 32;
+constexpr std::size_t kLargestPiece = 0x40000000;  // what one BCryptHashData call takes at most
 
 bool Succeeded(NTSTATUS status) {
     return status >= 0;
@@ -23,43 +24,82 @@ bool Succeeded(NTSTATUS status) {
 
 }  // namespace
 
+struct Sha256::State {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+
+    ~State() {
+        if (hash != nullptr) {
+            ::BCryptDestroyHash(hash);
+        }
+        if (algorithm != nullptr) {
+            ::BCryptCloseAlgorithmProvider(algorithm, 0);
+        }
+    }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+    if (!Succeeded(::BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM,
+                                                 nullptr, 0))) {
+        state_->algorithm = nullptr;
+        state_.reset();
+        return;
+    }
+    if (!Succeeded(
+            ::BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+        state_->hash = nullptr;
+        state_.reset();
+    }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Add(std::string_view piece) {
+    size_ += piece.size();
+    while (state_ && !piece.empty()) {
+        const std::size_t part = piece.size() < kLargestPiece ? piece.size() : kLargestPiece;
+        auto* bytes = reinterpret_cast<PUCHAR>(const_cast<char*>(piece.data()));
+        if (!Succeeded(::BCryptHashData(state_->hash, bytes, static_cast<ULONG>(part), 0))) {
+            state_.reset();
+        }
+        piece.remove_prefix(part);
+    }
+}
+
+std::optional<std::string> Sha256::Finish() {
+    if (!state_) {
+        return std::nullopt;
+    }
+    std::array<unsigned char, kDigestBytes> digest{};
+    const bool done = Succeeded(::BCryptFinishHash(state_->hash, digest.data(), digest.size(), 0));
+    state_.reset();
+    if (!done) {
+        return std::nullopt;
+    }
+    std::string text;
+    for (unsigned char byte : digest) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        text += pair;
+    }
+    return text;
+}
+
 std::optional<std::string> Sha256OfFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         return std::nullopt;
     }
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!Succeeded(
-            ::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    Sha256 digest;
+    std::vector<char> chunk(kChunkBytes);
+    while (file) {
+        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        digest.Add(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())));
+    }
+    if (file.bad()) {
         return std::nullopt;
     }
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    std::optional<std::string> result;
-    if (Succeeded(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
-        std::vector<char> chunk(kChunkBytes);
-        bool ok = true;
-        while (ok && file) {
-            file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-            const std::streamsize got = file.gcount();
-            ok =
-                got <= 0 || Succeeded(::BCryptHashData(hash, reinterpret_cast<PUCHAR>(chunk.data()),
-                                                       static_cast<ULONG>(got), 0));
-        }
-        std::array<unsigned char, kDigestBytes> digest{};
-        if (ok && !file.bad() &&
-            Succeeded(::BCryptFinishHash(hash, digest.data(), digest.size(), 0))) {
-            std::string text;
-            for (unsigned char byte : digest) {
-                char pair[3];
-                std::snprintf(pair, sizeof pair, "%02x", byte);
-                text += pair;
-            }
-            result = text;
-        }
-        ::BCryptDestroyHash(hash);
-    }
-    ::BCryptCloseAlgorithmProvider(algorithm, 0);
-    return result;
+    return digest.Finish();
 }
 
 }  // namespace koru

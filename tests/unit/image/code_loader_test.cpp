@@ -13,6 +13,7 @@
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "image/text_line_reader.h"
+#include "platform/sha256.h"
 #include "tests/support/process_state.h"
 #include "tests/unit/image/temp_dir.h"
 
@@ -241,6 +242,16 @@ TEST_F(CodeLoaderTest, TheLoadedFileIsKnownByPathSizeAndDigest) {
     Load("cut.hex", ":02000000");  // refused: the identity stays the last good load's
     EXPECT_NE(FailureFlag, 0);
     EXPECT_EQ(LoadedCodeFile()->path, dir_.Path("abc.bin"));
+
+    // A text file's digest is made from the reads the loader does, several of them here.
+    std::string text;
+    for (std::uint32_t a = 0; a < 0x8000; a += 16) {
+        text += Data(static_cast<std::uint16_t>(a), Bytes(16, static_cast<std::uint8_t>(a))) + "\n";
+    }
+    Load("big.hex", text);
+    ASSERT_EQ(FailureFlag, 0);
+    EXPECT_EQ(LoadedCodeFile()->size, text.size());
+    EXPECT_EQ(LoadedCodeFile()->sha256, Sha256OfFile(dir_.Path("big.hex")));
 }
 
 TEST_F(CodeLoaderTest, BinaryFileOfExactlyOneMebibyteFillsTheImage) {

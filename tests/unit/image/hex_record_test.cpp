@@ -76,6 +76,14 @@ TEST(ParseRecordLine, SortsLinesIntoRecordsSkipsAndChecksumErrors) {
     EXPECT_EQ(ParseRecordLine("1:04001000010203\n", buffer, record), RecordStatus::Skipped);
     // A line end inside the record's pairs reads as 0xFF and spoils its sum.
     EXPECT_EQ(ParseRecordLine(":01000000AA\r\n", buffer, record), RecordStatus::BadChecksum);
+    // A later ':' on a line that opens a record starts the record that counts.
+    EXPECT_EQ(ParseRecordLine(":04:0400100001020304E2\n", buffer, record), RecordStatus::Ok);
+    EXPECT_EQ(record.offset, 0x10);
+    EXPECT_EQ(ParseRecordLine(":0400100001:0400\n", buffer, record), RecordStatus::Truncated);
+    // An empty segment record takes its value from the checksum and the line end, not from
+    // what an earlier line left in the buffer.
+    EXPECT_EQ(ParseRecordLine(":00000002FE\n", buffer, record), RecordStatus::Ok);
+    EXPECT_EQ(record.segmentValue, 0xFEFF);
 }
 
 TEST(AppendRecord, WritesUpperCaseLinesWithChecksumAndCrLf) {
@@ -107,6 +115,11 @@ TEST(TextLineReader, CrLfAndLfEndLinesAndLongLinesAreCut) {
     EXPECT_EQ(lines[0].size(), 1023u);  // CR LF counts as one character
     EXPECT_EQ(lines[1], std::string(1023, 'y'));
     EXPECT_EQ(lines[2], "\n");
+
+    const std::string lfOnly = std::string(1023, 'z') + "\n" + std::string(1022, 'z') + "\n";
+    TextLineReader lfLines(lfOnly);
+    EXPECT_EQ(AllLines(lfLines), (std::vector<std::string>{std::string(1023, 'z'), "\n",
+                                                           std::string(1022, 'z') + "\n"}));
 }
 
 TEST(TextLineReader, CrLfAcrossAReadChunkFromAFile) {
