@@ -13,6 +13,10 @@
 
 namespace koru {
 
+// A driver's line settings cannot carry the programmer's line: the reasons it is refused.
+inline constexpr char kNoLineSpeedText[] = "串口驱动不接受19200波特率";
+inline constexpr char kLineSettingsText[] = "串口驱动不接受8位数据、1位停止位的原始模式设置";
+
 // COMMTIMEOUTS, in milliseconds, with exactly this meaning:
 // - A read of n bytes returns as soon as all n bytes have arrived; or when readInterval is
 //   non-zero, at least one byte has arrived and no further byte has come for readInterval since
@@ -79,7 +83,8 @@ class SerialPort {
     // has gone away, with a reason when the driver would not take the settings.
     virtual bool ConfigureLine() = 0;
     // Why the last ConfigureLine refused the port (a driver that drops space parity or the
-    // speed), one line for people; empty when it did not.
+    // speed), one line for people; empty when it did not. The texts below are shared by the
+    // backends, so an operator reads the same reason on every system.
     virtual std::string LineRefusal() const { return {}; }
     // Kept across Open and Close; until the first call every field is zero (reads block).
     virtual void SetTimeouts(const PortTimeouts& timeouts) = 0;

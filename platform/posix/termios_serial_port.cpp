@@ -25,8 +25,6 @@ constexpr speed_t kLineSpeed = B19200;  // the programmer's only rate
 // Why a driver's line settings cannot carry the programmer's line.
 constexpr char kNoSpaceParityText[] =
     "串口驱动不支持空校验(CMSPAR),无法发送第九位,请换用支持空校验的串口适配器";
-constexpr char kNoLineSpeedText[] = "串口驱动不接受19200波特率";
-constexpr char kLineSettingsText[] = "串口驱动不接受8位数据、1位停止位的原始模式设置";
 
 // Deadline of a total time-out of constant + multiplier * count ms, none when both are zero.
 std::optional<Clock::time_point> TotalDeadline(Clock::time_point start, std::uint32_t constant,

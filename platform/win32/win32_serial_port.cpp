@@ -180,7 +180,7 @@ bool Win32SerialPort::ConfigureLine() {
         return false;
     }
     if (applied.BaudRate != kLineSpeed || applied.ByteSize != 8 || applied.StopBits != ONESTOPBIT) {
-        lineRefusal_ = "the driver refused 19200 baud, 8 data bits, space parity, 1 stop bit";
+        lineRefusal_ = applied.BaudRate != kLineSpeed ? kNoLineSpeedText : kLineSettingsText;
         if (setError != ERROR_SUCCESS) {
             lineRefusal_ += ": " + SystemText(setError);
         }
