@@ -96,26 +96,6 @@ bool OutputFile::Create(const std::string& path) {
     return true;
 }
 
-bool OutputFile::Append(std::string_view text) {
-    if (failed_ || !fd_.Valid()) {
-        return false;
-    }
-    if (buffer_.size() + text.size() > kBufferBytes && !Flush()) {
-        return false;
-    }
-    if (text.size() >= kBufferBytes) {
-        return WriteAll(text);  // a large piece goes to the file without a copy
-    }
-    buffer_.append(text);
-    return true;
-}
-
-bool OutputFile::Flush() {
-    const bool ok = WriteAll(buffer_);
-    buffer_.clear();
-    return ok;
-}
-
 bool OutputFile::WriteAll(std::string_view text) {
     std::size_t done = 0;
     while (!failed_ && done < text.size()) {
