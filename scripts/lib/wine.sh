@@ -54,5 +54,26 @@ koru_wine_env() {
     export WINEARCH=win64
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+    export WINEPATH
+    WINEPATH=$(koru_wine_dll_path)
     unset DISPLAY WAYLAND_DISPLAY
+}
+
+# Wine's search path for DLLs (';' between Windows paths): the mingw-w64 runtime the programs
+# are linked against, then the folders of KORU_WINE_DLL_DIRS (':' between Linux paths), such
+# as the bin folders of the cross-built libraries.
+koru_wine_dll_path() {
+    local dirs=() dll dir path=
+    for dll in libstdc++-6.dll libwinpthread-1.dll; do
+        dir=$(dirname "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name="$dll" 2>/dev/null || echo .)")")
+        dirs+=("$dir")
+    done
+    local extra
+    IFS=: read -r -a extra <<<"${KORU_WINE_DLL_DIRS:-}"
+    dirs+=("${extra[@]}")
+    for dir in "${dirs[@]}"; do
+        [ -d "$dir" ] || continue
+        path+="${path:+;}Z:${dir//\//\\}"
+    done
+    echo "$path"
 }
