@@ -1,8 +1,12 @@
 #pragma once
 
 // A file of lines waiting to be sent somewhere (records the line database did not take): lines
-// are added and taken under an exclusive lock on the file, so several processes can share it
-// and none is lost or taken twice. POSIX only: the Windows build has no line database.
+// are added and taken under an exclusive lock (on PATH.lock, which is never replaced), so
+// several processes can share it and none is lost or taken twice. A crash in the middle of an
+// append leaves a partial last line: the next append or drain cuts it off into PATH.damaged
+// (it never parses, and a line glued onto it would not either). The queue is rewritten through
+// a new file, flushed to the disk and renamed over it, so a power cut leaves the old queue or
+// the new one, never a part. POSIX only: the Windows build has no line database.
 
 #include <cstddef>
 #include <functional>
@@ -11,11 +15,14 @@
 namespace koru {
 
 // Appends text (whole lines) to the queue at path, made when new, and flushes it to the disk.
-bool AppendToQueue(const std::string& path, const std::string& text, std::string& error);
+// damaged (when given) says what was cut off a partial last line first; empty when nothing.
+bool AppendToQueue(const std::string& path, const std::string& text, std::string& error,
+                   std::string* damaged = nullptr);
 
 // Offers every line of the queue to send, in order; the lines send refuses stay in the file,
-// the others leave it. A missing file is an empty queue.
+// the others leave it. A missing file is an empty queue. damaged as for AppendToQueue.
 bool DrainQueue(const std::string& path, const std::function<bool(const std::string&)>& send,
-                std::size_t& sent, std::size_t& left, std::string& error);
+                std::size_t& sent, std::size_t& left, std::string& error,
+                std::string* damaged = nullptr);
 
 }  // namespace koru
