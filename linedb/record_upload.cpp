@@ -21,15 +21,18 @@ bool UploadOrQueue(LineDatabase* database, const nlohmann::json& record, std::st
     if (database == nullptr && error.empty()) {
         error = "no line database";
     }
-    std::string queueError;
-    if (!AppendToQueue(UnsentRecordsPath(), ProductionLine(record), queueError)) {
+    std::string queueError, damaged;
+    if (!AppendToQueue(UnsentRecordsPath(), ProductionLine(record), queueError, &damaged)) {
         error += "; and it could not be kept for later: " + queueError;
+    }
+    if (!damaged.empty()) {
+        error += "; " + damaged;
     }
     return false;
 }
 
 bool UploadQueuedRecords(LineDatabase& database, std::size_t& sent, std::size_t& left,
-                         std::string& error) {
+                         std::string& error, std::string* damaged) {
     std::string firstRefusal;
     const bool drained = DrainQueue(
         UnsentRecordsPath(),
@@ -46,7 +49,7 @@ bool UploadQueuedRecords(LineDatabase& database, std::size_t& sent, std::size_t&
             }
             return false;
         },
-        sent, left, error);
+        sent, left, error, damaged);
     if (drained && left != 0) {
         error = firstRefusal;
     }

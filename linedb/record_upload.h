@@ -19,8 +19,10 @@ std::string UnsentRecordsPath();
 // False, with the reason, when it was queued.
 bool UploadOrQueue(LineDatabase* database, const nlohmann::json& record, std::string& error);
 
-// Uploads the queued records, oldest first; those the database refuses stay queued.
+// Uploads the queued records, oldest first; those the database refuses stay queued. damaged
+// (when given) says what was cut off the queue's end (a partial line a crash left); empty when
+// nothing was.
 bool UploadQueuedRecords(LineDatabase& database, std::size_t& sent, std::size_t& left,
-                         std::string& error);
+                         std::string& error, std::string* damaged = nullptr);
 
 }  // namespace koru

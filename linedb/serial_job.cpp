@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <map>
 #include <sstream>
 
 namespace koru {
@@ -146,6 +147,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std:
                                                                       std::size_t size,
                                                                       std::string& error) {
     std::vector<std::vector<std::uint8_t>> values;
+    std::map<std::vector<std::uint8_t>, std::size_t> lineOf;
     std::istringstream lines(text);
     std::string line;
     for (std::size_t number = 1; std::getline(lines, line); ++number) {
@@ -159,6 +161,13 @@ std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std:
                     " hexadecimal bytes: " + value;
             return std::nullopt;
         }
+        const auto [first, fresh] = lineOf.emplace(*bytes, number);
+        if (!fresh) {
+            error = "line " + std::to_string(number) + " repeats the value of line " +
+                    std::to_string(first->second) + ": " + HexBytes(*bytes) +
+                    " (a value goes into one chip only)";
+            return std::nullopt;
+        }
         values.push_back(*bytes);
     }
     if (values.empty()) {
@@ -166,6 +175,19 @@ std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std:
         return std::nullopt;
     }
     return values;
+}
+
+std::string RepeatedListValue(const std::vector<std::vector<std::uint8_t>>& values) {
+    std::map<std::vector<std::uint8_t>, std::size_t> entryOf;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto [first, fresh] = entryOf.emplace(values[i], i + 1);
+        if (!fresh) {
+            return "list entry " + std::to_string(i + 1) + " repeats entry " +
+                   std::to_string(first->second) + ": " + HexBytes(values[i]) +
+                   " (a value goes into one chip only)";
+        }
+    }
+    return {};
 }
 
 std::string SerialJobProblem(const SerialJob& job) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,8 +41,9 @@ struct StepPlan {
     bool runs;
 };
 
+// beforeProgram: runs right before the program step; false ends the run there, refused.
 bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t pauseMs,
-              std::vector<std::uint8_t>& ran) {
+              std::vector<std::uint8_t>& ran, const std::function<bool()>& beforeProgram) {
     const bool locked = (func & kFuncLockedProduction) != 0;
     const StepPlan plan[] = {
         {kBlankCheck, false, (options & kAutoBlankCheck) != 0},
@@ -59,6 +61,9 @@ bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t
         }
         if (entry.pauseBefore) {
             DelayMs(pauseMs);
+        }
+        if (entry.code == kProgramChip && !beforeProgram()) {
+            return false;
         }
         ran.push_back(entry.code);
         RunOperation(entry.code);
@@ -97,6 +102,18 @@ class StampedSerial {
     }
     StampedSerial(const StampedSerial&) = delete;
     StampedSerial& operator=(const StampedSerial&) = delete;
+
+    // Before the program step: the value is durably on its way to this chip, or the chip is
+    // refused here, before any data (the status line says why).
+    bool StartSending() {
+        std::string refusal;
+        if (source_->StartSending(value_, refusal)) {
+            return true;
+        }
+        FailureFlag = 1;
+        ReportRefusal(refusal);
+        return false;
+    }
 
     // Once data went out the chip may hold the value: it is spent, never handed out again.
     // The record names the value only when the chip may hold it.
@@ -164,7 +181,8 @@ void AutoProgram() {
     const bool mtp = CommandBlock[kBlockChipKind] == kChipMtp;
 
     const bool succeeded =
-        RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs, report.steps);
+        RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs, report.steps,
+                 [&stamped] { return !stamped || stamped->StartSending(); });
     const bool paused = (AutoFunc & kFuncCountingPaused) != 0;
     if (succeeded) {
         ReportSuccess(kAutoProgramDoneText);

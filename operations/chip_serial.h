@@ -34,6 +34,10 @@ class ChipSerialSource {
     virtual ~ChipSerialSource() = default;
     // Reserves the next value for this chip (called on the worker, before any traffic).
     virtual ChipSerialGrant Reserve() = 0;
+    // Data for the chip is about to go out (called before the program step): the value must
+    // be known, durably, to be on its way to this chip. False, with the reason, when that
+    // cannot be made sure: the chip is then refused before any data.
+    virtual bool StartSending(const ChipSerialValue& value, std::string& refusal) = 0;
     // The run ended: spent when the program step sent data, else the value goes back.
     virtual void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) = 0;
 };
