@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "operations/chip_serial.h"
+
 namespace koru {
 namespace {
 
@@ -196,6 +198,10 @@ std::string SerialJobProblem(const SerialJob& job) {
     }
     if (job.size == 0 || job.size > kSerialMaxSize) {
         return "--size takes 1 to 16 bytes";
+    }
+    if (std::string problem = SerialOverBlockBytesProblem(job.address, job.size);
+        !problem.empty()) {
+        return problem;
     }
     if (job.source != SerialSource::Counter) {
         return job.source == SerialSource::Command && CommandWords(job.command).empty()

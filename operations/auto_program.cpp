@@ -93,13 +93,7 @@ class StampedSerial {
         CommandBlock[kBlockChecksum] = static_cast<std::uint8_t>(sum >> 8);
         CommandBlock[kBlockChecksum + 1] = static_cast<std::uint8_t>(sum);
     }
-    ~StampedSerial() {
-        for (std::size_t i = 0; i < loaded_.size(); ++i) {
-            ProgramMemory[value_.address + i] = loaded_[i];
-        }
-        CommandBlock[kBlockChecksum] = checksumBytes_[0];
-        CommandBlock[kBlockChecksum + 1] = checksumBytes_[1];
-    }
+    ~StampedSerial() { Restore(); }
     StampedSerial(const StampedSerial&) = delete;
     StampedSerial& operator=(const StampedSerial&) = delete;
 
@@ -117,16 +111,30 @@ class StampedSerial {
 
     // Once data went out the chip may hold the value: it is spent, never handed out again.
     // The record names the value only when the chip may hold it.
+    // The image goes back to the loaded bytes here, so the record judges the operator's
+    // image (its checksum, whether it was edited since the load) and names the chip's own
+    // checksum beside it.
     void Finish(AutoRunReport& report) {
         const bool spent = ProgramDataStarted;
         source_->Finish(value_, spent, report.outcome);
         if (spent) {
             report.serialJob = value_.job;
             report.serialValue = value_.label;
+            report.chipChecksum = SumImageRange(StartAddress, EndAddress);
         }
+        Restore();
     }
 
   private:
+    void Restore() {
+        for (std::size_t i = 0; i < loaded_.size(); ++i) {
+            ProgramMemory[value_.address + i] = loaded_[i];
+        }
+        loaded_.clear();
+        CommandBlock[kBlockChecksum] = checksumBytes_[0];
+        CommandBlock[kBlockChecksum + 1] = checksumBytes_[1];
+    }
+
     std::shared_ptr<ChipSerialSource> source_;
     ChipSerialValue value_;
     std::vector<std::uint8_t> loaded_;

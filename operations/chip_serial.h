@@ -49,6 +49,11 @@ std::shared_ptr<ChipSerialSource> CurrentChipSerialSource();
 
 inline constexpr char kSerialUsedUpText[] = "序列号已用完";
 
+// Why a value at address of size bytes cannot be stamped at all: the command block carries
+// the loaded image's bytes at 0003C..0003F to the programmer, so a value there would not be
+// what the chip gets. Empty when it can.
+std::string SerialOverBlockBytesProblem(std::uint32_t address, std::size_t size);
+
 // Why value cannot go into the range start..end of the image; empty when it fits.
 std::string SerialPlacementProblem(std::uint32_t address, std::size_t size, std::uint32_t start,
                                    std::uint32_t end);

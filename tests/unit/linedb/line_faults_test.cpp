@@ -92,10 +92,8 @@ TEST(DatabaseNames, PasswordsNeverShowInAnyFormTheNameTakes) {
          "postgresql:///koru?host=/run&password=***", "s3c?r3t"},
         {"host=db password=s3cr3t dbname=koru", "host=db password=*** dbname=koru", "s3cr3t"},
         {"host=db PASSWORD = s3cr3t dbname=koru", "host=db PASSWORD=*** dbname=koru", "s3cr3t"},
-        {"host=db sslpassword=s3cr3t dbname=koru", "host=db sslpassword=*** dbname=koru",
-         "s3cr3t"},
-        {"host=db password='s3c r3t' dbname=koru", "host=db password=*** dbname=koru",
-         "s3c r3t"},
+        {"host=db sslpassword=s3cr3t dbname=koru", "host=db sslpassword=*** dbname=koru", "s3cr3t"},
+        {"host=db password='s3c r3t' dbname=koru", "host=db password=*** dbname=koru", "s3c r3t"},
         {R"(host=db password='s3c\'r3t x' dbname=koru)", "host=db password=*** dbname=koru",
          "s3c'r3t x"},
         {"mysql://koru:s3cr3t@db/koru", "mysql://koru:***@db/koru", "s3cr3t"},
@@ -105,8 +103,8 @@ TEST(DatabaseNames, PasswordsNeverShowInAnyFormTheNameTakes) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(RedactedDatabaseName(c.name), c.shown);
         // A message that quotes the name and the password as the library read it.
-        const std::string message = std::string("cannot reach ") + c.name + ": password \"" +
-                                    c.password + "\" refused";
+        const std::string message =
+            std::string("cannot reach ") + c.name + ": password \"" + c.password + "\" refused";
         const std::string shown = RedactedDatabaseText(message, c.name);
         EXPECT_EQ(shown.find("s3c"), std::string::npos) << shown;
         EXPECT_EQ(shown.find("r3t"), std::string::npos) << shown;
@@ -173,6 +171,29 @@ TEST(SerialLists, ARepeatedValueIsRefusedWithBothLines) {
     EXPECT_EQ(RepeatedListValue({{1, 2}, {3, 4}}), "");
 }
 
+// The command block carries the loaded bytes of 0003C..0003F: a value there would not be what
+// the chip gets, so such a job is refused at definition and at run.
+TEST(SerialPlacement, AValueOverTheCommandBlocksImageBytesIsRefused) {
+    const struct {
+        std::uint32_t address;
+        std::size_t size;
+        bool refused;
+    } cases[] = {{0x38, 4, false}, {0x39, 4, true},  {0x3C, 1, true},
+                 {0x3F, 2, true},  {0x40, 2, false}, {0x30, 16, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        SerialJob job = CounterJob("SN");
+        job.address = c.address;
+        job.size = c.size;
+        job.format = CounterFormat::Be;
+        const std::string atDefinition = SerialJobProblem(job);
+        const std::string atRun = SerialJobPlacementProblem(job, 0, 0x1FFF);
+        EXPECT_EQ(atDefinition.find("0003C..0003F") != std::string::npos, c.refused)
+            << atDefinition;
+        EXPECT_EQ(atRun, atDefinition);
+    }
+}
+
 class LineFaultsTest : public ::testing::Test {
   protected:
     LineFaultsTest() {
@@ -185,8 +206,7 @@ class LineFaultsTest : public ::testing::Test {
         fs::remove_all(folder_);
     }
 
-    std::shared_ptr<LineDatabase> Open(const std::string& name,
-                                       const DatabaseLimits& limits = {}) {
+    std::shared_ptr<LineDatabase> Open(const std::string& name, const DatabaseLimits& limits = {}) {
         std::string error;
         std::shared_ptr<LineDatabase> database = LineDatabase::Open(name, error, limits);
         EXPECT_TRUE(database) << error;
@@ -355,9 +375,10 @@ TEST_F(LineFaultsTest, TheFirstSchemaGetsTheUniqueKeyAndADoubledValueIsShown) {
     ASSERT_TRUE(database->MarkSending("K", value.index, value.holderId, error)) << error;
     // The unique key holds for everything written from now on.
     auto sql = OpenSqlite(good, error);
-    EXPECT_FALSE(sql->Exec("INSERT INTO serial_values (job, idx, value, state) VALUES ('K', 7, "
-                           "'0102', 'reserved')",
-                           {}, nullptr, error));
+    EXPECT_FALSE(
+        sql->Exec("INSERT INTO serial_values (job, idx, value, state) VALUES ('K', 7, "
+                  "'0102', 'reserved')",
+                  {}, nullptr, error));
 
     const std::string doubled = (folder_ / "doubled.sqlite").string();
     makeVersion1(doubled, true);
@@ -414,13 +435,18 @@ TEST_F(LineFaultsTest, ACommandJobsProgramRunsOnlyAsAllowedCleanAndBounded) {
     ASSERT_TRUE(database);
     const std::string environment = (folder_ / "environment").string();
     const std::string terminated = (folder_ / "terminated").string();
-    const std::string key = Script("key.sh",
-                                   "case $1 in\n"
-                                   "  env) env > " + environment + "; echo A1B2 ;;\n"
-                                   "  flood) while :; do echo 0123456789abcdef0123456789; done ;;\n"
-                                   "  slow) trap 'echo term > " + terminated + "; exit 1' TERM\n"
-                                   "        while :; do sleep 0.05; done ;;\n"
-                                   "esac\n");
+    const std::string key =
+        Script("key.sh",
+               "case $1 in\n"
+               "  env) env > " +
+                   environment +
+                   "; echo A1B2 ;;\n"
+                   "  flood) while :; do echo 0123456789abcdef0123456789; done ;;\n"
+                   "  slow) trap 'echo term > " +
+                   terminated +
+                   "; exit 1' TERM\n"
+                   "        while :; do sleep 0.05; done ;;\n"
+                   "esac\n");
     ::setenv("PGPASSWORD", "s3cr3t", 1);
     ::setenv("KORU_DB", "postgresql://koru:s3cr3t@db/koru", 1);
     const std::vector<std::string> allowed{key + " env", key + "   flood", key + " slow"};
@@ -612,7 +638,8 @@ TEST_F(LineFaultsTest, AStoppedPcNeverHoldsTheLineOnPostgres) {
     LineSerialSource source(refused, job, {"pc2", "COM1", 2}, {}, nullptr);
     const auto before = Clock::now();
     const ChipSerialGrant grant = source.Reserve();
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before);
     std::printf("refused after %lld ms: %s\n", static_cast<long long>(waited.count()),
                 grant.refusal.c_str());
     EXPECT_FALSE(grant.granted);
