@@ -7,7 +7,8 @@
 
 namespace koru {
 
-// $XDG_STATE_HOME/lumatrix/line.sqlite (default ~/.local/state).
+// lumatrix/line.sqlite in the user's state folder (platform/user_folders.h): on Linux
+// $XDG_STATE_HOME/lumatrix/line.sqlite (default ~/.local/state), on Windows under %LOCALAPPDATA%.
 std::string DefaultLineDatabasePath();
 
 // The first of: the command line's --db, the settings value "linedb", the environment's

@@ -12,6 +12,7 @@
 
 namespace koru {
 
+// lumatrix/production in the user's state folder (platform/user_folders.h): on Linux
 // $XDG_STATE_HOME/lumatrix/production, or ~/.local/state/lumatrix/production without it.
 std::string DefaultProductionFolder();
 
