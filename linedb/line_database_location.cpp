@@ -190,8 +190,11 @@ std::string DatabaseNameProblem(const std::string& name) {
     }
     // Anything that reads like "word:" before the first '/' is a mistyped URI (or an SQLite
     // URI such as "file:" or ":memory:"), not a file every process of the line shares.
+    // A drive letter (C: and a slash or backslash) is a path.
     static const std::regex schemeLike(R"(^[A-Za-z0-9+.\-]*:)");
-    if (std::regex_search(name, schemeLike) && name.find(':') < name.find('/')) {
+    static const std::regex drive(R"(^[A-Za-z]:[\\/])");
+    if (std::regex_search(name, schemeLike) && name.find(':') < name.find('/') &&
+        !std::regex_search(name, drive)) {
         return RedactedDatabaseName(name) +
                ": not a plain file path (it starts like a URI); a line database is a "
                "PostgreSQL URI (postgresql://...) or an SQLite file path";

@@ -138,6 +138,7 @@ TEST(DatabaseNames, OnlyPostgresUrisAndPlainPathsAreDatabases) {
         {"line/", false, "names a folder"},
         {"", false, "empty"},
         {"lines/line.sqlite", false, ""},
+        {R"(C:\Users\op\line.sqlite)", false, ""},  // a drive letter, on Windows
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
