@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/state_folder.h"
+
 namespace koru {
 namespace {
 
@@ -112,16 +114,7 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
 }  // namespace
 
 std::string DefaultLineDatabasePath() {
-    namespace fs = std::filesystem;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    fs::path base;
-    if (state != nullptr && fs::path(state).is_absolute()) {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = fs::path(home != nullptr ? home : ".") / ".local/state";
-    }
-    return (base / "lumatrix" / "line.sqlite").string();
+    return (std::filesystem::path(UserStateFolder()) / "lumatrix" / "line.sqlite").string();
 }
 
 std::string ChooseLineDatabase(const std::optional<std::string>& commandLine,

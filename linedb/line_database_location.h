@@ -7,7 +7,8 @@
 
 namespace koru {
 
-// $XDG_STATE_HOME/lumatrix/line.sqlite (default ~/.local/state).
+// line.sqlite in the lumatrix folder of the user's state folder: on Linux
+// $XDG_STATE_HOME/lumatrix (default ~/.local/state), on Windows %LOCALAPPDATA%\lumatrix.
 std::string DefaultLineDatabasePath();
 
 // The first of: the command line's --db, the settings value "linedb", the environment's

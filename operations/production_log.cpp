@@ -1,32 +1,20 @@
 #include "operations/production_log.h"
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/host_clock.h"
+#include "platform/state_folder.h"
 
 namespace koru {
 namespace {
 
-constexpr char kStateFolderVariable[] = "XDG_STATE_HOME";
-constexpr char kDefaultStateFolder[] = ".local/state";
 constexpr char kProductionSubfolder[] = "lumatrix/production";
 constexpr char kDayFileSuffix[] = ".jsonl";
 
 }  // namespace
 
 std::string DefaultProductionFolder() {
-    namespace fs = std::filesystem;
-    const char* state = std::getenv(kStateFolderVariable);
-    fs::path base;
-    // The base directory rules: a relative value is invalid and ignored.
-    if (state != nullptr && fs::path(state).is_absolute()) {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = fs::path(home != nullptr ? home : ".") / kDefaultStateFolder;
-    }
-    return (base / kProductionSubfolder).string();
+    return (std::filesystem::path(UserStateFolder()) / kProductionSubfolder).string();
 }
 
 std::string ProductionDayFile(const std::string& folder, const std::string& date) {

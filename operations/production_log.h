@@ -12,7 +12,8 @@
 
 namespace koru {
 
-// $XDG_STATE_HOME/lumatrix/production, or ~/.local/state/lumatrix/production without it.
+// lumatrix/production in the user's state folder: on Linux $XDG_STATE_HOME (default
+// ~/.local/state), on Windows %LOCALAPPDATA%.
 std::string DefaultProductionFolder();
 
 // The day file of date ("2026-12-07") in folder: folder/2026-12-07.jsonl.

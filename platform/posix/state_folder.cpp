@@ -1,0 +1,19 @@
+#include "platform/state_folder.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace koru {
+
+std::string UserStateFolder() {
+    namespace fs = std::filesystem;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    // The base directory rules: a relative value is invalid and ignored.
+    if (state != nullptr && fs::path(state).is_absolute()) {
+        return state;
+    }
+    const char* home = std::getenv("HOME");
+    return (fs::path(home != nullptr ? home : ".") / ".local/state").string();
+}
+
+}  // namespace koru
