@@ -31,6 +31,7 @@
 #include "platform/port_list.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
+#include "platform/terminal.h"
 
 namespace koru::cli {
 namespace {
@@ -329,6 +330,7 @@ class Session {
 
 int main(int argc, char** argv) {
     using namespace koru::cli;
+    koru::UseUtf8Console();
     std::string error;
     const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 
 namespace koru {
 namespace {

@@ -7,8 +7,8 @@
 
 namespace koru {
 
-// line.sqlite in the lumatrix folder of the user's state folder: on Linux
-// $XDG_STATE_HOME/lumatrix (default ~/.local/state), on Windows %LOCALAPPDATA%\lumatrix.
+// lumatrix/line.sqlite in the user's state folder (platform/user_folders.h): on Linux
+// $XDG_STATE_HOME/lumatrix/line.sqlite (default ~/.local/state), on Windows under %LOCALAPPDATA%.
 std::string DefaultLineDatabasePath();
 
 // The first of: the command line's --db, the settings value "linedb", the environment's

@@ -1,9 +1,10 @@
 #include "operations/production_log.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/host_clock.h"
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 
 namespace koru {
 namespace {

@@ -12,8 +12,8 @@
 
 namespace koru {
 
-// lumatrix/production in the user's state folder: on Linux $XDG_STATE_HOME (default
-// ~/.local/state), on Windows %LOCALAPPDATA%.
+// lumatrix/production in the user's state folder (platform/user_folders.h): on Linux
+// $XDG_STATE_HOME/lumatrix/production, or ~/.local/state/lumatrix/production without it.
 std::string DefaultProductionFolder();
 
 // The day file of date ("2026-12-07") in folder: folder/2026-12-07.jsonl.

@@ -35,10 +35,6 @@ int ComNumber(std::string_view name) {
     return digit >= '1' && digit <= '0' + kComPortCount ? digit - '0' : 0;
 }
 
-std::string DefaultComDevice(int number) {
-    return ValidNumber(number) ? "/dev/ttyS" + std::to_string(number - 1) : std::string();
-}
-
 void SetComMapping(int number, std::string_view devicePath) {
     if (!ValidNumber(number)) {
         return;

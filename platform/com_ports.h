@@ -3,7 +3,9 @@
 // The operator's port names COM1..COM4 and the device each stands for. A name maps, in this
 // order, to: KORU_COMn in the environment (for one run), the device saved in the settings
 // (stable /dev/serial/by-id/ paths are preferred there, so a re-plugged adapter keeps its
-// name), then /dev/ttyS0..3. Any other name is a device path already.
+// name), then the system's default: /dev/ttyS0..3 on Linux, the port COM1..COM4 itself on
+// Windows (where a USB adapter's COM7 can so stand behind the window's COM1). Any other name
+// is a device path (or a Windows port name) already.
 
 #include <string>
 #include <string_view>
@@ -17,7 +19,8 @@ inline constexpr int kComPortCount = 4;
 // 1..4 for "COM1".."COM4" in any case, else 0.
 int ComNumber(std::string_view name);
 
-// "/dev/ttyS0".."/dev/ttyS3" for 1..4.
+// The system's default for 1..4: "/dev/ttyS0".."/dev/ttyS3" on Linux, "COM1".."COM4" on
+// Windows (defined by the platform's backend); empty for any other number.
 std::string DefaultComDevice(int number);
 
 // The saved mapping of COMnumber; empty clears it (the default applies). Shared by every

@@ -7,6 +7,7 @@ Uses only the standard library.
   python3 make_icon.py                    icon.png beside this script, 64 x 64 (the window's icon)
   python3 make_icon.py --png SIZE FILE    a SIZE x SIZE PNG, edges smoothed by 4 x 4 samples
   python3 make_icon.py --svg FILE         the same drawing as scalable SVG
+  python3 make_icon.py --ico FILE         a Windows icon of PNG images, 16 to 256 pixels
 """
 import os
 import struct
@@ -106,6 +107,22 @@ def render_svg():
     return ("\n".join(lines) + "\n").encode()
 
 
+# The sizes Windows asks of an application icon (title bar, taskbar, Explorer's views).
+ICO_SIZES = (16, 24, 32, 48, 64, 256)
+
+
+def render_ico():
+    """An ICO file whose images are PNGs (read by Windows since Vista)."""
+    images = [render_png(size) for size in ICO_SIZES]
+    data = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, png in zip(ICO_SIZES, images):
+        side = size % 256  # 0 stands for 256
+        data += struct.pack("<BBBBHHII", side, side, 0, 0, 1, 32, len(png), offset)
+        offset += len(png)
+    return data + b"".join(images)
+
+
 def main(args):
     if not args:
         out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icon.png")
@@ -114,6 +131,8 @@ def main(args):
         out, data = args[2], render_png(int(args[1]))
     elif len(args) == 2 and args[0] == "--svg":
         out, data = args[1], render_svg()
+    elif len(args) == 2 and args[0] == "--ico":
+        out, data = args[1], render_ico()
     else:
         sys.stderr.write(__doc__)
         return 2

@@ -18,6 +18,11 @@ SerialPort& TermiosPort() {
 
 }  // namespace
 
+std::string DefaultComDevice(int number) {
+    return number >= 1 && number <= kComPortCount ? "/dev/ttyS" + std::to_string(number - 1)
+                                                  : std::string();
+}
+
 std::string SerialPort::DevicePathFor(std::string_view name) {
     return ResolvePortName(name);
 }

@@ -8,4 +8,6 @@ bool IsTerminal(std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0;
 }
 
+void UseUtf8Console() {}
+
 }  // namespace koru

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com_ports.h"
 #include "platform/win32/win32_serial_port.h"
 
 namespace koru {
@@ -104,10 +105,16 @@ std::vector<std::string> SystemSerialPortNames() {
     return names;
 }
 
+std::string DefaultComDevice(int number) {
+    return number >= 1 && number <= kComPortCount ? "COM" + std::to_string(number) : std::string();
+}
+
 std::string SerialPort::DevicePathFor(std::string_view name) {
+    // COM1..COM4 may stand for another port (the environment, the saved mapping).
+    const std::string resolved = ResolvePortName(name);
     // The device namespace prefix is what makes COM10 and above openable at all.
-    const int number = WindowsComNumber(name);
-    return number != 0 ? "\\\\.\\COM" + std::to_string(number) : std::string(name);
+    const int number = WindowsComNumber(resolved);
+    return number != 0 ? "\\\\.\\COM" + std::to_string(number) : resolved;
 }
 
 SerialPort& Port() {

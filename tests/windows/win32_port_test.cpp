@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/transport.h"
+#include "platform/com_ports.h"
 #include "platform/serial_port.h"
 #include "platform/win32/win32_port_names.h"
 #include "platform/win32/win32_serial_port.h"
@@ -34,6 +35,23 @@ TEST(Win32PortNames, ComNumbersAndDevicePaths) {
         EXPECT_EQ(WindowsComNumber(c.name), c.number) << c.name;
         EXPECT_EQ(SerialPort::DevicePathFor(c.name), c.path) << c.name;
     }
+}
+
+// The window offers COM1..COM4; a USB adapter is often COM5 or above, so each of the four
+// may stand for another port, as on Linux: the environment first, then the saved mapping.
+TEST(Win32PortNames, TheWindowsFourPortsCanStandForOthers) {
+    SetComMapping(2, "COM7");
+    ::_putenv_s("KORU_COM3", "com12");
+    EXPECT_EQ(SerialPort::DevicePathFor("COM2"), "\\\\.\\COM7");
+    EXPECT_EQ(SerialPort::DevicePathFor("com2"), "\\\\.\\COM7");
+    EXPECT_EQ(SerialPort::DevicePathFor("COM3"), "\\\\.\\COM12");
+    EXPECT_EQ(SerialPort::DevicePathFor("COM4"), "\\\\.\\COM4");  // no mapping: itself
+    EXPECT_EQ(SerialPort::DevicePathFor("COM7"), "\\\\.\\COM7");  // beyond the four: itself
+    EXPECT_EQ(DefaultComDevice(1), "COM1");
+    EXPECT_EQ(DefaultComDevice(5), "");
+    SetComMapping(2, "");
+    ::_putenv_s("KORU_COM3", "");
+    EXPECT_EQ(SerialPort::DevicePathFor("COM2"), "\\\\.\\COM2");
 }
 
 TEST(Win32PortNames, AMissingPortSaysSo) {

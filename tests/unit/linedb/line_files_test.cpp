@@ -19,7 +19,7 @@
 #include "linedb/line_serial_source.h"
 #include "platform/child_process.h"
 #include "platform/queue_file.h"
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 
 namespace koru {
 namespace {

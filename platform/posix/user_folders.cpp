@@ -1,4 +1,4 @@
-#include "platform/state_folder.h"
+#include "platform/user_folders.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -7,8 +7,8 @@ namespace koru {
 
 std::string UserStateFolder() {
     namespace fs = std::filesystem;
-    const char* state = std::getenv("XDG_STATE_HOME");
     // The base directory rules: a relative value is invalid and ignored.
+    const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && fs::path(state).is_absolute()) {
         return state;
     }
