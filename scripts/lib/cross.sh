@@ -133,3 +133,17 @@ koru_cross_source_near() {
     echo "No source of Debian's $package could be fetched" >&2
     return 1
 }
+
+# Holds an exclusive lock named NAME in the cache for the rest of the calling script (bounded
+# wait), so two builds of one library never share a build folder; the caller then checks
+# again whether the other one has built it meanwhile.
+koru_cross_lock() {
+    local cache
+    cache=$(koru_cross_cache)
+    mkdir -p "$cache"
+    exec {koru_cross_lock_fd}>"$cache/.lock-$1"
+    if ! flock -w 7200 "$koru_cross_lock_fd"; then
+        echo "another build of $1 held its lock for two hours: giving up" >&2
+        return 1
+    fi
+}
