@@ -1,12 +1,11 @@
 // The line database's files on either system (this program also runs under Wine): the queue
 // of unsent records shared by several writers, SQLite handing out values to several
-// connections at once, where the files go by default, and a command job where programs cannot
-// be started.
+// connections at once, and a command job where programs cannot be started. Where the files go
+// by default is checked end to end by tests/windows/cli_line_test.sh.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,22 +14,14 @@
 #include <thread>
 
 #include "linedb/line_database.h"
-#include "linedb/line_database_location.h"
 #include "linedb/line_serial_source.h"
 #include "platform/child_process.h"
 #include "platform/queue_file.h"
-#include "platform/user_folders.h"
 
 namespace koru {
 namespace {
 
 namespace fs = std::filesystem;
-
-#ifndef _WIN32
-void SetVariable(const char* name, const std::string& value) {
-    ::setenv(name, value.c_str(), 1);
-}
-#endif
 
 class LineFilesTest : public ::testing::Test {
   protected:
@@ -198,32 +189,6 @@ TEST_F(LineFilesTest, ConnectionsReservingAtOnceOnSqliteNeverShareAValue) {
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(*values.begin(), 500);
     EXPECT_EQ(*values.rbegin(), 500 + kConnections * kValues - 1);
-}
-
-TEST(LineFileLocation, TheDefaultDatabaseLiesInTheUsersOwnStateFolder) {
-#ifdef _WIN32
-    // The user's local application data, as the system names it.
-    const char* local = std::getenv("LOCALAPPDATA");
-    ASSERT_NE(local, nullptr);
-    EXPECT_EQ(fs::path(UserStateFolder()), fs::path(local));
-#else
-    const char* saved = std::getenv("XDG_STATE_HOME");
-    const std::string restore = saved != nullptr ? saved : "";
-    SetVariable("XDG_STATE_HOME", "relative/state");  // not absolute: ignored
-    const char* home = std::getenv("HOME");
-    ASSERT_NE(home, nullptr);
-    EXPECT_EQ(fs::path(UserStateFolder()), fs::path(home) / ".local/state");
-    SetVariable("XDG_STATE_HOME", "/srv/state");
-    EXPECT_EQ(UserStateFolder(), "/srv/state");
-    if (saved != nullptr) {
-        SetVariable("XDG_STATE_HOME", restore);
-    } else {
-        ::unsetenv("XDG_STATE_HOME");
-    }
-#endif
-    const fs::path database = DefaultLineDatabasePath();
-    EXPECT_EQ(database, fs::path(UserStateFolder()) / "lumatrix" / "line.sqlite");
-    EXPECT_TRUE(database.is_absolute()) << database;
 }
 
 // Where this build cannot start a program, a command job's value is refused with that reason
