@@ -307,11 +307,8 @@ int RunSync(const Options& options, const std::string& savedDatabase) {
         return kBadUsage;
     }
     std::size_t sent = 0, left = 0;
-    std::string error, damaged;
-    const bool done = UploadQueuedRecords(*database, sent, left, error, &damaged);
-    if (!damaged.empty()) {
-        Say("warning: " + damaged);
-    }
+    std::string error;
+    const bool done = UploadQueuedRecords(*database, sent, left, error);
     std::printf("uploaded %zu records to %s; %zu still waiting\n", sent, database->Name().c_str(),
                 left);
     if (!done) {
@@ -368,13 +365,9 @@ int LineLink::Start(const Options& options, const LineSettings& settings, const 
         return kSuccess;
     }
     std::size_t sent = 0, left = 0;
-    std::string damaged;
-    if (!UploadQueuedRecords(*state_->database, sent, left, error, &damaged) && left != 0) {
+    if (!UploadQueuedRecords(*state_->database, sent, left, error) && left != 0) {
         Say("warning: " + std::to_string(left) +
             " records still wait for the line database: " + error);
-    }
-    if (!damaged.empty()) {
-        Say("warning: " + damaged);
     }
     if (!options.serialJob) {
         return kSuccess;

@@ -93,6 +93,11 @@ LineSerialSource::LineSerialSource(std::shared_ptr<LineDatabase> database, Seria
 
 bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& error) {
     const std::vector<std::string> words = CommandWords(job_.command);
+    if (const std::string missing = ChildProcessesUnavailable(); !missing.empty()) {
+        error = "serial job " + job_.name + ": a command job cannot run here (" + missing +
+                "); use a counter or list job on this PC";
+        return false;
+    }
     // A job from a shared database never makes this PC run a program, or give it arguments,
     // that this PC does not allow.
     if (!SerialCommandAllowed(job_.command, allowedCommands_)) {

@@ -32,7 +32,7 @@ bool UploadOrQueue(LineDatabase* database, const nlohmann::json& record, std::st
 }
 
 bool UploadQueuedRecords(LineDatabase& database, std::size_t& sent, std::size_t& left,
-                         std::string& error, std::string* damaged) {
+                         std::string& error) {
     std::string firstRefusal;
     const bool drained = DrainQueue(
         UnsentRecordsPath(),
@@ -49,7 +49,7 @@ bool UploadQueuedRecords(LineDatabase& database, std::size_t& sent, std::size_t&
             }
             return false;
         },
-        sent, left, error, damaged);
+        sent, left, error);
     if (drained && left != 0) {
         error = firstRefusal;
     }

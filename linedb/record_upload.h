@@ -12,17 +12,15 @@ namespace koru {
 
 class LineDatabase;
 
-// $XDG_STATE_HOME/lumatrix/unsent.jsonl (default ~/.local/state).
+// unsent.jsonl beside the default line database (DefaultLineDatabasePath).
 std::string UnsentRecordsPath();
 
 // Stores record in database (nullptr: the database could not be reached); else queues it.
 // False, with the reason, when it was queued.
 bool UploadOrQueue(LineDatabase* database, const nlohmann::json& record, std::string& error);
 
-// Uploads the queued records, oldest first; those the database refuses stay queued. damaged
-// (when given) says what was cut off the queue's end (a partial line a crash left); empty when
-// nothing was.
+// Uploads the queued records, oldest first; those the database refuses stay queued.
 bool UploadQueuedRecords(LineDatabase& database, std::size_t& sent, std::size_t& left,
-                         std::string& error, std::string* damaged = nullptr);
+                         std::string& error);
 
 }  // namespace koru

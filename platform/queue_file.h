@@ -1,12 +1,14 @@
 #pragma once
 
 // A file of lines waiting to be sent somewhere (records the line database did not take): lines
-// are added and taken under an exclusive lock (on PATH.lock, which is never replaced), so
-// several processes can share it and none is lost or taken twice. A crash in the middle of an
-// append leaves a partial last line: the next append or drain cuts it off into PATH.damaged
-// (it never parses, and a line glued onto it would not either). The queue is rewritten through
-// a new file, flushed to the disk and renamed over it, so a power cut leaves the old queue or
-// the new one, never a part. POSIX only: the Windows build has no line database.
+// are added and taken under an exclusive lock, so several processes can share it and none is
+// lost or taken twice. On Linux the lock is flock on PATH.lock, which is never replaced: a
+// crash in the middle of an append leaves a partial last line, which the next append cuts off
+// into PATH.damaged (it never parses, and a line glued onto it would not either; a drain leaves
+// it where it is), and
+// the queue is rewritten through a new file, flushed to the disk and renamed over it, so a power
+// cut leaves the old queue or the new one, never a part. On Windows the lock is LockFileEx on
+// the file itself, and the file is still rewritten in place; nothing is cut off there yet.
 
 #include <cstddef>
 #include <functional>
@@ -20,9 +22,9 @@ bool AppendToQueue(const std::string& path, const std::string& text, std::string
                    std::string* damaged = nullptr);
 
 // Offers every line of the queue to send, in order; the lines send refuses stay in the file,
-// the others leave it. A missing file is an empty queue. damaged as for AppendToQueue.
+// the others leave it (a partial last line stays too, for the next append to judge). A missing
+// file is an empty queue.
 bool DrainQueue(const std::string& path, const std::function<bool(const std::string&)>& send,
-                std::size_t& sent, std::size_t& left, std::string& error,
-                std::string* damaged = nullptr);
+                std::size_t& sent, std::size_t& left, std::string& error);
 
 }  // namespace koru

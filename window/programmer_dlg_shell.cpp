@@ -2,6 +2,7 @@
 // ticks, the about entry, and the end that saves the settings.
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -106,7 +107,8 @@ std::optional<QString> CProgrammerDlg::RunFileDialog(FileDialogKind kind, const 
     if (path.isEmpty()) {
         return std::nullopt;
     }
-    return path;
+    // Shown and recorded as the system writes paths (C:\code\demo.hex on Windows).
+    return QDir::toNativeSeparators(path);
 }
 
 void CProgrammerDlg::ShowAbout() {

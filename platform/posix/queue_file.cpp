@@ -171,7 +171,7 @@ bool AppendToQueue(const std::string& path, const std::string& text, std::string
 }
 
 bool DrainQueue(const std::string& path, const std::function<bool(const std::string&)>& send,
-                std::size_t& sent, std::size_t& left, std::string& error, std::string* damaged) {
+                std::size_t& sent, std::size_t& left, std::string& error) {
     sent = left = 0;
     if (!std::filesystem::exists(path)) {
         return true;
@@ -193,18 +193,10 @@ bool DrainQueue(const std::string& path, const std::function<bool(const std::str
     }
     std::string kept;
     std::size_t begin = 0;
-    bool cut = false;
     while (begin < text.size()) {
         const std::size_t end = text.find('\n', begin);
         if (end == std::string::npos) {
-            // Appends end in a new line under the lock held here: this was left by a crash.
-            if (!KeepDamaged(path, text.substr(begin), error)) {
-                return false;
-            }
-            if (damaged != nullptr) {
-                *damaged = DamagedText(path, text.size() - begin);
-            }
-            cut = true;
+            kept += text.substr(begin);  // the next append cuts it off, saying so
             break;
         }
         const std::string line = text.substr(begin, end - begin);
@@ -219,7 +211,7 @@ bool DrainQueue(const std::string& path, const std::function<bool(const std::str
             ++left;
         }
     }
-    if (sent == 0 && !cut) {
+    if (sent == 0) {
         return true;
     }
     return Replace(path, kept, error);

@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# The Windows installer and the installed programs under Wine, as an operator meets them:
+#   installer_test.sh SETUP_EXE KORU_SIM OUT_DIR
+# Runs in the Windows stage's mount namespace (no serial port of this machine is visible), with
+# a Wine prefix of its own made afresh, Xvfb as the display and koru-sim on a pseudo-terminal
+# that the prefix maps to COM1. Steps:
+#   1. silent install (/S /PATH): the program folder, the Start-menu entry, the entry in
+#      Add/Remove Programs, the PATH;
+#   2. the installed koru.exe opens (a screenshot is kept in OUT_DIR), and is driven with the
+#      mouse and keyboard: COM1, "打开文件" through the file dialog, the protections off,
+#      "自动编程"; the day file
+#      under the user's local application data holds a passed chip with the counters 1 and 0,
+#      and the installed koru-cli.exe (found on the PATH) verifies the chip against the file;
+#   3. "退出编程" ends the window, which saves the settings in the registry;
+#   4. silent uninstall: no program file is left, the menu entry, the Add/Remove entry and the
+#      PATH entry are gone, the settings and the day file stay.
+set -euo pipefail
+setup=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+sim=$2
+out=$3
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+source "$root/scripts/lib/wine.sh"
+koru_in_private_dev || {
+    echo "installer_test.sh: run it inside the Windows stage's namespace" >&2
+    exit 1
+}
+
+rm -rf "$out"
+mkdir -p "$out"
+koru_wine_env "$out/prefix"
+work=$(mktemp -d /tmp/koru-installer.XXXXXX)
+sim_pid= xvfb_pid= koru_pid=
+cleanup() {
+    timeout -k 5 30 wineserver -k 2>/dev/null || true
+    for pid in $koru_pid $sim_pid $xvfb_pid; do
+        kill -TERM "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAILED: $*" >&2
+    [ -n "${DISPLAY:-}" ] && timeout 20 import -window root "$out/failure.png" 2>/dev/null || true
+    exit 1
+}
+step() { echo "-- $*"; }
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+    local seconds=$1
+    shift
+    local end=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+}
+
+drive_c="$WINEPREFIX/drive_c"
+program_dir="$drive_c/Program Files/KORU"
+menu_entry="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/KORU Programmer.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\KORU'
+environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+reg_query() { timeout -k 5 60 wine reg query "$@" 2>/dev/null | tr -d '\r'; }
+
+# First, so the Wine server and its desktop, started by wineboot, have it.
+step "the display"
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+exec 3>&-
+wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(cat "$work/display")"
+
+step "a new Wine prefix"
+timeout -k 5 300 wineboot --init >"$work/wineboot.log" 2>&1 || fail "wineboot: $(cat "$work/wineboot.log")"
+
+step "silent install: $(basename "$setup") /S /PATH"
+timeout -k 5 300 wine "$setup" /S /PATH || fail "the installer exited with $?"
+timeout -k 5 60 wineserver -w || true
+[ -f "$program_dir/koru.exe" ] || fail "no koru.exe in $program_dir"
+[ -f "$program_dir/koru-cli.exe" ] || fail "no koru-cli.exe in $program_dir"
+[ -f "$program_dir/platforms/qwindows.dll" ] || fail "no platform plugin"
+[ -f "$program_dir/translations/qtbase_zh_CN.qm" ] || fail "no Chinese translation of the toolkit"
+[ -f "$menu_entry" ] || fail "no Start-menu entry"
+reg_query "$uninstall_key" | grep -q 'UninstallString' || fail "no entry in Add/Remove Programs"
+reg_query "$environment_key" /v Path | grep -qi 'C:\\Program Files\\KORU' || fail "the program folder is not on the PATH"
+installed=$(cd "$program_dir" && find . -type f | sort)
+
+step "COM1 is koru-sim"
+# The simulator answers at once and the programmer's time-outs are made for that: on a loaded
+# machine both sides run at a raised priority (as root).
+nice -n -10 "$sim" --fast --mtp --own-terminal >"$work/sim.log" 2>&1 &
+sim_pid=$!
+wait_for 10 grep -q '^KORU programmer simulator on ' "$work/sim.log" || fail "koru-sim did not start: $(cat "$work/sim.log")"
+pty=$(sed -n 's/^KORU programmer simulator on //p' "$work/sim.log")
+ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
+
+step "the installed koru.exe opens"
+(cd "$drive_c" && exec nice -n -10 wine "C:\\Program Files\\KORU\\koru.exe") >"$work/koru.log" 2>&1 &
+koru_pid=$!
+window=
+find_window() {
+    window=$(xdotool search --onlyvisible --classname 'koru.exe' 2>/dev/null | head -1)
+    [ -n "$window" ]
+}
+wait_for 120 find_window || fail "the window did not open: $(cat "$work/koru.log")"
+sleep 2  # the first paint
+timeout -k 5 30 import -window root "$out/koru-installed.png" || fail "no screenshot"
+echo "screenshot: $out/koru-installed.png"
+
+# Where the window's client area starts in its X window: Wine draws the frame and the caption
+# itself when no window manager runs. The client area is the window's size less the frame.
+client_size=$(python3 "$here/control_centre.py" "$root/window/control_table.cpp" size)
+eval "$(xdotool getwindowgeometry --shell "$window")"
+read -r client_w client_h <<<"$client_size"
+border=$(((WIDTH - client_w) / 2))
+client_x=$border
+client_y=$((HEIGHT - client_h - border))
+click_control() {
+    local x y
+    read -r x y <<<"$(python3 "$here/control_centre.py" "$root/window/control_table.cpp" "$1")"
+    xdotool mousemove --window "$window" $((client_x + x)) $((client_y + y)) click 1
+}
+
+day_files() { find "$drive_c/users" -path '*/AppData/Local/lumatrix/production/*.jsonl' 2>/dev/null; }
+
+step "COM1, then 打开文件 with samples/demo.hex through the file dialog"
+click_control 110
+sleep 1
+click_control 146
+dialog=
+find_dialog() {
+    dialog=$(xdotool search --onlyvisible --classname 'koru.exe' 2>/dev/null | grep -v "^$window\$" | head -1)
+    [ -n "$dialog" ]
+}
+wait_for 30 find_dialog || fail "no file dialog opened"
+sleep 1
+cp "$root/samples/demo.hex" "$drive_c/demo.hex"
+xdotool windowfocus --sync "$dialog" type --delay 20 'C:\demo.hex'
+xdotool key --window "$dialog" Return
+wait_for 30 bash -c "! xdotool search --onlyvisible --classname koru.exe | grep -qx '$dialog'" ||
+    fail "the file dialog did not close"
+
+# Read protection would keep the chip from being verified afterwards: off, as an operator
+# does for a chip that is checked again.
+step "自动读保护 and 自动硬件写保护 off, 自动编程"
+click_control 123
+click_control 124
+sleep 1
+click_control 136
+record=
+find_record() {
+    local file
+    file=$(day_files | head -1)
+    [ -n "$file" ] && record=$(tail -1 "$file") && [ -n "$record" ]
+}
+wait_for 120 find_record || fail "no production record under the user's local application data"
+timeout -k 5 30 import -window root "$out/koru-after-auto-program.png" || true
+python3 - "$record" <<'PY' || fail "the record is not a passed chip: $record"
+import json, sys
+record = json.loads(sys.argv[1])
+assert record["passed"] is True, record
+assert record["outcome"]["kind"] == "success", record["outcome"]
+assert record["counters"]["success"] == 1 and record["counters"]["failure"] == 0, record["counters"]
+assert record["file"]["path"] == "C:\\demo.hex", record["file"]
+PY
+echo "record: passed, counters 1/0"
+
+step "the installed koru-cli.exe, found on the PATH, verifies the chip"
+(cd "$drive_c" && timeout -k 5 120 nice -n -10 wine cmd /c "koru-cli --port COM1 --mtp verify C:\\demo.hex") >"$work/verify.log" 2>&1 ||
+    fail "koru-cli verify: $(tr -d '\r' <"$work/verify.log")"
+
+# The programs run with UTF-8 as their code page: a folder and a file with Chinese names open.
+step "koru-cli.exe verifies the chip against a copy of the file with a Chinese name"
+mkdir -p "$drive_c/固件"
+cp "$root/samples/demo.hex" "$drive_c/固件/演示.hex"
+(cd "$drive_c" && LANG=C.UTF-8 timeout -k 5 120 nice -n -10 wine "C:\\Program Files\\KORU\\koru-cli.exe" --port COM1 --mtp verify 'C:\固件\演示.hex') >"$work/verify-chinese.log" 2>&1 ||
+    fail "koru-cli verify of a file with a Chinese name: $(tr -d '\r' <"$work/verify-chinese.log")"
+
+step "退出编程 ends the window and saves the settings"
+click_control 154
+wait_for 60 bash -c "! kill -0 $koru_pid 2>/dev/null" || fail "the window did not close"
+koru_pid=
+timeout -k 5 60 wineserver -w || true
+reg_query 'HKCU\Software\lumatrix' >"$work/settings.txt" || true
+grep -q . "$work/settings.txt" || fail "no settings in HKCU\\Software\\lumatrix"
+
+step "silent uninstall"
+timeout -k 5 300 wine "C:\\Program Files\\KORU\\uninstall.exe" /S || fail "the uninstaller exited with $?"
+# The uninstaller runs on from a copy of itself: wait for every Windows process to end.
+timeout -k 5 300 wineserver -w || true
+left=$(cd "$drive_c/Program Files" && find KORU 2>/dev/null || true)
+[ -z "$left" ] || fail "left behind: $left"
+[ ! -e "$menu_entry" ] || fail "the Start-menu entry is left"
+reg_query "$uninstall_key" | grep -q 'UninstallString' && fail "the Add/Remove Programs entry is left"
+reg_query "$environment_key" /v Path | grep -qi 'Program Files\\KORU' && fail "the PATH still names the program folder"
+reg_query 'HKCU\Software\lumatrix' | grep -q . || fail "the uninstaller removed the settings"
+[ -n "$(day_files)" ] || fail "the uninstaller removed the production records"
+echo "installed $(echo "$installed" | wc -l) files; uninstall left none of them and kept the settings and records"
+echo "PASSED"
