@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -1037,6 +1038,128 @@ TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
     EXPECT_NE(text.find("<h2>per PC</h2>"), std::string::npos);
     EXPECT_NE(text.find("<title>other-pc: yield 100.0%"), std::string::npos);
     EXPECT_EQ(Run({"--db", db, "report", "2026-12-01"}).status, 3);
+}
+
+// The whole job checksum job create prints, from its "job checksum:   SHORT  (WHOLE)" line.
+std::string JobChecksumIn(const std::string& out) {
+    const std::size_t line = out.find("job checksum:");
+    const std::size_t open = out.find('(', line);
+    const std::size_t close = out.find(')', open);
+    if (line == std::string::npos || open == std::string::npos || close == std::string::npos) {
+        ADD_FAILURE() << "no job checksum in: " << out;
+        return "";
+    }
+    return out.substr(open + 1, close - open - 1);
+}
+
+// A job carries its own image: once made, the code file on disk may change and the job still
+// programs what was approved, and each record names the job and its checksum. A job fixes its
+// set-up: the options it fixes are refused, before any traffic.
+TEST_F(CliTest, AJobProgramsTheApprovedBytesAfterTheCodeFileChanges) {
+    const auto code = SampleCode(0x300);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path job = folder_ / "lineA.korujob";
+    const Result made = Run({"job", "create", job, "--code", file, "--mtp", "--range", "0000-02FF",
+                             "--erase", "--verify", "--quota", "500", "--by", "engineer"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string checksum = JobChecksumIn(made.out);
+    ASSERT_EQ(checksum.size(), 64u);
+    EXPECT_TRUE(sim_.Exchanges().empty());
+
+    const Result shown = Run({"job", "show", job});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, made.out);  // what was written is what is read back
+    for (const char* part :
+         {"job:            lineA\n", "chip:           MTP\n",
+          "range:          0000-02FF (768 bytes)\n", "编程前擦除MTP (erase), 自动校验 (verify)",
+          "500 passed chips", "lock:           none\n", "engineer"}) {
+        EXPECT_NE(shown.out.find(part), std::string::npos) << part << "\n" << shown.out;
+    }
+
+    const std::vector<std::string> fixed[] = {
+        {"--mtp"}, {"--range", "0000-00FF"}, {"--verify"}, {"--slow"}, {file.string()}};
+    for (const auto& extra : fixed) {
+        std::vector<std::string> args{"--port", "COM1", "--job", job, "program"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Result refused = Run(args);
+        EXPECT_EQ(refused.status, 3) << extra[0];
+        EXPECT_NE(refused.err.find("the job fixes"), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(sim_.Exchanges().empty());
+
+    auto changed = code;
+    std::reverse(changed.begin(), changed.end());
+    WriteCodeFile(changed);
+    const fs::path log = folder_ / "job.jsonl";
+    const Result run = Run({"--port", "COM1", "--log", log, "--job", job, "--confirm",
+                            checksum.substr(0, 8), "program"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto chip = sim_.ChipContents();
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
+
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["job"], (nlohmann::json{{"name", "lineA"}, {"checksum", checksum}}));
+    EXPECT_EQ(records[0]["passed"], true);
+    EXPECT_EQ(records[0]["range"]["end"], "002FF");
+    EXPECT_EQ(records[0]["steps"], (nlohmann::json{"erase", "program", "verify"}));
+}
+
+// The work order's checksum guards the run: a wrong one, or a job file edited by hand (one byte
+// of the image, the range, a step, its own checksum recomputed or not), never reaches the chip.
+TEST_F(CliTest, AChangedJobOrAWrongChecksumIsRefusedBeforeAnyTraffic) {
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    const fs::path job = folder_ / "j.korujob";
+    const Result made =
+        Run({"job", "create", job, "--code", file, "--otp", "--range", "0000-00FF", "--verify"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string checksum = JobChecksumIn(made.out);
+    const std::string text = ReadAll(job);
+
+    std::string wrong = checksum.substr(0, 8);
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    for (const std::string& typed : {wrong, checksum.substr(0, 7), std::string("zzzzzzzz")}) {
+        const Result refused = Run({"--port", "COM1", "--job", job, "--confirm", typed, "program"});
+        EXPECT_EQ(refused.status, 3) << typed;
+        EXPECT_NE(refused.err.find("the job checksum is " + checksum.substr(0, 8)),
+                  std::string::npos)
+            << refused.err;
+    }
+
+    // Edits by hand: each one is refused on load, whatever the checksum says.
+    const auto edited = [&](const std::string& from, const std::string& to) {
+        std::string copy = text;
+        const std::size_t at = copy.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? copy : copy.replace(at, from.size(), to);
+    };
+    const struct {
+        std::string text;
+        std::string said;
+    } edits[] = {
+        {edited("\"010E1B28", "\"010E1B29"), "SHA-256"},                    // one image byte
+        {edited("\"end\": \"000FF\"", "\"end\": \"000FE\""), "needs 255"},  // the range
+        {edited("\"verify\"", "\"blank-check\""), "checksum"},              // a step
+        {edited("\"version\": 1", "\"version\": 2"), "version 2"},
+        {text.substr(0, text.size() / 2), "not JSON"},
+        {edited("\"fast\": true", "\"fast\": true, \"extra\": 1"), "does not write"},
+    };
+    const fs::path bad = folder_ / "bad.korujob";
+    for (const auto& edit : edits) {
+        std::ofstream(bad, std::ios::binary) << edit.text;
+        const Result refused = Run({"--port", "COM1", "--job", bad, "program"});
+        EXPECT_EQ(refused.status, 3) << edit.said;
+        EXPECT_NE(refused.err.find(edit.said), std::string::npos) << refused.err;
+        EXPECT_EQ(Run({"job", "show", bad}).status, 3) << edit.said;
+    }
+    EXPECT_TRUE(sim_.Exchanges().empty());  // not one command block reached the programmer
+
+    // The checksum confirmed in any case and in full lets the run go on.
+    std::string upper = checksum;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    const Result run = Run({"--port", "COM1", "--job", job, "--confirm", upper, "program"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(sim_.Exchanges().empty());
 }
 
 }  // namespace
