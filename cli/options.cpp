@@ -354,6 +354,13 @@ options:
   --at --size --format --start --step --last --list --command
                          serial define: the job's address (hexadecimal), size in bytes (1 to
                          16) and source, as shown above; counter values are decimal
+  --code FILE            job create: the code file whose range goes into the job
+  --quota N              job create: the lot's quota of passed chips
+  --lock                 job create: lock the job with a password typed on the terminal
+  --password-file FILE   job create --lock: the password is the file's first line (scripts)
+  --name NAME --description TEXT --by WHO
+                         job create: the job's name (default: the file's name without
+                         .korujob), a free description, who made it (default: $USER)
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
