@@ -1162,5 +1162,43 @@ TEST_F(CliTest, AChangedJobOrAWrongChecksumIsRefusedBeforeAnyTraffic) {
     EXPECT_FALSE(sim_.Exchanges().empty());
 }
 
+// A gang runs the job on every port: a wrong checksum stops the whole gang before any port is
+// spoken to, the right one programs the job's bytes on each, even with the code file gone.
+TEST_F(CliTest, AGangRunsTheJobOnEveryPortOnceConfirmed) {
+    device::Simulator other;
+    ASSERT_TRUE(other.Start());
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    const auto code = SampleCode(0x200);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path job = folder_ / "gang.korujob";
+    const Result made = Run({"job", "create", job, "--code", file, "--mtp", "--verify"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string checksum = JobChecksumIn(made.out);
+    fs::remove(file);
+    const std::string ports = sim_.SlavePath() + "," + other.SlavePath();
+    const fs::path log = folder_ / "gang-job.jsonl";
+
+    const Result refused =
+        Run({"--port", ports, "--log", log, "--job", job, "--confirm", "00000000", "program"});
+    EXPECT_EQ(refused.status, 3) << refused.err;
+    EXPECT_TRUE(sim_.Exchanges().empty());
+    EXPECT_TRUE(other.Exchanges().empty());
+    EXPECT_FALSE(fs::exists(log));
+
+    const Result gang =
+        Run({"--port", ports, "--log", log, "--job", job, "--confirm", checksum, "program"});
+    EXPECT_EQ(gang.status, 0) << gang.out << gang.err;
+    for (device::Simulator* sim : {&sim_, &other}) {
+        const auto chip = sim->ChipContents();
+        EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
+    }
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 2u);
+    for (const nlohmann::json& record : records) {
+        EXPECT_EQ(record["job"]["checksum"], checksum);
+        EXPECT_EQ(record["passed"], true);
+    }
+}
+
 }  // namespace
 }  // namespace koru

@@ -76,11 +76,20 @@ TEST(JobFileTest, EverySettingAndTheLockChangeTheChecksum) {
     const std::string checksum = JobChecksum(base).value_or("");
     ASSERT_EQ(checksum.size(), 64u);
     const std::function<void(Job&)> changes[] = {
-        [](Job& j) { j.image[5] ^= 1; },      [](Job& j) { j.otp = true; },
-        [](Job& j) { j.steps |= kAutoSmart; }, [](Job& j) { j.fast = false; },
-        [](Job& j) { j.quota = 1; },           [](Job& j) { j.serial = JobSerial{"sn", 0x100, 1}; },
-        [](Job& j) { j.description += "."; },  [](Job& j) { j.sourceSha256[0] = 'b'; },
-        [](Job& j) { j.start = 0x101; j.image.erase(j.image.begin()); },
+        [](Job& j) { j.image[5] ^= 1; },
+        [](Job& j) { j.otp = true; },
+        [](Job& j) { j.steps |= kAutoSmart; },
+        [](Job& j) { j.fast = false; },
+        [](Job& j) { j.quota = 1; },
+        [](Job& j) {
+            j.serial = JobSerial{"sn", 0x100, 1};
+        },
+        [](Job& j) { j.description += "."; },
+        [](Job& j) { j.sourceSha256[0] = 'b'; },
+        [](Job& j) {
+            j.start = 0x101;
+            j.image.erase(j.image.begin());
+        },
         [](Job& j) { ASSERT_TRUE(LockJob(j, "pw")); },
     };
     for (std::size_t i = 0; i < std::size(changes); ++i) {
@@ -133,8 +142,12 @@ TEST(JobFileTest, DamagedDocumentsAreRefusedWithTheirFault) {
         {with([](auto& d) { d["serial"]["at"] = "0013E"; }), JobFault::BadField},
         {with([](auto& d) { d["steps"].push_back("format-disk"); }), JobFault::BadField},
         {with([](auto& d) { d["quota"] = -1; }), JobFault::BadField},
-        {with([](auto& d) { d["lock"] = {{"kind", "pbkdf2-hmac-sha256"}, {"salt", "00"},
-                                         {"iterations", 4000000000u}, {"hash", std::string(64, '0')}}; }),
+        {with([](auto& d) {
+             d["lock"] = {{"kind", "pbkdf2-hmac-sha256"},
+                          {"salt", "00"},
+                          {"iterations", 4000000000u},
+                          {"hash", std::string(64, '0')}};
+         }),
          JobFault::BadField},
         {with([](auto& d) { d["name"] = "other"; }), JobFault::ChecksumDiffers},
         {with([](auto& d) { d["checksum"] = std::string(64, '0'); }), JobFault::ChecksumDiffers},
