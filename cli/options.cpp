@@ -301,9 +301,10 @@ commands:
                          chip goes to the production record
   ports                  list the serial devices present (opens none of them)
   report [FILE|DAY|DAY..DAY]...
-                         summarise production records per code file and per port (default:
-                         today's); DAY is 2026-12-07, read from the production record folder;
-                         with --db, every record of the line database, per host as well
+                         summarise production records per code file and per port, and per
+                         job where records name one (default: today's); DAY is 2026-12-07,
+                         read from the production record folder; with --db, every record of
+                         the line database, per host as well
   serial define JOB --at ADDR --size N --format le|be|bcd|ascii|hex --start V [--step S]
                 [--last V]
   serial define JOB --at ADDR --size N --list FILE

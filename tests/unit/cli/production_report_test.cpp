@@ -119,6 +119,39 @@ TEST(ReportTest, CsvQuotesFieldsThatNeedIt) {
         << ReportCsv(summary);
 }
 
+// Job runs are summed per job, by name and the first digits of the checksum: two versions of a
+// job under one name stay apart, and records without a job add no job section.
+TEST(ReportTest, JobRunsAreGroupedPerJobAndChecksum) {
+    const auto jobRecord = [](bool passed, const char* checksum) {
+        nlohmann::json record = nlohmann::json::parse(
+            Record("COM1", passed, passed ? nullptr : "verify", passed ? "success" : "chip-failed",
+                   "2026-12-07T08:00:00.000+01:00"));
+        record["job"] = {{"name", "line A"}, {"checksum", checksum}};
+        return record.dump();
+    };
+    const std::string first(64, 'a');
+    const std::string second = "bbbbbbbb" + std::string(56, '0');
+    ReportSummary summary;
+    AddReportLine(summary, Record("COM1", true, nullptr, "success", ""), "f", 1);
+    EXPECT_EQ(ReportText(summary).find("per job"), std::string::npos);
+    EXPECT_EQ(ReportCsv(summary).find("\njob,"), std::string::npos);
+    AddReportLine(summary, jobRecord(true, first.c_str()), "f", 2);
+    AddReportLine(summary, jobRecord(false, first.c_str()), "f", 3);
+    AddReportLine(summary, jobRecord(true, second.c_str()), "f", 4);
+    AddReportLine(summary, R"({"passed": true, "job": {"name": 5, "checksum": ["x"]}})", "f", 5);
+
+    ASSERT_EQ(summary.jobs.size(), 2u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa"].chips, 2u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa"].passed, 1u);
+    EXPECT_EQ(summary.jobs["line A bbbbbbbb"].passed, 1u);
+    const std::string text = ReportText(summary);
+    EXPECT_NE(
+        text.find("per job (name checksum):\n  line A aaaaaaaa\n    chips 2, passed 1, failed 1"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(ReportCsv(summary).find("\njob,line A bbbbbbbb,1,1,0,"), std::string::npos);
+}
+
 // A damaged day file can hold thousands of junk lines: the first ten are named, the rest counted.
 TEST(ReportTest, ADamagedFileNamesTheFirstTenBadLinesAndCountsTheRest) {
     ReportSummary summary;
