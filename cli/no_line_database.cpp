@@ -1,4 +1,4 @@
-// The Windows build: Debian has no mingw build of SQLite or libpq, so there is no line database.
+// A build without the line database (KORU_WITH_LINEDB off): what needs it is refused, saying so.
 
 #include <cstdio>
 
@@ -9,8 +9,7 @@ namespace koru::cli {
 namespace {
 
 constexpr char kNoDatabase[] =
-    "koru-cli: %s: this build has no line database (no SQLite or PostgreSQL library for "
-    "Windows)\n";
+    "koru-cli: %s: this build has no line database (built without SQLite and PostgreSQL)\n";
 
 }  // namespace
 

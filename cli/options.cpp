@@ -311,7 +311,7 @@ commands:
   serial define JOB --at ADDR --size N --command 'PROGRAM [ARGS]'
                          define a serial job in the line database: a counter, a list of
                          hexadecimal values (imported now), or a program run per chip (only
-                         when listed in this PC's "serialcommands" setting)
+                         when listed in this PC's "serialcommands" setting; not on Windows)
   serial status [JOB] [--json]
                          each job's next value, spent, passed, failed and left, and the values
                          reserved but not yet spent (host, port, process, time)
@@ -342,7 +342,8 @@ options:
   --confirm CHECKSUM     with --job: the job checksum from the work order (its first 8 digits
                          or more); a job whose checksum differs is refused before any traffic
   --log FILE             program: append the production record to FILE instead of the day
-                         file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl
+                         file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl (Windows:
+                         %LOCALAPPDATA%\lumatrix\production\DATE.jsonl)
   --csv                  report: comma-separated values for a spreadsheet
   --html FILE            report: also write one self-contained HTML page with charts (chips
                          per hour, yield per port and per PC, failures by step, programming
@@ -350,7 +351,8 @@ options:
   --serial JOB           program: stamp each chip with the next value of the serial job
   --db URI               the line database: an SQLite file or a PostgreSQL URI; default: the
                          settings value "linedb", else KORU_DB, else
-                         $XDG_STATE_HOME/lumatrix/line.sqlite
+                         $XDG_STATE_HOME/lumatrix/line.sqlite (Windows:
+                         %LOCALAPPDATA%\lumatrix\line.sqlite)
   --json                 serial status: JSON
   --at --size --format --start --step --last --list --command
                          serial define: the job's address (hexadecimal), size in bytes (1 to

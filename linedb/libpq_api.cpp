@@ -7,7 +7,13 @@
 namespace koru {
 namespace {
 
+#ifdef _WIN32
+constexpr char kLibpqName[] = "libpq.dll";  // beside the program, or on the DLL search path
+constexpr char kLibpqHint[] = "libpq.dll and its OpenSSL DLLs belong beside the program";
+#else
 constexpr char kLibpqName[] = "libpq.so.5";
+constexpr char kLibpqHint[] = "install libpq5";
+#endif
 
 template <typename Function>
 bool Resolve(const SharedLibrary& library, const char* name, Function& function,
@@ -31,7 +37,8 @@ LoadedLibpq Load() {
     std::string reason;
     loaded.library = OpenSharedLibrary(kLibpqName, reason);
     if (!loaded.library) {
-        loaded.error = "the PostgreSQL client library cannot be loaded (install libpq5): " + reason;
+        loaded.error = std::string("the PostgreSQL client library cannot be loaded (") +
+                       kLibpqHint + "): " + reason;
         return loaded;
     }
     const SharedLibrary& lib = *loaded.library;

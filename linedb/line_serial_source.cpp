@@ -86,6 +86,11 @@ LineSerialSource::LineSerialSource(std::shared_ptr<LineDatabase> database, Seria
 
 bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& error) {
     const std::vector<std::string> words = CommandWords(job_.command);
+    if (const std::string missing = ChildProcessesUnavailable(); !missing.empty()) {
+        error = "serial job " + job_.name + ": a command job cannot run here (" + missing +
+                "); use a counter or list job on this PC";
+        return false;
+    }
     // A job from a shared database never makes this PC run a program it does not allow.
     if (words.empty() || std::find(allowedCommands_.begin(), allowedCommands_.end(), words[0]) ==
                              allowedCommands_.end()) {

@@ -12,7 +12,7 @@ namespace koru {
 
 class LineDatabase;
 
-// $XDG_STATE_HOME/lumatrix/unsent.jsonl (default ~/.local/state).
+// unsent.jsonl beside the default line database (DefaultLineDatabasePath).
 std::string UnsentRecordsPath();
 
 // Stores record in database (nullptr: the database could not be reached); else queues it.

@@ -63,6 +63,10 @@ class ChildProcess {
 // timeout.
 void WaitForOutput(const std::vector<ChildProcess*>& children, std::chrono::milliseconds timeout);
 
+// Empty where this build starts child programs; else the reason it cannot (the Windows build
+// has no backend for them yet), for callers to refuse with before they try.
+std::string ChildProcessesUnavailable();
+
 // The path of the running program, to start another copy of it.
 std::string OwnProgramPath();
 

@@ -2,7 +2,7 @@
 
 // A file of lines waiting to be sent somewhere (records the line database did not take): lines
 // are added and taken under an exclusive lock on the file, so several processes can share it
-// and none is lost or taken twice. POSIX only: the Windows build has no line database.
+// and none is lost or taken twice (flock on Linux, LockFileEx on Windows).
 
 #include <cstddef>
 #include <functional>

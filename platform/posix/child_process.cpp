@@ -196,6 +196,10 @@ void WaitForOutput(const std::vector<ChildProcess*>& children, std::chrono::mill
     ::poll(watched.data(), watched.size(), static_cast<int>(timeout.count()));
 }
 
+std::string ChildProcessesUnavailable() {
+    return {};
+}
+
 std::string OwnProgramPath() {
     std::error_code error;
     const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);

@@ -1,5 +1,5 @@
-// Gang programming's child processes are not built for Windows: starting one says so, and the
-// gang run reports it for every port instead of programming.
+// Child processes are not built for Windows: starting one says so, the gang run reports it for
+// every port instead of programming, and a command serial job is refused before it tries.
 
 #include <windows.h>
 
@@ -37,6 +37,10 @@ std::optional<int> ChildProcess::Ended() {
 
 void WaitForOutput(const std::vector<ChildProcess*>&, std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(timeout);
+}
+
+std::string ChildProcessesUnavailable() {
+    return "this Windows build cannot start other programs";
 }
 
 std::string OwnProgramPath() {

@@ -28,15 +28,17 @@ KORU_PACKAGE_PACKAGES=(
 )
 
 # The Windows stage: the mingw-w64 cross compiler, Wine to run its programs, GoogleTest's sources;
-# for the libraries cross-built from Debian's source packages (scripts/lib/cross-*) dpkg-source,
-# Qt's host tools and ccache; for the installer NSIS and groff (the manuals as text); for the
-# installed window under Wine a virtual display, xdotool to drive it and ImageMagick's import
-# for its screenshot.
+# for the libraries cross-built from Debian's source packages (scripts/lib/cross-*): dpkg-source,
+# make, perl (OpenSSL's configure), tcl (SQLite's amalgamation), xz, Qt's host tools and ccache;
+# the PostgreSQL server and openssl (a test certificate) for koru-cli.exe's line database test;
+# for the installer NSIS and groff (the manuals as text); for the installed window under Wine a
+# virtual display, xdotool to drive it and ImageMagick's import for its screenshot.
 KORU_WINDOWS_PACKAGES=(
     g++-mingw-w64-x86-64-posix
     wine64 wine
     googletest
-    dpkg-dev qt6-base-dev-tools ccache
+    dpkg-dev make perl tcl xz-utils bzip2 qt6-base-dev-tools ccache
+    postgresql openssl
     nsis groff-base
     xvfb xauth xdotool imagemagick
 )
