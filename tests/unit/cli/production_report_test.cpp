@@ -341,6 +341,57 @@ TEST(ReportTest, DaysAndDayRangesNameDayFiles) {
 
 // One flat list: options before or after the words, the last of a pair (or of a repeated
 // option) wins, and an option's value is the next argument whatever it looks like.
+// A job fixes the set-up: what it fixes is refused beside --job; job create needs its code and
+// chip kind, and its own options go nowhere else.
+TEST(OptionsTest, JobOptionsAreRefusedWhereTheyDoNotBelong) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {{"--job", "j.korujob", "program"}, ""},
+        {{"--job", "j.korujob", "--confirm", "0123abcd", "--repeat", "program"}, ""},
+        {{"--job", "j.korujob", "program", "f.hex"}, "the job fixes a code file"},
+        {{"--job", "j.korujob", "--otp", "--range", "0-1F", "program"},
+         "the job fixes --range, --otp/--mtp"},
+        {{"--job", "j.korujob", "--verify", "--slow", "--serial", "SN", "program"},
+         "the job fixes step options, --fast/--slow, --serial"},
+        {{"--job", "j.korujob", "verify", "f.hex"}, "--job works only with program"},
+        {{"--confirm", "0123abcd", "program", "f.hex"}, "--confirm works only with --job"},
+        {{"job"}, "job takes create or show"},
+        {{"job", "show"}, "job show needs a job file"},
+        {{"job", "show", "j.korujob", "--lock"}, "work only with job create"},
+        {{"job", "create", "j.korujob", "--mtp"}, "job create needs --code"},
+        {{"job", "create", "j.korujob", "--code", "f.hex"}, "job create needs the chip kind"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--otp", "--quota", "0"},
+         "--quota takes a number of passed chips, at least 1"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--otp", "--quota", "-3"},
+         "--quota takes"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--otp", "--password-file", "p"},
+         "--password-file works only with --lock"},
+        {{"program", "f.hex", "--quota", "5"}, "work only with job create"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--mtp", "--serial", "SN", "--quota",
+          "500", "--lock", "--password-file", "p", "--verify"},
+         ""},
+    };
+    for (const auto& entry : cases) {
+        std::string error;
+        const auto options = ParseOptions(entry.args, error);
+        EXPECT_EQ(options.has_value(), entry.error.empty()) << entry.error << ": " << error;
+        if (!entry.error.empty()) {
+            EXPECT_NE(error.find(entry.error), std::string::npos) << error;
+        }
+    }
+    std::string error;
+    const auto created = ParseOptions(
+        {"job", "create", "j.korujob", "--code", "f.hex", "--mtp", "--quota", "500", "--lock"},
+        error);
+    ASSERT_TRUE(created) << error;
+    EXPECT_EQ(created->command, Command::Job);
+    EXPECT_EQ(created->jobArgs, (std::vector<std::string>{"create", "j.korujob"}));
+    EXPECT_EQ(created->creation.quota, 500u);
+    EXPECT_TRUE(created->creation.lock);
+}
+
 TEST(OptionsTest, OptionsGoAnywhereAndTheLastOneWins) {
     const struct {
         std::vector<std::string> args;
