@@ -1200,5 +1200,54 @@ TEST_F(CliTest, AGangRunsTheJobOnEveryPortOnceConfirmed) {
     }
 }
 
+// A job with a serial job: the place the job was approved for is kept, its bytes are left out
+// of the image checksum, and a run where the line database's job writes elsewhere is refused.
+TEST_F(CliTest, AJobKeepsItsSerialJobsPlaceAndRefusesAnotherOne) {
+    ASSERT_EQ(Run({"serial", "define", "SN", "--at", "00FC", "--size", "4", "--format", "be",
+                   "--start", "5000"})
+                  .status,
+              0);
+    auto code = SampleCode(0x100);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path job = folder_ / "sn.korujob";
+    const Result made = Run({"job", "create", job, "--code", file, "--mtp", "--range", "0000-00FF",
+                             "--verify", "--serial", "SN"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("serial job:     SN at 00FC, 4 bytes\n"), std::string::npos)
+        << made.out;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < 0xFC; ++i) {
+        sum += code[i];
+    }
+    EXPECT_NE(
+        made.out.find("image checksum: " + Hex(sum & 0xFFFF, 4) + "  (serial bytes left out)"),
+        std::string::npos)
+        << made.out;
+
+    const fs::path log = folder_ / "sn.jsonl";
+    const Result run = Run({"--port", "COM1", "--log", log, "--job", job, "program"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["serial"]["job"], "SN");
+    EXPECT_EQ(records[0]["job"]["name"], "sn");
+    const auto chip = sim_.ChipContents();
+    EXPECT_EQ(std::vector<std::uint8_t>(chip.begin() + 0xFC, chip.begin() + 0x100),
+              (std::vector<std::uint8_t>{0x00, 0x00, 0x13, 0x88}));  // 5000, big-endian
+
+    // Another line database whose SN writes elsewhere: not what was approved.
+    const fs::path other = folder_ / "other.sqlite";
+    ASSERT_EQ(Run({"--db", other, "serial", "define", "SN", "--at", "0010", "--size", "4",
+                   "--format", "be", "--start", "1"})
+                  .status,
+              0);
+    sim_.ClearRecords();
+    const Result refused = Run({"--port", "COM1", "--db", other, "--job", job, "program"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find("serial job SN now writes 4 bytes at 0010"), std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(sim_.Exchanges().empty());
+}
+
 }  // namespace
 }  // namespace koru
