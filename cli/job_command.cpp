@@ -208,7 +208,7 @@ std::string JobSummary(const Job& job, const std::string& checksum) {
     line("image checksum: ", Hex(JobImageChecksum(job), kFieldDigits) +
                                  (job.serial ? "  (serial bytes left out)" : ""));
     line("description:    ", job.description);
-    line("made by:        ", job.madeBy + ", " + job.madeAt);
+    line("made by:        ", (job.madeBy.empty() ? "(not named)" : job.madeBy) + ", " + job.madeAt);
     line("code file:      ", job.sourceName);
     line("  size, SHA-256:", " " + std::to_string(job.sourceSize) + " bytes, " + job.sourceSha256);
     line("chip:           ", job.otp ? "OTP" : "MTP");
