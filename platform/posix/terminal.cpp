@@ -28,8 +28,13 @@ std::optional<std::string> ReadHiddenLine(const char* prompt) {
     termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
-    if (::write(tty.Get(), prompt, std::strlen(prompt)) < 0 ||
-        ::tcsetattr(tty.Get(), TCSAFLUSH, &quiet) != 0) {
+    // Echo goes off before the prompt shows, so nothing typed after it is ever echoed; what
+    // was typed ahead of the prompt is dropped.
+    if (::tcsetattr(tty.Get(), TCSAFLUSH, &quiet) != 0) {
+        return std::nullopt;
+    }
+    if (::write(tty.Get(), prompt, std::strlen(prompt)) < 0) {
+        ::tcsetattr(tty.Get(), TCSAFLUSH, &saved);
         return std::nullopt;
     }
     std::string line;
@@ -46,7 +51,7 @@ std::optional<std::string> ReadHiddenLine(const char* prompt) {
         }
         line += c;
     }
-    ::tcsetattr(tty.Get(), TCSAFLUSH, &saved);
+    ::tcsetattr(tty.Get(), TCSANOW, &saved);
     if (ended) {
         return std::nullopt;
     }

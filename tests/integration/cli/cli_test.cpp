@@ -22,6 +22,7 @@
 
 #include "device/simulator.h"
 #include "image/numbers.h"
+#include "operations/job_file.h"
 #include "tests/support/fake_device_tree.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/postgres_server.h"
@@ -58,9 +59,11 @@ class CliTest : public ::testing::Test {
     // folder, so nothing of the user's leaks in. Its standard input comes from input (a file),
     // its output goes to out.txt and err.txt; ownGroup puts it into a process group of its own.
     // errPath and outPath, when given, take standard error and output in place of the files.
+    // ownSession starts it in a session of its own, whose controlling terminal is its input
+    // when that is a terminal.
     pid_t Spawn(std::vector<std::string> args, const std::string& input = "/dev/null",
                 bool ownGroup = false, const std::string& errPath = "",
-                const std::string& outPath = "") {
+                const std::string& outPath = "", bool ownSession = false) {
         std::vector<std::string> env{"KORU_COM1=" + sim_.SlavePath(),
                                      "KORU_COM2=/dev/koru-no-such-port",
                                      "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
@@ -90,6 +93,8 @@ class CliTest : public ::testing::Test {
         if (ownGroup) {
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
             posix_spawnattr_setpgroup(&attributes, 0);
+        } else if (ownSession) {
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
         }
         pid_t pid = -1;
         if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
@@ -1247,6 +1252,72 @@ TEST_F(CliTest, AJobKeepsItsSerialJobsPlaceAndRefusesAnotherOne) {
     EXPECT_NE(refused.err.find("serial job SN now writes 4 bytes at 0010"), std::string::npos)
         << refused.err;
     EXPECT_TRUE(sim_.Exchanges().empty());
+}
+
+// --lock reads the password from the terminal, twice, without echoing it; two different
+// entries make no job. The lock then opens with that password only.
+TEST_F(CliTest, ALockPasswordIsTypedOnTheTerminalWithoutEcho) {
+    const fs::path file = WriteCodeFile(SampleCode(0x40));
+    const fs::path job = folder_ / "locked.korujob";
+    // Types the lines when asked; what the terminal showed.
+    const auto typeOn = [&](const std::vector<std::string>& lines, int& status) {
+        std::string shown;
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return shown;
+        }
+        const pid_t pid = Spawn({"job", "create", job, "--code", file, "--otp", "--lock"},
+                                ptsname(master), false, "", "", true);
+        std::size_t typed = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool ended = false;
+        while (!ended && std::chrono::steady_clock::now() < deadline) {
+            pollfd readable{master, POLLIN, 0};
+            if (poll(&readable, 1, 50) > 0 && (readable.revents & POLLIN) != 0) {
+                char chunk[256];
+                const ssize_t got = read(master, chunk, sizeof chunk);
+                if (got > 0) {
+                    shown.append(chunk, static_cast<std::size_t>(got));
+                }
+            }
+            // One line for each prompt shown so far.
+            std::size_t prompts = 0;
+            for (std::size_t at = shown.find("password"); at != std::string::npos;
+                 at = shown.find("password", at + 1)) {
+                ++prompts;
+            }
+            while (typed < lines.size() && typed < prompts) {
+                const std::string line = lines[typed++] + "\n";
+                EXPECT_EQ(write(master, line.data(), line.size()),
+                          static_cast<ssize_t>(line.size()));
+            }
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+        }
+        if (!ended) {
+            ADD_FAILURE() << "koru-cli did not end: " << shown;
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        close(master);
+        status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return shown;
+    };
+
+    int status = -1;
+    std::string shown = typeOn({"first 密码", "second"}, status);
+    EXPECT_EQ(status, 3) << shown;
+    EXPECT_NE(ReadAll(folder_ / "err.txt").find("the two passwords differ"), std::string::npos);
+    EXPECT_FALSE(fs::exists(job));
+
+    shown = typeOn({"first 密码", "first 密码"}, status);
+    EXPECT_EQ(status, 0) << ReadAll(folder_ / "err.txt");
+    EXPECT_NE(shown.find("job password: "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("first"), std::string::npos) << shown;  // never echoed
+    const JobLoad load = LoadJobFile(job.string());
+    ASSERT_TRUE(load.job) << load.reason;
+    EXPECT_TRUE(JobLockOpens(*load.job, "first 密码"));
+    EXPECT_FALSE(JobLockOpens(*load.job, "second"));
 }
 
 }  // namespace
