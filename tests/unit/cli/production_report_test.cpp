@@ -135,6 +135,7 @@ TEST(ReportTest, JobRunsAreGroupedPerJobAndChecksum) {
     AddReportLine(summary, Record("COM1", true, nullptr, "success", ""), "f", 1);
     EXPECT_EQ(ReportText(summary).find("per job"), std::string::npos);
     EXPECT_EQ(ReportCsv(summary).find("\njob,"), std::string::npos);
+    EXPECT_EQ(ReportPage(summary, LineReport(), {"now", "f"}).find("per job"), std::string::npos);
     AddReportLine(summary, jobRecord(true, first.c_str()), "f", 2);
     AddReportLine(summary, jobRecord(false, first.c_str()), "f", 3);
     AddReportLine(summary, jobRecord(true, second.c_str()), "f", 4);
@@ -150,6 +151,9 @@ TEST(ReportTest, JobRunsAreGroupedPerJobAndChecksum) {
         std::string::npos)
         << text;
     EXPECT_NE(ReportCsv(summary).find("\njob,line A bbbbbbbb,1,1,0,"), std::string::npos);
+    const std::string page = ReportPage(summary, LineReport(), {"now", "f"});
+    EXPECT_NE(page.find("<h2>per job (name checksum)</h2>"), std::string::npos);
+    EXPECT_NE(page.find("<tr><td><code>line A aaaaaaaa</code>"), std::string::npos);
 }
 
 // A damaged day file can hold thousands of junk lines: the first ten are named, the rest counted.
