@@ -119,7 +119,7 @@ bool Measure(const char* engine, const std::string& name, int count, double chip
         std::fprintf(stderr, "%s: %s\n", engine, error.c_str());
         return false;
     }
-    std::vector<double> reserve, spend, store;
+    std::vector<double> reserve, sending, spend, store;
     for (int i = 0; i < count; ++i) {
         SerialReservation value;
         auto started = Clock::now();
@@ -130,7 +130,13 @@ bool Measure(const char* engine, const std::string& name, int count, double chip
         }
         reserve.push_back(Ms(Clock::now() - started));
         started = Clock::now();
-        if (!database->Spend(job.name, value.index, "success", error)) {
+        if (!database->MarkSending(job.name, value.index, value.holderId, error)) {
+            std::fprintf(stderr, "%s: %s\n", engine, error.c_str());
+            return false;
+        }
+        sending.push_back(Ms(Clock::now() - started));
+        started = Clock::now();
+        if (!database->Spend(job.name, value.index, value.holderId, "success", error)) {
             std::fprintf(stderr, "%s: %s\n", engine, error.c_str());
             return false;
         }
@@ -149,6 +155,7 @@ bool Measure(const char* engine, const std::string& name, int count, double chip
     }
     std::printf("%s, %d chips:\n", engine, count);
     Report("reserve a value", reserve, chipMs);
+    Report("mark it sending", sending, chipMs);
     Report("mark it spent", spend, chipMs);
     Report("store a record", store, chipMs);
     return true;

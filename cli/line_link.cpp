@@ -1,6 +1,7 @@
 #include "cli/line_link.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <set>
@@ -139,11 +140,8 @@ int Define(LineDatabase& database, const Options& options) {
 }
 
 nlohmann::json ValueJson(const SerialValueRow& row) {
-    return {{"value", row.label},
-            {"host", row.host},
-            {"port", row.port},
-            {"pid", row.pid},
-            {"time", row.time}};
+    return {{"value", row.label}, {"state", row.state}, {"host", row.host},
+            {"port", row.port},   {"pid", row.pid},     {"time", row.time}};
 }
 
 int Status(LineDatabase& database, const Options& options) {
@@ -185,8 +183,9 @@ int Status(LineDatabase& database, const Options& options) {
                     static_cast<long long>(job.failed),
                     job.left ? std::to_string(*job.left).c_str() : "no end");
         for (const SerialValueRow& row : job.reserved) {
-            std::printf("  reserved %s by %s %s process %s since %s\n", row.label.c_str(),
-                        row.host.c_str(), row.port.c_str(), row.pid.c_str(), row.time.c_str());
+            std::printf("  %s %s by %s %s process %s since %s\n", row.state.c_str(),
+                        row.label.c_str(), row.host.c_str(), row.port.c_str(), row.pid.c_str(),
+                        row.time.c_str());
         }
     }
     return kSuccess;
@@ -209,11 +208,21 @@ int Release(LineDatabase& database, const Options& options) {
             (job->source == SerialSource::Counter ? " (decimal)" : " (hexadecimal bytes)"));
         return kBadUsage;
     }
-    if (!database.ReleaseReserved(job->name, *label, error)) {
+    const std::string here = HostName();
+    const ReleaseResult released = database.ReleaseByPerson(
+        job->name, *label, options.force, SerialHolder{here, "", ProcessId(), ""},
+        [&here](const SerialValueRow& row) {
+            // Only a process on this PC can be asked; one elsewhere is the person's to check.
+            return row.host == here && !row.pid.empty() &&
+                   ProcessRunning(std::strtol(row.pid.c_str(), nullptr, 10));
+        },
+        error);
+    if (released != ReleaseResult::Released) {
         Say(error);
         return kBadUsage;
     }
-    std::printf("released %s of %s: the next chip gets it\n", label->c_str(), job->name.c_str());
+    std::printf("released %s of %s%s: the next chip gets it\n", label->c_str(), job->name.c_str(),
+                options.force ? " by force (logged)" : "");
     return kSuccess;
 }
 
@@ -247,11 +256,23 @@ int Find(LineDatabase& database, const Options& options) {
                         record.passed ? "passed" : record.kind.c_str());
         }
         for (const SerialValueRow& row : reserved) {
-            std::printf("%s  %s  %s  %s  %s  reserved, no record yet (process %s)\n",
-                        row.job.c_str(), row.label.c_str(), row.host.c_str(), row.port.c_str(),
-                        row.time.c_str(), row.pid.c_str());
+            std::printf("%s  %s  %s  %s  %s  %s, no record yet (process %s)\n", row.job.c_str(),
+                        row.label.c_str(), row.host.c_str(), row.port.c_str(), row.time.c_str(),
+                        row.state.c_str(), row.pid.c_str());
         }
-        found += records.size() + reserved.size();
+        std::vector<SerialReleaseEvent> releases;
+        if (!database.ReleaseEvents(label, releases, error)) {
+            Say(error);
+            return kBadUsage;
+        }
+        for (const SerialReleaseEvent& event : releases) {
+            std::printf("%s  %s  %s  %s  released %sby a person (process %s) while %s%s\n",
+                        event.job.c_str(), event.label.c_str(), event.host.c_str(),
+                        event.time.c_str(), event.forced ? "by force " : "", event.pid.c_str(),
+                        event.stateBefore.c_str(),
+                        event.note.empty() ? "" : (": " + event.note).c_str());
+        }
+        found += records.size() + reserved.size() + releases.size();
     }
     if (found == 0) {
         Say("no record of " + options.serialArgs[1]);

@@ -97,6 +97,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     CLI::Option* const kind = app.add_flag("--otp,!--mtp", otp);
     CLI::Option* const speed = app.add_flag("--fast,!--slow", options.fast);
     app.add_flag("--json", options.json);
+    app.add_flag("--force", options.force);
     app.add_flag("--repeat", options.repeat);
     app.add_flag("--csv", options.csv);
     app.add_flag("--yes", options.yes);
@@ -190,6 +191,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             error = "serial takes define, status, release or find";
             return std::nullopt;
         }
+    }
+    if (options.force &&
+        (options.command != Command::Serial || options.serialArgs.at(0) != "release")) {
+        error = "--force works only with serial release";
+        return std::nullopt;
     }
     if (quota) {
         if (quota->empty() || quota->size() > 18 || !AllCharsIn(*quota, "0123456789") ||
@@ -315,8 +321,11 @@ commands:
   serial status [JOB] [--json]
                          each job's next value, spent, passed, failed and left, and the values
                          reserved but not yet spent (host, port, process, time)
-  serial release JOB VALUE
-                         return a reserved value that never reached a chip
+  serial release JOB VALUE [--force]
+                         return a reserved value that never reached a chip; refused while
+                         its process runs, once data for a chip started to go out
+                         ("sending") or when a record names it: --force, after checking that
+                         chip, releases it all the same, and the database keeps who did
   serial find VALUE      every record of that value: job, host, port, time, file, outcome
   sync                   upload the production records the line database has not taken yet
   job create JOB.korujob --code FILE --otp|--mtp [--range START-END] [step options]
@@ -354,6 +363,7 @@ options:
                          $XDG_STATE_HOME/lumatrix/line.sqlite (Windows:
                          %LOCALAPPDATA%\lumatrix\line.sqlite)
   --json                 serial status: JSON
+  --force                serial release: release a value the checks hold back (logged)
   --at --size --format --start --step --last --list --command
                          serial define: the job's address (hexadecimal), size in bytes (1 to
                          16) and source, as shown above; counter values are decimal

@@ -61,6 +61,7 @@ struct Options {
     std::optional<std::string> serialJob;  // program: the serial job of every chip
     std::optional<std::string> db;         // the line database (an SQLite file or a URI)
     bool json = false;                     // serial status: JSON
+    bool force = false;                    // serial release: past the safety checks
     std::vector<std::string> serialArgs;   // serial: the words after it
     SerialDefinition define;               // serial define: the job's fields
     std::optional<std::string> html;       // report: also write the HTML page to this file

@@ -1,6 +1,8 @@
 #include "cli/report.h"
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 namespace koru::cli {
 namespace {
@@ -34,7 +36,14 @@ void Count(ReportGroup& group, const ReportRecord& record) {
 }
 
 // A CSV field: quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
+// A text cell as spreadsheets read it safely: one that would start a formula (=, +, -, @, or
+// a tab or carriage return before one) gets a leading apostrophe, so a name from another PC's
+// record is shown, never evaluated.
+std::string CsvField(const std::string& cell) {
+    const std::string text =
+        !cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string_view::npos
+            ? "'" + cell
+            : cell;
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
     }

@@ -46,6 +46,7 @@ LoadedLibpq Load() {
     std::string& error = loaded.error;
     // Each stops at the first missing function, which error then names.
     (void)(Resolve(lib, "PQconnectdb", api.connectdb, error) &&
+           Resolve(lib, "PQconnectdbParams", api.connectdbParams, error) &&
            Resolve(lib, "PQstatus", api.status, error) &&
            Resolve(lib, "PQerrorMessage", api.errorMessage, error) &&
            Resolve(lib, "PQfinish", api.finish, error) &&

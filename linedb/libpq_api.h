@@ -11,6 +11,7 @@ namespace koru {
 
 struct LibpqApi {
     decltype(&::PQconnectdb) connectdb = nullptr;
+    decltype(&::PQconnectdbParams) connectdbParams = nullptr;
     decltype(&::PQstatus) status = nullptr;
     decltype(&::PQerrorMessage) errorMessage = nullptr;
     decltype(&::PQfinish) finish = nullptr;

@@ -1,7 +1,9 @@
 #include "linedb/line_database.h"
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <random>
 
 #include "linedb/line_database_location.h"
 #include "linedb/sql_connection.h"
@@ -27,6 +29,18 @@ const char* const kSchema[] = {
     " port TEXT, file_sha256 TEXT, passed INTEGER, kind TEXT, serial_job TEXT,"
     " serial_value TEXT, line TEXT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS production_records_serial ON production_records (serial_value)",
+};
+
+// Version 2: a value at most once per job, the holder's id beside its host, port and process,
+// and the log of values people released. Values not yet given (a command job's, NULL) do not
+// collide.
+const char* const kSchemaVersion2[] = {
+    "ALTER TABLE serial_values ADD COLUMN holder TEXT",
+    "CREATE UNIQUE INDEX IF NOT EXISTS serial_values_value ON serial_values (job, value)",
+    "CREATE TABLE IF NOT EXISTS serial_releases (job TEXT NOT NULL, idx BIGINT NOT NULL,"
+    " label TEXT, at TEXT, host TEXT, pid BIGINT, state_before TEXT, forced INTEGER NOT NULL,"
+    " note TEXT)",
+    "CREATE INDEX IF NOT EXISTS serial_releases_label ON serial_releases (label)",
 };
 
 std::string Text(const SqlValue& value) {
@@ -107,10 +121,26 @@ LineDatabase::LineDatabase(std::unique_ptr<SqlConnection> sql, std::string shown
 
 LineDatabase::~LineDatabase() = default;
 
-std::unique_ptr<LineDatabase> LineDatabase::Open(const std::string& name, std::string& error) {
+std::string NewSerialHolderId() {
+    std::random_device random;
+    std::string id;
+    for (int i = 0; i < 4; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        id += part;
+    }
+    return id;
+}
+
+std::unique_ptr<LineDatabase> LineDatabase::Open(const std::string& name, std::string& error,
+                                                 const DatabaseLimits& limits) {
+    if (const std::string problem = DatabaseNameProblem(name); !problem.empty()) {
+        error = problem;
+        return nullptr;
+    }
     std::unique_ptr<SqlConnection> sql;
     if (IsPostgresName(name)) {
-        sql = OpenPostgres(name, error);
+        sql = OpenPostgres(name, limits, error);
     } else {
         std::error_code ignored;
         const std::filesystem::path parent = std::filesystem::path(name).parent_path();
@@ -141,30 +171,67 @@ bool LineDatabase::CreateSchema(std::string& error) {
     std::vector<SqlRow> version;
     std::string ignored;
     if (sql_->Exec("SELECT version FROM koru_schema", {}, &version, ignored) && !version.empty()) {
-        if (Number(version[0][0]) > kLineDatabaseVersion) {
+        const std::int64_t found = Number(version[0][0]);
+        if (found > kLineDatabaseVersion) {
             error = "the database was made by a newer version (schema " + Text(version[0][0]) + ")";
             return false;
         }
-        return true;
+        if (found == kLineDatabaseVersion) {
+            return true;
+        }
     }
     Transaction transaction(*sql_, error);
     if (!transaction.Open() || !Run(sql_->SchemaLock(), {}, error)) {
         return false;
     }
-    for (const char* statement : kSchema) {
-        if (!Run(statement, {}, error)) {
-            return false;
-        }
-    }
+    // Another process may have made or updated it while this one waited for the lock.
     version.clear();
-    if (!sql_->Exec("SELECT version FROM koru_schema", {}, &version, error)) {
+    if (!Run(kSchema[0], {}, error) ||
+        !sql_->Exec("SELECT version FROM koru_schema", {}, &version, error)) {
         return false;
     }
-    if (version.empty() && !Run("INSERT INTO koru_schema (version) VALUES ($1)",
-                                {std::to_string(kLineDatabaseVersion)}, error)) {
+    int from = version.empty() ? 0 : static_cast<int>(Number(version[0][0]));
+    if (from == 0) {
+        for (const char* statement : kSchema) {
+            if (!Run(statement, {}, error)) {
+                return false;
+            }
+        }
+        if (!Run("INSERT INTO koru_schema (version) VALUES (1)", {}, error)) {
+            return false;
+        }
+        from = 1;
+    }
+    if (from < kLineDatabaseVersion && !Migrate(from, error)) {
         return false;
     }
     return transaction.Commit(error);
+}
+
+bool LineDatabase::Migrate(int from, std::string& error) {
+    if (from < 2) {
+        // The unique key cannot be made over values handed out twice already: that is a
+        // fault a person must see, not one to paper over.
+        std::vector<SqlRow> twice;
+        if (!sql_->Exec("SELECT job, label, MIN(idx), MAX(idx) FROM serial_values WHERE value IS "
+                        "NOT NULL GROUP BY job, value, label HAVING COUNT(*) > 1",
+                        {}, &twice, error)) {
+            return false;
+        }
+        if (!twice.empty()) {
+            error = "cannot update the database's schema: serial job " + Text(twice[0][0]) +
+                    " handed out " + Text(twice[0][1]) + " twice (values " + Text(twice[0][2]) +
+                    " and " + Text(twice[0][3]) + "); find its chips with serial find";
+            return false;
+        }
+        for (const char* statement : kSchemaVersion2) {
+            if (!Run(statement, {}, error)) {
+                return false;
+            }
+        }
+    }
+    return Run("UPDATE koru_schema SET version = $1", {std::to_string(kLineDatabaseVersion)},
+               error);
 }
 
 bool LineDatabase::DefineJob(const SerialJob& job,
@@ -173,6 +240,12 @@ bool LineDatabase::DefineJob(const SerialJob& job,
     if (const std::string problem = SerialJobProblem(job); !problem.empty()) {
         error = problem;
         return false;
+    }
+    if (job.source == SerialSource::List) {
+        if (const std::string repeated = RepeatedListValue(list); !repeated.empty()) {
+            error = repeated;
+            return false;
+        }
     }
     Transaction transaction(*sql_, error);
     if (!transaction.Open()) {
@@ -243,8 +316,10 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
         error = "no serial job named " + job.name;
         return ReserveResult::Failed;
     }
+    const std::string holderId = holder.id.empty() ? NewSerialHolderId() : holder.id;
     const Params holderParams{
-        job.name, SqlValue(), holder.host, holder.port, std::to_string(holder.pid), Now()};
+        job.name, SqlValue(), holder.host, holder.port, std::to_string(holder.pid),
+        Now(),    holderId};
     std::vector<SqlRow> released;
     if (!sql_->Exec("SELECT idx, value, label FROM serial_values WHERE job = $1 AND state = "
                     "'released' ORDER BY idx LIMIT 1",
@@ -255,10 +330,11 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
         Params params = holderParams;
         params[1] = released[0][0];
         if (!Run("UPDATE serial_values SET state = 'reserved', host = $3, port = $4, pid = $5, "
-                 "at = $6, outcome = NULL WHERE job = $1 AND idx = $2",
+                 "at = $6, holder = $7, outcome = NULL WHERE job = $1 AND idx = $2",
                  params, error)) {
             return ReserveResult::Failed;
         }
+        reservation.holderId = holderId;
         reservation.index = Number(released[0][0]);
         reservation.bytes =
             released[0][1] ? ParseHexBytes(*released[0][1]).value_or(std::vector<std::uint8_t>{})
@@ -268,7 +344,7 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
     }
 
     const std::int64_t index = Number(jobRow[0][0]);
-    reservation = {index, {}, {}};
+    reservation = {index, {}, {}, holderId};
     if (job.source == SerialSource::Counter) {
         const std::optional<std::int64_t> value = CounterValueAt(job, index);
         if (!value) {
@@ -294,14 +370,27 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
         }
         reservation.label = Text(value[0][0]);
         reservation.bytes = ParseHexBytes(reservation.label).value_or(std::vector<std::uint8_t>{});
+        // A list imported before values were unique may repeat one: that entry is never
+        // handed out a second time (the unique key would refuse it anyway).
+        std::vector<SqlRow> before;
+        if (!sql_->Exec("SELECT idx FROM serial_values WHERE job = $1 AND value = $2",
+                        {job.name, reservation.label}, &before, error)) {
+            return ReserveResult::Failed;
+        }
+        if (!before.empty()) {
+            error = "serial job " + job.name + ": list entry " + std::to_string(index + 1) +
+                    " repeats " + reservation.label + ", handed out as entry " +
+                    std::to_string(Number(before[0][0]) + 1) + "; define a new job";
+            return ReserveResult::Failed;
+        }
     }
     Params params = holderParams;
     params[1] = std::to_string(index);
     params.push_back(reservation.bytes.empty() ? SqlValue()
                                                : SqlValue(HexBytes(reservation.bytes)));
     params.push_back(reservation.label.empty() ? SqlValue() : SqlValue(reservation.label));
-    if (!Run("INSERT INTO serial_values (job, idx, host, port, pid, at, value, label, state) "
-             "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, 'reserved')",
+    if (!Run("INSERT INTO serial_values (job, idx, host, port, pid, at, holder, value, label, "
+             "state) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, 'reserved')",
              params, error) ||
         !Run("UPDATE serial_jobs SET next_index = next_index + 1 WHERE name = $1", {job.name},
              error)) {
@@ -310,45 +399,181 @@ ReserveResult LineDatabase::Reserve(const SerialJob& job, const SerialHolder& ho
     return transaction.Commit(error) ? ReserveResult::Reserved : ReserveResult::Failed;
 }
 
-bool LineDatabase::SetValue(const std::string& job, std::int64_t index,
-                            const std::vector<std::uint8_t>& bytes, const std::string& label,
+bool LineDatabase::SetValue(const std::string& job, const SerialReservation& reservation,
                             std::string& error) {
-    return Run("UPDATE serial_values SET value = $3, label = $4 WHERE job = $1 AND idx = $2",
-               {job, std::to_string(index), HexBytes(bytes), label}, error);
-}
-
-bool LineDatabase::Spend(const std::string& job, std::int64_t index, const std::string& outcome,
-                         std::string& error) {
-    return Run(
-        "UPDATE serial_values SET state = 'spent', outcome = $3, at = $4 WHERE job = $1 "
-        "AND idx = $2",
-        {job, std::to_string(index), outcome, Now()}, error);
-}
-
-bool LineDatabase::Release(const std::string& job, std::int64_t index, std::string& error) {
-    return Run(
-        "UPDATE serial_values SET state = 'released', at = $3 WHERE job = $1 AND idx = "
-        "$2 AND state = 'reserved'",
-        {job, std::to_string(index), Now()}, error);
-}
-
-bool LineDatabase::ReleaseReserved(const std::string& job, const std::string& label,
-                                   std::string& error) {
-    std::vector<SqlRow> rows;
-    if (!sql_->Exec("SELECT idx, state FROM serial_values WHERE job = $1 AND label = $2",
-                    {job, label}, &rows, error)) {
+    Transaction transaction(*sql_, error);
+    if (!transaction.Open()) {
         return false;
+    }
+    const std::string value = HexBytes(reservation.bytes);
+    std::vector<SqlRow> before;
+    if (!sql_->Exec("SELECT idx, state FROM serial_values WHERE job = $1 AND value = $2 AND "
+                    "idx <> $3",
+                    {job, value, std::to_string(reservation.index)}, &before, error)) {
+        return false;
+    }
+    if (!before.empty()) {
+        error = "serial job " + job + ": the program gave " + value + " again; value " +
+                Text(before[0][0]) + " of the job is " + Text(before[0][1]) + " with it";
+        return false;
+    }
+    std::vector<SqlRow> changed;
+    if (!sql_->Exec("UPDATE serial_values SET value = $3, label = $4 WHERE job = $1 AND idx = $2 "
+                    "AND holder = $5 AND state = 'reserved' RETURNING idx",
+                    {job, std::to_string(reservation.index), value, reservation.label,
+                     reservation.holderId},
+                    &changed, error)) {
+        return false;
+    }
+    if (changed.empty()) {
+        error = "serial job " + job + ": " + ValueStateText(job, reservation.index);
+        return false;
+    }
+    return transaction.Commit(error);
+}
+
+std::string LineDatabase::ValueStateText(const std::string& job, std::int64_t index) {
+    std::vector<SqlRow> rows;
+    std::string error;
+    if (!sql_->Exec("SELECT label, state, host, port, pid FROM serial_values WHERE job = $1 AND "
+                    "idx = $2",
+                    {job, std::to_string(index)}, &rows, error)) {
+        return error;
+    }
+    if (rows.empty()) {
+        return "value " + std::to_string(index) + " was never handed out";
+    }
+    const std::string label = rows[0][0] ? Text(rows[0][0]) : "value " + std::to_string(index);
+    return label + " is " + Text(rows[0][1]) + " and no longer held by this process (now " +
+           Text(rows[0][2]) + " " + Text(rows[0][3]) + " process " + Text(rows[0][4]) + ")";
+}
+
+bool LineDatabase::MarkSending(const std::string& job, std::int64_t index,
+                               const std::string& holderId, std::string& error) {
+    std::vector<SqlRow> changed;
+    if (!sql_->Exec("UPDATE serial_values SET state = 'sending', at = $4 WHERE job = $1 AND "
+                    "idx = $2 AND holder = $3 AND state = 'reserved' RETURNING idx",
+                    {job, std::to_string(index), holderId, Now()}, &changed, error)) {
+        return false;
+    }
+    if (changed.empty()) {
+        error = ValueStateText(job, index);
+        return false;
+    }
+    return true;
+}
+
+bool LineDatabase::Spend(const std::string& job, std::int64_t index, const std::string& holderId,
+                         const std::string& outcome, std::string& error) {
+    std::vector<SqlRow> changed;
+    if (!sql_->Exec("UPDATE serial_values SET state = 'spent', outcome = $4, at = $5 WHERE "
+                    "job = $1 AND idx = $2 AND holder = $3 AND state IN ('reserved', 'sending') "
+                    "RETURNING idx",
+                    {job, std::to_string(index), holderId, outcome, Now()}, &changed, error)) {
+        return false;
+    }
+    if (changed.empty()) {
+        error = ValueStateText(job, index);
+        return false;
+    }
+    return true;
+}
+
+bool LineDatabase::Release(const std::string& job, std::int64_t index, const std::string& holderId,
+                           std::string& error) {
+    std::vector<SqlRow> changed;
+    if (!sql_->Exec("UPDATE serial_values SET state = 'released', holder = NULL, at = $4 WHERE "
+                    "job = $1 AND idx = $2 AND holder = $3 AND state IN ('reserved', 'sending') "
+                    "RETURNING idx",
+                    {job, std::to_string(index), holderId, Now()}, &changed, error)) {
+        return false;
+    }
+    if (changed.empty()) {
+        error = ValueStateText(job, index);
+        return false;
+    }
+    return true;
+}
+
+ReleaseResult LineDatabase::ReleaseByPerson(
+    const std::string& job, const std::string& label, bool force, const SerialHolder& by,
+    const std::function<bool(const SerialValueRow&)>& holderRunning, std::string& error) {
+    Transaction transaction(*sql_, error);
+    if (!transaction.Open()) {
+        return ReleaseResult::Failed;
+    }
+    std::vector<SqlRow> rows;
+    if (!sql_->Exec("SELECT job, label, state, host, port, pid, at, outcome, idx FROM "
+                    "serial_values WHERE job = $1 AND label = $2",
+                    {job, label}, &rows, error)) {
+        return ReleaseResult::Failed;
     }
     if (rows.empty()) {
         error = "serial job " + job + " has not handed out " + label;
+        return ReleaseResult::Refused;
+    }
+    const SerialValueRow value = ValueFromRow(rows[0]);
+    const std::string index = Text(rows[0][8]);
+    const std::string held = " (" + value.host + " " + value.port + " process " + value.pid +
+                             " since " + value.time + ")";
+    if (value.state != "reserved" && value.state != "sending") {
+        error = "serial job " + job + ": " + label + " is " + value.state +
+                "; only a reserved value can be released";
+        return ReleaseResult::Refused;
+    }
+    std::vector<std::string> reasons;
+    if (value.state == "sending") {
+        reasons.push_back("data for a chip had started to go out" + held);
+    }
+    std::vector<SqlRow> records;
+    if (!sql_->Exec("SELECT id, host, port, time FROM production_records WHERE serial_job = $1 "
+                    "AND serial_value = $2 ORDER BY time",
+                    {job, label}, &records, error)) {
+        return ReleaseResult::Failed;
+    }
+    if (!records.empty()) {
+        reasons.push_back("a production record names it (" + Text(records[0][1]) + " " +
+                          Text(records[0][2]) + " at " + Text(records[0][3]) + ", record " +
+                          Text(records[0][0]) + ")");
+    }
+    if (holderRunning && holderRunning(value)) {
+        reasons.push_back("the process holding it still runs" + held);
+    }
+    std::string note;
+    for (const std::string& reason : reasons) {
+        note += (note.empty() ? "" : "; ") + reason;
+    }
+    if (!reasons.empty() && !force) {
+        error = "serial job " + job + ": " + label + " is not released: " + note +
+                ". Check that chip; when it does not hold the value, release it with --force";
+        return ReleaseResult::Refused;
+    }
+    if (!Run("UPDATE serial_values SET state = 'released', holder = NULL, at = $3 WHERE "
+             "job = $1 AND idx = $2",
+             {job, index, Now()}, error) ||
+        !Run("INSERT INTO serial_releases (job, idx, label, at, host, pid, state_before, forced, "
+             "note) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)",
+             {job, index, label, Now(), by.host, std::to_string(by.pid), value.state,
+              force ? "1" : "0", note.empty() ? SqlValue() : SqlValue(note)},
+             error)) {
+        return ReleaseResult::Failed;
+    }
+    return transaction.Commit(error) ? ReleaseResult::Released : ReleaseResult::Failed;
+}
+
+bool LineDatabase::ReleaseEvents(const std::string& label, std::vector<SerialReleaseEvent>& events,
+                                 std::string& error) {
+    std::vector<SqlRow> rows;
+    if (!sql_->Exec("SELECT job, label, at, host, pid, state_before, forced, note FROM "
+                    "serial_releases WHERE label = $1 ORDER BY at",
+                    {label}, &rows, error)) {
         return false;
     }
-    if (Text(rows[0][1]) != "reserved") {
-        error = "serial job " + job + ": " + label + " is " + Text(rows[0][1]) +
-                ", not reserved; only a reserved value can be released";
-        return false;
+    for (const SqlRow& row : rows) {
+        events.push_back({Text(row[0]), Text(row[1]), Text(row[2]), Text(row[3]), Text(row[4]),
+                          Text(row[5]), Number(row[6]) != 0, Text(row[7])});
     }
-    return Release(job, Number(rows[0][0]), error);
+    return true;
 }
 
 bool LineDatabase::Status(const std::optional<std::string>& name,
@@ -415,9 +640,10 @@ bool LineDatabase::Status(const std::optional<std::string>& name,
             entry.next = "(from the program)";
         }
         std::vector<SqlRow> reserved;
-        if (!sql_->Exec("SELECT job, label, state, host, port, pid, at, outcome FROM "
-                        "serial_values WHERE job = $1 AND state = 'reserved' ORDER BY idx",
-                        {entry.job.name}, &reserved, error)) {
+        if (!sql_->Exec(
+                "SELECT job, label, state, host, port, pid, at, outcome FROM "
+                "serial_values WHERE job = $1 AND state IN ('reserved', 'sending') ORDER BY idx",
+                {entry.job.name}, &reserved, error)) {
             return false;
         }
         for (const SqlRow& value : reserved) {
@@ -442,7 +668,7 @@ bool LineDatabase::Find(const std::string& label, std::vector<StoredRecord>& rec
     }
     rows.clear();
     if (!sql_->Exec("SELECT job, label, state, host, port, pid, at, outcome FROM serial_values "
-                    "WHERE label = $1 AND state = 'reserved' ORDER BY at",
+                    "WHERE label = $1 AND state IN ('reserved', 'sending') ORDER BY at",
                     {label}, &rows, error)) {
         return false;
     }

@@ -5,6 +5,7 @@
 // rest of the program sees this interface and never SQL.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -17,19 +18,41 @@ namespace koru {
 
 class SqlConnection;
 
-inline constexpr int kLineDatabaseVersion = 1;
+// 2: a value at most once per job (unique key), the holder's id, the "sending" state and the
+// log of values people released.
+inline constexpr int kLineDatabaseVersion = 2;
 
 // Who holds a reserved value, so that a value left behind by a process that died can be traced.
+// id: random, one per holder, so that only this holder moves its values on (a process id
+// alone can come back after a restart, or on another PC).
 struct SerialHolder {
     std::string host;
     std::string port;
     long pid = 0;
+    std::string id = {};
 };
+
+// A fresh random holder id (32 hexadecimal digits).
+std::string NewSerialHolderId();
 
 struct SerialReservation {
     std::int64_t index = 0;           // how many values the job had handed out before
     std::vector<std::uint8_t> bytes;  // empty for a command job: its program gives them
     std::string label;                // decimal for counters, hexadecimal bytes otherwise
+    std::string holderId;             // the holder id it is held for
+};
+
+// Time limits of every PostgreSQL session, in milliseconds (0: the server's default, none).
+// The defaults let a loaded line's short transactions through and free a job's row lock
+// held by a PC that stopped answering within a few seconds.
+struct DatabaseLimits {
+    int connectSeconds = 10;           // to reach the server at all
+    int statementMs = 30000;           // one statement
+    int lockMs = 10000;                // waiting for another PC's lock (the job's row)
+    int idleInTransactionMs = 5000;    // a PC silent inside a transaction loses it
+    int keepaliveIdleSeconds = 10;     // TCP keepalives: a dead link is noticed in
+    int keepaliveIntervalSeconds = 5;  // idle + interval * count seconds
+    int keepaliveCount = 3;
 };
 
 enum class ReserveResult { Reserved, UsedUp, Failed };
@@ -38,16 +61,26 @@ enum class ReserveResult { Reserved, UsedUp, Failed };
 struct SerialValueRow {
     std::string job;
     std::string label;
-    std::string state;  // "reserved", "spent", "released"
+    std::string state;  // "reserved", "sending", "spent", "released"
     std::string host, port, pid, time, outcome;
 };
+
+// A value a person released, as the database logged it.
+struct SerialReleaseEvent {
+    std::string job, label, time, host, pid;
+    std::string stateBefore;  // "reserved" or "sending"
+    bool forced = false;
+    std::string note;  // what --force passed over
+};
+
+enum class ReleaseResult { Released, Refused, Failed };
 
 struct SerialJobStatus {
     SerialJob job;
     std::string next;  // the value the next chip gets; empty when used up
     std::int64_t spent = 0, passed = 0, failed = 0;
-    std::optional<std::int64_t> left;  // nothing: no end (a counter without a last value)
-    std::vector<SerialValueRow> reserved;
+    std::optional<std::int64_t> left;      // nothing: no end (a counter without a last value)
+    std::vector<SerialValueRow> reserved;  // reserved or sending
 };
 
 // A production record as the database gives it back to serial find.
@@ -60,7 +93,8 @@ class LineDatabase {
   public:
     // name: an SQLite file (its folder is made) or a PostgreSQL URI. Creates the schema on
     // first use. Nothing, with the reason (never the password), when it cannot be used.
-    static std::unique_ptr<LineDatabase> Open(const std::string& name, std::string& error);
+    static std::unique_ptr<LineDatabase> Open(const std::string& name, std::string& error,
+                                              const DatabaseLimits& limits = {});
     ~LineDatabase();
     LineDatabase(const LineDatabase&) = delete;
     LineDatabase& operator=(const LineDatabase&) = delete;
@@ -69,32 +103,47 @@ class LineDatabase {
     const std::string& Name() const { return shownName_; }
 
     // Defines a new job (a list job with its values, imported now). False when the name is
-    // taken or the job is unusable.
+    // taken, the job is unusable or the list repeats a value.
     bool DefineJob(const SerialJob& job, const std::vector<std::vector<std::uint8_t>>& list,
                    std::string& error);
     // The job of that name; nothing with an empty error when there is none.
     std::optional<SerialJob> Job(const std::string& name, std::string& error);
 
     // Reserves the next value of job for holder in one transaction that locks the job's row:
-    // a released value first (the lowest), else the next new one.
+    // a released value first (the lowest), else the next new one. A holder without an id
+    // gets a fresh one (in reservation.holderId).
     ReserveResult Reserve(const SerialJob& job, const SerialHolder& holder,
                           SerialReservation& reservation, std::string& error);
-    // A command job's program gave the reserved value's bytes.
-    bool SetValue(const std::string& job, std::int64_t index,
-                  const std::vector<std::uint8_t>& bytes, const std::string& label,
-                  std::string& error);
+    // A command job's program gave the reserved value's bytes. False, and nothing stored,
+    // when the job has handed out those bytes before (the error names that value's index).
+    bool SetValue(const std::string& job, const SerialReservation& reservation, std::string& error);
+    // Data for a chip is about to go out: from now on the value never goes to another chip,
+    // whatever crashes. Only from "reserved", only by its holder.
+    bool MarkSending(const std::string& job, std::int64_t index, const std::string& holderId,
+                     std::string& error);
     // The value reached a chip: never handed out again. outcome: the run's outcome kind.
-    bool Spend(const std::string& job, std::int64_t index, const std::string& outcome,
-               std::string& error);
-    // The value never reached a chip: handed out next.
-    bool Release(const std::string& job, std::int64_t index, std::string& error);
-    // A person returns a reserved value (by its label) that never reached a chip.
-    bool ReleaseReserved(const std::string& job, const std::string& label, std::string& error);
+    // Only by its holder, from "reserved" or "sending".
+    bool Spend(const std::string& job, std::int64_t index, const std::string& holderId,
+               const std::string& outcome, std::string& error);
+    // The value never reached a chip (its holder knows no data went out): handed out next.
+    bool Release(const std::string& job, std::int64_t index, const std::string& holderId,
+                 std::string& error);
+    // A person returns a value (by its label) that never reached a chip. Refused when it is
+    // spent or released, and, unless force, when it is sending, when a record names it, or
+    // when holderRunning says its holder still runs. by: the person's host and process, kept
+    // in the log of releases with what force passed over.
+    ReleaseResult ReleaseByPerson(const std::string& job, const std::string& label, bool force,
+                                  const SerialHolder& by,
+                                  const std::function<bool(const SerialValueRow&)>& holderRunning,
+                                  std::string& error);
+    // The releases people made of label, oldest first.
+    bool ReleaseEvents(const std::string& label, std::vector<SerialReleaseEvent>& events,
+                       std::string& error);
 
     // Every job, or the one named.
     bool Status(const std::optional<std::string>& job, std::vector<SerialJobStatus>& status,
                 std::string& error);
-    // Every record and every reserved value of label, in time order.
+    // Every record and every reserved or sending value of label, in time order.
     bool Find(const std::string& label, std::vector<StoredRecord>& records,
               std::vector<SerialValueRow>& reserved, std::string& error);
 
@@ -107,6 +156,9 @@ class LineDatabase {
   private:
     LineDatabase(std::unique_ptr<SqlConnection> sql, std::string shownName);
     bool CreateSchema(std::string& error);
+    bool Migrate(int from, std::string& error);
+    // The state and holder of a job's value, for a refusal's reason.
+    std::string ValueStateText(const std::string& job, std::int64_t index);
     bool Run(const std::string& sql, const std::vector<std::optional<std::string>>& params,
              std::string& error);
 

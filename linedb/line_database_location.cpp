@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string_view>
 #include <vector>
@@ -15,40 +16,74 @@ namespace {
 
 constexpr char kHidden[] = "***";
 
-// password=VALUE in a key=value string or a URI's query.
+// password=VALUE or sslpassword=VALUE in a key=value string or a URI's query; a quoted value
+// may hold blanks and \' or \\ escapes.
 const std::regex& PasswordSetting() {
-    static const std::regex setting(R"((^|[\s&?])password\s*=\s*('[^']*'|[^\s&]*))",
-                                    std::regex::icase);
+    static const std::regex setting(
+        R"((^|[\s&?])((?:ssl)?password)\s*=\s*('(?:[^'\\]|\\.)*'?|[^\s&]*))", std::regex::icase);
     return setting;
 }
 
-// Where a URI's password lies: from after the ':' of its user information to the '@' that
-// ends it. The last '@' before the query counts, so a password holding '@' or '/' (which the
-// URI should have percent-encoded) is still hidden whole.
+// "scheme://" at the start of name: the scheme in lower case, else nothing.
+std::optional<std::string> SchemeOf(const std::string& name) {
+    static const std::regex scheme(R"(^([A-Za-z][A-Za-z0-9+.\-]*)://)");
+    std::smatch match;
+    if (!std::regex_search(name, match, scheme)) {
+        return std::nullopt;
+    }
+    std::string lower = match[1].str();
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+// Where a URI's password lies (any scheme): from after the ':' of its user information to the
+// '@' that ends it. The last '@' counts, so a password holding '@', '/' or '?' (which the URI
+// should have percent-encoded) is still hidden whole; only when that '@' lies in a query
+// setting ("?application_name=a@b") and an earlier '@' ends the user information does that
+// one count. Rather too much hidden than too little.
 bool UriPassword(const std::string& name, std::size_t& from, std::size_t& to) {
-    std::size_t scheme = std::string::npos;
-    for (const char* prefix : {"postgresql://", "postgres://"}) {
-        if (name.rfind(prefix, 0) == 0) {
-            scheme = std::char_traits<char>::length(prefix);
-            break;
+    // "scheme:" and any slashes: a mistyped "postgresql:/user:pw@host" is hidden as well.
+    static const std::regex start(R"(^[A-Za-z][A-Za-z0-9+.\-]*:/*)");
+    std::smatch match;
+    if (!std::regex_search(name, match, start)) {
+        return false;
+    }
+    const std::size_t begin = static_cast<std::size_t>(match.length(0));
+    std::size_t at = name.rfind('@');
+    if (at == std::string::npos || at < begin) {
+        return false;
+    }
+    const std::size_t query = name.find('?', begin);
+    if (query != std::string::npos && query < at && name.find('=', query) < at) {
+        const std::size_t earlier = query > begin ? name.rfind('@', query - 1) : std::string::npos;
+        if (earlier != std::string::npos && earlier >= begin) {
+            at = earlier;
         }
     }
-    if (scheme == std::string::npos) {
-        return false;
-    }
-    const std::size_t query = name.find('?', scheme);
-    const std::size_t at =
-        name.rfind('@', query == std::string::npos ? std::string::npos : query - 1);
-    if (at == std::string::npos || at < scheme) {
-        return false;
-    }
-    const std::size_t colon = name.find(':', scheme);
+    const std::size_t colon = name.find(':', begin);
     if (colon == std::string::npos || colon > at) {
         return false;
     }
     from = colon + 1;
     to = at;
     return true;
+}
+
+// A key=value string's quoted value as the client library reads it.
+std::string Unquoted(const std::string& value) {
+    if (value.empty() || value.front() != '\'') {
+        return value;
+    }
+    std::string plain;
+    for (std::size_t i = 1; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            plain += value[++i];
+        } else if (value[i] != '\'' || i + 1 != value.size()) {
+            plain += value[i];
+        }
+    }
+    return plain;
 }
 
 std::string PercentDecoded(const std::string& text) {
@@ -75,11 +110,9 @@ std::vector<std::string> Passwords(const std::string& name) {
     }
     for (auto match = std::sregex_iterator(name.begin(), name.end(), PasswordSetting());
          match != std::sregex_iterator(); ++match) {
-        std::string value = (*match)[2].str();
-        if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'') {
-            value = value.substr(1, value.size() - 2);
-        }
+        const std::string value = (*match)[3].str();
         found.push_back(value);
+        found.push_back(Unquoted(value));
     }
     // Decoded, and cut where the client library may cut it (reading a piece as a port, say).
     constexpr std::size_t kShortestPiece = 3;  // shorter pieces would blot out ordinary words
@@ -133,8 +166,43 @@ std::string ChooseLineDatabase(const std::optional<std::string>& commandLine,
 }
 
 bool IsPostgresName(const std::string& name) {
-    return name.rfind("postgres://", 0) == 0 || name.rfind("postgresql://", 0) == 0 ||
-           name.find('=') != std::string::npos;
+    const std::optional<std::string> scheme = SchemeOf(name);
+    if (scheme) {
+        return *scheme == "postgres" || *scheme == "postgresql";
+    }
+    return name.find('=') != std::string::npos;
+}
+
+std::string DatabaseNameProblem(const std::string& name) {
+    if (name.empty()) {
+        return "the line database's name is empty";
+    }
+    if (const std::optional<std::string> scheme = SchemeOf(name)) {
+        if (*scheme == "postgres" || *scheme == "postgresql") {
+            return {};
+        }
+        return RedactedDatabaseName(name) + ": " + *scheme +
+               ":// is not a database this program knows; a line database is a PostgreSQL URI "
+               "(postgresql://...) or an SQLite file path";
+    }
+    if (IsPostgresName(name)) {
+        return {};
+    }
+    // Anything that reads like "word:" before the first '/' is a mistyped URI (or an SQLite
+    // URI such as "file:" or ":memory:"), not a file every process of the line shares.
+    // A drive letter (C: and a slash or backslash) is a path.
+    static const std::regex schemeLike(R"(^[A-Za-z0-9+.\-]*:)");
+    static const std::regex drive(R"(^[A-Za-z]:[\\/])");
+    if (std::regex_search(name, schemeLike) && name.find(':') < name.find('/') &&
+        !std::regex_search(name, drive)) {
+        return RedactedDatabaseName(name) +
+               ": not a plain file path (it starts like a URI); a line database is a "
+               "PostgreSQL URI (postgresql://...) or an SQLite file path";
+    }
+    if (name.back() == '/') {
+        return name + ": names a folder, not an SQLite file";
+    }
+    return {};
 }
 
 std::string RedactedDatabaseName(const std::string& name) {
@@ -144,7 +212,7 @@ std::string RedactedDatabaseName(const std::string& name) {
     if (UriPassword(text, from, to)) {
         text.replace(from, to - from, kHidden);
     }
-    return std::regex_replace(text, PasswordSetting(), std::string("$1password=") + kHidden);
+    return std::regex_replace(text, PasswordSetting(), std::string("$1$2=") + kHidden);
 }
 
 std::string RedactedDatabaseText(const std::string& text, const std::string& name) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "platform/child_process.h"
@@ -11,9 +12,10 @@ namespace koru {
 namespace {
 
 constexpr auto kCommandPoll = std::chrono::milliseconds(50);
-// A program that floods its output keeps only its end: the value and the error are last.
-constexpr std::size_t kKeptOutput = 64 * 1024;
 constexpr std::size_t kShownText = 200;  // of the program's own words in a refusal
+// What a command job's program gets of this process's environment: nothing that may hold a
+// password (KORU_DB, PGPASSWORD and the like stay here).
+constexpr const char* kPassedEnvironment[] = {"PATH", "HOME", "LANG"};
 
 std::string LastLine(const std::string& text) {
     std::string line;
@@ -24,12 +26,6 @@ std::string LastLine(const std::string& text) {
     const std::size_t begin = text.find_last_of('\n', end);
     return text.substr(begin == std::string::npos ? 0 : begin + 1,
                        end - (begin == std::string::npos ? 0 : begin + 1) + 1);
-}
-
-void KeepTail(std::string& text) {
-    if (text.size() > kKeptOutput) {
-        text.erase(0, text.size() - kKeptOutput / 2);
-    }
 }
 
 std::string Shown(const std::string& line) {
@@ -68,6 +64,13 @@ std::vector<std::string> AllowedSerialCommands(const std::string& setting) {
     return paths;
 }
 
+bool SerialCommandAllowed(const std::string& command, const std::vector<std::string>& allowed) {
+    const std::vector<std::string> words = CommandWords(command);
+    return !words.empty() &&
+           std::any_of(allowed.begin(), allowed.end(),
+                       [&](const std::string& entry) { return CommandWords(entry) == words; });
+}
+
 std::string SerialJobPlacementProblem(const SerialJob& job, std::uint32_t start,
                                       std::uint32_t end) {
     return SerialPlacementProblem(job.address, job.size, start, end);
@@ -82,7 +85,11 @@ LineSerialSource::LineSerialSource(std::shared_ptr<LineDatabase> database, Seria
       holder_(std::move(holder)),
       allowedCommands_(std::move(allowedCommands)),
       warn_(std::move(warn)),
-      commandTimeLimit_(commandTimeLimit) {}
+      commandTimeLimit_(commandTimeLimit) {
+    if (holder_.id.empty()) {
+        holder_.id = NewSerialHolderId();
+    }
+}
 
 bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& error) {
     const std::vector<std::string> words = CommandWords(job_.command);
@@ -91,32 +98,41 @@ bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& e
                 "); use a counter or list job on this PC";
         return false;
     }
-    // A job from a shared database never makes this PC run a program it does not allow.
-    if (words.empty() || std::find(allowedCommands_.begin(), allowedCommands_.end(), words[0]) ==
-                             allowedCommands_.end()) {
-        error = "serial job " + job_.name + ": the program " +
-                (words.empty() ? std::string("(none)") : words[0]) +
-                " is not listed in this PC's \"serialcommands\" setting";
+    // A job from a shared database never makes this PC run a program, or give it arguments,
+    // that this PC does not allow.
+    if (!SerialCommandAllowed(job_.command, allowedCommands_)) {
+        error = "serial job " + job_.name + ": the command line " +
+                (words.empty() ? std::string("(none)") : Shown(job_.command)) +
+                " is not listed, as it stands, in this PC's \"serialcommands\" setting";
         return false;
     }
     ChildProcess child;
-    const std::vector<std::string> environment{
-        "KORU_SERIAL_JOB=" + job_.name, "KORU_SERIAL_INDEX=" + std::to_string(reservation.index),
-        "KORU_HOST=" + holder_.host, "KORU_PORT=" + holder_.port};
+    std::vector<std::string> environment{"KORU_SERIAL_JOB=" + job_.name,
+                                         "KORU_SERIAL_INDEX=" + std::to_string(reservation.index),
+                                         "KORU_HOST=" + holder_.host, "KORU_PORT=" + holder_.port};
+    for (const char* name : kPassedEnvironment) {
+        if (const char* value = std::getenv(name)) {
+            environment.push_back(std::string(name) + "=" + value);
+        }
+    }
     // Its value comes on standard output, its own words on standard error; its own group lets
     // a program past its time be ended with whatever it started.
-    if (!child.Start(words, error, environment, {.ownGroup = true, .errorsApart = true})) {
+    if (!child.Start(words, error, environment,
+                     {.ownGroup = true, .errorsApart = true, .extraEnvironmentOnly = true})) {
         error = "serial job " + job_.name + ": " + error;
         return false;
     }
     std::string output, errors;
     const auto deadline = std::chrono::steady_clock::now() + commandTimeLimit_;
     std::optional<int> status;
+    bool flooded = false;
     for (;;) {
         const bool outputOpen = child.ReadOutput(output);
         const bool errorsOpen = child.ReadErrors(errors);
-        KeepTail(output);
-        KeepTail(errors);
+        if (output.size() + errors.size() > kSerialCommandOutputCap) {
+            flooded = true;
+            break;
+        }
         if (!outputOpen && !errorsOpen && (status = child.Ended())) {
             break;
         }
@@ -136,10 +152,19 @@ bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& e
     const std::string said = LastLine(output);
     const std::string complaint = LastLine(errors);
     if (!status) {
+        // A chance to clean up first, then the end of it and of everything it started.
+        child.Terminate();
+        const auto graceEnd = std::chrono::steady_clock::now() + kSerialCommandGrace;
+        while (!child.Ended() && std::chrono::steady_clock::now() < graceEnd) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         child.Kill();
         child.Wait();
-        error = "serial job " + job_.name + ": " + words[0] + " took more than " +
-                SecondsText(commandTimeLimit_) + (complaint.empty() ? "" : ": " + Shown(complaint));
+        error = "serial job " + job_.name + ": " + words[0] +
+                (flooded ? " printed more than " + std::to_string(kSerialCommandOutputCap / 1024) +
+                               " KiB"
+                         : " took more than " + SecondsText(commandTimeLimit_)) +
+                (complaint.empty() || flooded ? "" : ": " + Shown(complaint));
         return false;
     }
     if (*status != 0) {
@@ -157,8 +182,7 @@ bool LineSerialSource::RunCommand(SerialReservation& reservation, std::string& e
     }
     reservation.bytes = *bytes;
     reservation.label = HexBytes(*bytes);
-    return database_->SetValue(job_.name, reservation.index, reservation.bytes, reservation.label,
-                               error);
+    return database_->SetValue(job_.name, reservation, error);
 }
 
 ChipSerialGrant LineSerialSource::Reserve() {
@@ -174,34 +198,53 @@ ChipSerialGrant LineSerialSource::Reserve() {
         grant.refusal = "the line database " + database_->Name() + ": " + error;
         return grant;
     }
-    if (job_.source == SerialSource::Command && !RunCommand(reservation, error)) {
+    // A released command value comes back with its bytes: it goes out as it was, without
+    // asking the program again.
+    if (job_.source == SerialSource::Command && reservation.bytes.empty() &&
+        !RunCommand(reservation, error)) {
         std::string ignored;
-        database_->Release(job_.name, reservation.index, ignored);
+        database_->Release(job_.name, reservation.index, reservation.holderId, ignored);
         grant.refusal = error;
         return grant;
     }
-    index_ = reservation.index;
+    held_ = reservation;
     grant.granted = true;
     grant.value = {job_.name, job_.address, reservation.bytes, reservation.label};
     return grant;
 }
 
+bool LineSerialSource::StartSending(const ChipSerialValue& value, std::string& refusal) {
+    if (!held_) {
+        refusal = "serial value " + value.label + " of job " + job_.name + " is not held";
+        return false;
+    }
+    std::string error;
+    if (!database_->MarkSending(job_.name, held_->index, held_->holderId, error)) {
+        refusal = "the line database " + database_->Name() + ": serial value " + value.label +
+                  " of job " + job_.name + " could not be marked as sending: " + error;
+        return false;
+    }
+    return true;
+}
+
 void LineSerialSource::Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) {
-    if (!index_) {
+    if (!held_) {
         return;
     }
     std::string error;
-    const bool done = spent ? database_->Spend(job_.name, *index_, OutcomeName(outcome.kind), error)
-                            : database_->Release(job_.name, *index_, error);
+    const bool done = spent ? database_->Spend(job_.name, held_->index, held_->holderId,
+                                               OutcomeName(outcome.kind), error)
+                            : database_->Release(job_.name, held_->index, held_->holderId, error);
     if (!done && warn_) {
-        // It stays reserved: never handed out again by itself, and serial status shows it.
+        // It stays reserved or sending: never handed out again by itself, and serial status
+        // shows it.
         warn_("serial value " + value.label + " of job " + job_.name + " could not be marked " +
               (spent ? "spent" : "released") + ": " + error);
     }
     if (spent) {
         lastLabel_ = value.label;
     }
-    index_.reset();
+    held_.reset();
 }
 
 std::string LineSerialSource::NextLabel() {

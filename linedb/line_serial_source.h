@@ -23,8 +23,19 @@ inline constexpr char kValueLineDb[] = "linedb";                  // settings: t
 // How long a command job's program may take to print its value before the chip is refused.
 inline constexpr std::chrono::milliseconds kSerialCommandTimeLimit{10000};
 
-// The programs of the "serialcommands" setting: paths separated by ';' or new lines.
+// The command lines of the "serialcommands" setting, separated by ';' or new lines: each a
+// program and the arguments it may be given, as a job's command line must be.
 std::vector<std::string> AllowedSerialCommands(const std::string& setting);
+
+// Whether command (a job's, from the shared database) is one of allowed word for word, its
+// arguments included; blanks between words do not count.
+bool SerialCommandAllowed(const std::string& command, const std::vector<std::string>& allowed);
+
+// What a command job's program may print (standard output and error together) before it is
+// ended and the chip refused.
+inline constexpr std::size_t kSerialCommandOutputCap = 64 * 1024;
+// After its time, how long the program has between SIGTERM and SIGKILL.
+inline constexpr std::chrono::milliseconds kSerialCommandGrace{1000};
 
 class LineSerialSource final : public ChipSerialSource {
   public:
@@ -37,6 +48,7 @@ class LineSerialSource final : public ChipSerialSource {
                      std::chrono::milliseconds commandTimeLimit = kSerialCommandTimeLimit);
 
     ChipSerialGrant Reserve() override;
+    bool StartSending(const ChipSerialValue& value, std::string& refusal) override;
     void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) override;
 
     const SerialJob& Job() const { return job_; }
@@ -54,7 +66,7 @@ class LineSerialSource final : public ChipSerialSource {
     std::vector<std::string> allowedCommands_;
     std::function<void(const std::string&)> warn_;
     std::chrono::milliseconds commandTimeLimit_;
-    std::optional<std::int64_t> index_;  // the reservation of the run in progress
+    std::optional<SerialReservation> held_;  // the reservation of the run in progress
     std::string lastLabel_;
 };
 

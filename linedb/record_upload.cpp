@@ -21,9 +21,12 @@ bool UploadOrQueue(LineDatabase* database, const nlohmann::json& record, std::st
     if (database == nullptr && error.empty()) {
         error = "no line database";
     }
-    std::string queueError;
-    if (!AppendToQueue(UnsentRecordsPath(), ProductionLine(record), queueError)) {
+    std::string queueError, damaged;
+    if (!AppendToQueue(UnsentRecordsPath(), ProductionLine(record), queueError, &damaged)) {
         error += "; and it could not be kept for later: " + queueError;
+    }
+    if (!damaged.empty()) {
+        error += "; " + damaged;
     }
     return false;
 }

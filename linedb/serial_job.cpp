@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <map>
 #include <sstream>
+
+#include "operations/chip_serial.h"
 
 namespace koru {
 namespace {
@@ -146,6 +149,7 @@ std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std:
                                                                       std::size_t size,
                                                                       std::string& error) {
     std::vector<std::vector<std::uint8_t>> values;
+    std::map<std::vector<std::uint8_t>, std::size_t> lineOf;
     std::istringstream lines(text);
     std::string line;
     for (std::size_t number = 1; std::getline(lines, line); ++number) {
@@ -159,6 +163,13 @@ std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std:
                     " hexadecimal bytes: " + value;
             return std::nullopt;
         }
+        const auto [first, fresh] = lineOf.emplace(*bytes, number);
+        if (!fresh) {
+            error = "line " + std::to_string(number) + " repeats the value of line " +
+                    std::to_string(first->second) + ": " + HexBytes(*bytes) +
+                    " (a value goes into one chip only)";
+            return std::nullopt;
+        }
         values.push_back(*bytes);
     }
     if (values.empty()) {
@@ -168,12 +179,29 @@ std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std:
     return values;
 }
 
+std::string RepeatedListValue(const std::vector<std::vector<std::uint8_t>>& values) {
+    std::map<std::vector<std::uint8_t>, std::size_t> entryOf;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto [first, fresh] = entryOf.emplace(values[i], i + 1);
+        if (!fresh) {
+            return "list entry " + std::to_string(i + 1) + " repeats entry " +
+                   std::to_string(first->second) + ": " + HexBytes(values[i]) +
+                   " (a value goes into one chip only)";
+        }
+    }
+    return {};
+}
+
 std::string SerialJobProblem(const SerialJob& job) {
     if (job.name.empty()) {
         return "a serial job needs a name";
     }
     if (job.size == 0 || job.size > kSerialMaxSize) {
         return "--size takes 1 to 16 bytes";
+    }
+    if (std::string problem = SerialOverBlockBytesProblem(job.address, job.size);
+        !problem.empty()) {
+        return problem;
     }
     if (job.source != SerialSource::Counter) {
         return job.source == SerialSource::Command && CommandWords(job.command).empty()

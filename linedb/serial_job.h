@@ -45,10 +45,14 @@ std::optional<std::vector<std::uint8_t>> ParseHexBytes(const std::string& text);
 
 // The values of a list file: one line per value, hexadecimal bytes of exactly size, lines
 // starting with '#' and empty lines skipped. Nothing, with the line number in error, when a
-// line is bad.
+// line is bad; with both line numbers when a value comes twice.
 std::optional<std::vector<std::vector<std::uint8_t>>> ParseSerialList(const std::string& text,
                                                                       std::size_t size,
                                                                       std::string& error);
+
+// Why a list of values cannot be a job's: a value that comes twice (both entries named,
+// counting from 1); empty when every value is there once.
+std::string RepeatedListValue(const std::vector<std::vector<std::uint8_t>>& values);
 
 // Whether the job's fields are usable: size 1..16, a positive step, start and last fitting the
 // format. Empty, or the reason.

@@ -10,6 +10,8 @@
 
 namespace koru {
 
+struct DatabaseLimits;
+
 using SqlValue = std::optional<std::string>;  // nothing: NULL
 using SqlRow = std::vector<SqlValue>;
 
@@ -32,8 +34,10 @@ class SqlConnection {
 // An SQLite file (made when new) in WAL mode with a busy time-out.
 std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& error);
 
-// A PostgreSQL server named by a connection URI or key=value string. The error never holds the
-// URI's password.
-std::unique_ptr<SqlConnection> OpenPostgres(const std::string& uri, std::string& error);
+// A PostgreSQL server named by a connection URI or key=value string, every session under
+// limits (the name's own connect_timeout and keepalive settings win over them). The error
+// never holds the URI's password.
+std::unique_ptr<SqlConnection> OpenPostgres(const std::string& uri, const DatabaseLimits& limits,
+                                            std::string& error);
 
 }  // namespace koru

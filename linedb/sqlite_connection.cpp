@@ -1,6 +1,8 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "linedb/sql_connection.h"
 
@@ -8,6 +10,27 @@ namespace koru {
 namespace {
 
 constexpr int kBusyTimeoutMs = 15000;
+// How long a process waiting for another's write lock sleeps between tries. SQLite's own
+// time-out handler sleeps ever longer (1, 2, 5, 10 ... up to 100 ms a try), so the sites of a
+// gang, which all store their records at the same moment, would hand the lock on in coarse
+// steps: 32 processes storing at once took 1.0 to 2.2 s that way here, 0.27 to 0.52 s with
+// short pauses.
+constexpr auto kBusyPause = std::chrono::microseconds(500);
+
+// SQLite's busy handler: tries again every kBusyPause until kBusyTimeoutMs have passed since
+// the wait began (tries == 0); 0 gives up (SQLITE_BUSY).
+int RetryWhileBusy(void* waitBegan, int tries) {
+    auto& began = *static_cast<std::chrono::steady_clock::time_point*>(waitBegan);
+    const auto now = std::chrono::steady_clock::now();
+    if (tries == 0) {
+        began = now;
+    }
+    if (now - began >= std::chrono::milliseconds(kBusyTimeoutMs)) {
+        return 0;
+    }
+    std::this_thread::sleep_for(kBusyPause);
+    return 1;
+}
 
 // "$3" becomes "?3": SQLite reads "$3" as a named parameter, numbered by first appearance.
 std::string NumberedParameters(const std::string& sql) {
@@ -22,7 +45,9 @@ std::string NumberedParameters(const std::string& sql) {
 
 class SqliteConnection final : public SqlConnection {
   public:
-    explicit SqliteConnection(sqlite3* db) : db_(db) {}
+    explicit SqliteConnection(sqlite3* db) : db_(db) {
+        sqlite3_busy_handler(db_, RetryWhileBusy, &waitBegan_);
+    }
     ~SqliteConnection() override { sqlite3_close_v2(db_); }
 
     bool Exec(const std::string& sql, const std::vector<SqlValue>& params,
@@ -69,6 +94,7 @@ class SqliteConnection final : public SqlConnection {
 
   private:
     sqlite3* db_;
+    std::chrono::steady_clock::time_point waitBegan_;  // of the wait for a lock in progress
 };
 
 }  // namespace
@@ -81,7 +107,6 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& 
         sqlite3_close_v2(db);
         return nullptr;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
     auto connection = std::make_unique<SqliteConnection>(db);
     std::vector<SqlRow> mode;
     if (!connection->Exec("PRAGMA journal_mode=WAL", {}, &mode, error) ||

@@ -14,7 +14,6 @@ std::array<std::uint8_t, kCommandBlockSize> CommandBlock{};
 namespace {
 
 constexpr std::size_t kChecksumFieldChars = 9;  // read as hexadecimal, low 16 bits used
-constexpr std::uint32_t kImageBytesAddress = 0x3C;
 
 bool MarkedAndAvailable(Choice choice) {
     const ChoiceState state = Window().GetChoice(choice);
@@ -99,7 +98,7 @@ void RefreshCommandBlock() {
     CommandBlock[kBlockChecksum + 1] = static_cast<std::uint8_t>(value);
 
     for (std::size_t i = 0; i < 4; ++i) {
-        CommandBlock[kBlockImageBytes + i] = ProgramMemory[kImageBytesAddress + i];
+        CommandBlock[kBlockImageBytes + i] = ProgramMemory[kBlockImageBytesAddress + i];
     }
 }
 

@@ -32,6 +32,9 @@ inline constexpr std::size_t kBlockStart = 9;
 inline constexpr std::size_t kBlockEnd = 12;
 inline constexpr std::size_t kBlockChecksum = 15;
 inline constexpr std::size_t kBlockImageBytes = 17;
+// The image bytes the block carries (as loaded when the block is refreshed).
+inline constexpr std::uint32_t kBlockImageBytesAddress = 0x3C;
+inline constexpr std::uint32_t kBlockImageBytesCount = 4;
 
 // Chip kinds as the block carries them.
 inline constexpr std::uint8_t kChipOtp = 1;

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -40,8 +41,9 @@ struct StepPlan {
     bool runs;
 };
 
+// beforeProgram: runs right before the program step; false ends the run there, refused.
 bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t pauseMs,
-              std::vector<std::uint8_t>& ran) {
+              std::vector<std::uint8_t>& ran, const std::function<bool()>& beforeProgram) {
     const bool locked = (func & kFuncLockedProduction) != 0;
     const StepPlan plan[] = {
         {kBlankCheck, false, (options & kAutoBlankCheck) != 0},
@@ -59,6 +61,9 @@ bool RunSteps(std::uint32_t options, std::uint32_t func, bool mtp, std::uint32_t
         }
         if (entry.pauseBefore) {
             DelayMs(pauseMs);
+        }
+        if (entry.code == kProgramChip && !beforeProgram()) {
+            return false;
         }
         ran.push_back(entry.code);
         RunOperation(entry.code);
@@ -88,28 +93,48 @@ class StampedSerial {
         CommandBlock[kBlockChecksum] = static_cast<std::uint8_t>(sum >> 8);
         CommandBlock[kBlockChecksum + 1] = static_cast<std::uint8_t>(sum);
     }
-    ~StampedSerial() {
-        for (std::size_t i = 0; i < loaded_.size(); ++i) {
-            ProgramMemory[value_.address + i] = loaded_[i];
-        }
-        CommandBlock[kBlockChecksum] = checksumBytes_[0];
-        CommandBlock[kBlockChecksum + 1] = checksumBytes_[1];
-    }
+    ~StampedSerial() { Restore(); }
     StampedSerial(const StampedSerial&) = delete;
     StampedSerial& operator=(const StampedSerial&) = delete;
 
+    // Before the program step: the value is durably on its way to this chip, or the chip is
+    // refused here, before any data (the status line says why).
+    bool StartSending() {
+        std::string refusal;
+        if (source_->StartSending(value_, refusal)) {
+            return true;
+        }
+        FailureFlag = 1;
+        ReportRefusal(refusal);
+        return false;
+    }
+
     // Once data went out the chip may hold the value: it is spent, never handed out again.
     // The record names the value only when the chip may hold it.
+    // The image goes back to the loaded bytes here, so the record judges the operator's
+    // image (its checksum, whether it was edited since the load) and names the chip's own
+    // checksum beside it.
     void Finish(AutoRunReport& report) {
         const bool spent = ProgramDataStarted;
         source_->Finish(value_, spent, report.outcome);
         if (spent) {
             report.serialJob = value_.job;
             report.serialValue = value_.label;
+            report.chipChecksum = SumImageRange(StartAddress, EndAddress);
         }
+        Restore();
     }
 
   private:
+    void Restore() {
+        for (std::size_t i = 0; i < loaded_.size(); ++i) {
+            ProgramMemory[value_.address + i] = loaded_[i];
+        }
+        loaded_.clear();
+        CommandBlock[kBlockChecksum] = checksumBytes_[0];
+        CommandBlock[kBlockChecksum + 1] = checksumBytes_[1];
+    }
+
     std::shared_ptr<ChipSerialSource> source_;
     ChipSerialValue value_;
     std::vector<std::uint8_t> loaded_;
@@ -164,7 +189,8 @@ void AutoProgram() {
     const bool mtp = CommandBlock[kBlockChipKind] == kChipMtp;
 
     const bool succeeded =
-        RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs, report.steps);
+        RunSteps(options, func, mtp, fast ? kFastStepPauseMs : kStepPauseMs, report.steps,
+                 [&stamped] { return !stamped || stamped->StartSending(); });
     const bool paused = (AutoFunc & kFuncCountingPaused) != 0;
     if (succeeded) {
         ReportSuccess(kAutoProgramDoneText);

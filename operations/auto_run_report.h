@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct AutoRunReport {
     std::uint32_t failureCount = 0;
     std::string serialJob;    // the serial job whose value went into this chip; empty: none
     std::string serialValue;  // that value as people read it
+    // The checksum over the range of what went to the chip when a serial value was stamped
+    // into it (the image itself is back to the loaded bytes when the report is made).
+    std::optional<std::uint16_t> chipChecksum;
 };
 
 using AutoRunObserver = std::function<void(const AutoRunReport&)>;

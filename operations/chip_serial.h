@@ -34,6 +34,10 @@ class ChipSerialSource {
     virtual ~ChipSerialSource() = default;
     // Reserves the next value for this chip (called on the worker, before any traffic).
     virtual ChipSerialGrant Reserve() = 0;
+    // Data for the chip is about to go out (called before the program step): the value must
+    // be known, durably, to be on its way to this chip. False, with the reason, when that
+    // cannot be made sure: the chip is then refused before any data.
+    virtual bool StartSending(const ChipSerialValue& value, std::string& refusal) = 0;
     // The run ended: spent when the program step sent data, else the value goes back.
     virtual void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) = 0;
 };
@@ -44,6 +48,11 @@ void SetChipSerialSource(std::shared_ptr<ChipSerialSource> source);
 std::shared_ptr<ChipSerialSource> CurrentChipSerialSource();
 
 inline constexpr char kSerialUsedUpText[] = "序列号已用完";
+
+// Why a value at address of size bytes cannot be stamped at all: the command block carries
+// the loaded image's bytes at 0003C..0003F to the programmer, so a value there would not be
+// what the chip gets. Empty when it can.
+std::string SerialOverBlockBytesProblem(std::uint32_t address, std::size_t size);
 
 // Why value cannot go into the range start..end of the image; empty when it fits.
 std::string SerialPlacementProblem(std::uint32_t address, std::size_t size, std::uint32_t start,

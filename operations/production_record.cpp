@@ -91,6 +91,10 @@ nlohmann::json ProductionRecord(const AutoRunReport& report) {
     const std::uint32_t end = EndAddress;
     record["range"] = {{"start", Hex(start, kAddressDigits)}, {"end", Hex(end, kAddressDigits)}};
     record["image_checksum"] = Hex(SumImageRange(start, end), kChecksumDigits);
+    if (report.chipChecksum) {
+        // A serial value made the chip's bytes differ from the image's.
+        record["chip_checksum"] = Hex(*report.chipChecksum, kChecksumDigits);
+    }
 
     json steps = json::array();
     for (const std::uint8_t code : report.steps) {

@@ -5,11 +5,14 @@
 // program.
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace koru {
+
+inline constexpr std::size_t kChildReadLimit = 64 * 1024;
 
 struct ChildSetup {
     // The child and whatever it starts get a process group of their own, so Kill ends them
@@ -17,6 +20,9 @@ struct ChildSetup {
     bool ownGroup = false;
     // Standard error comes back apart from standard output, through ReadErrors.
     bool errorsApart = false;
+    // The child's environment is the extra entries only, nothing of this process's (which
+    // may hold passwords).
+    bool extraEnvironmentOnly = false;
 };
 
 class ChildProcess {
@@ -35,9 +41,12 @@ class ChildProcess {
     // Ends a child that overstayed its time (it is waited for by Wait); with its own group,
     // everything in that group.
     void Kill();
+    // Asks it (its group, with its own) to end: SIGTERM, a chance to clean up before Kill.
+    void Terminate();
 
-    // Moves what the child has written so far into out (appending) without waiting. False once
-    // its output has ended and everything was read.
+    // Moves what the child has written so far into out (appending) without waiting, at most
+    // kChildReadLimit bytes a call, so that a flood cannot hold the caller. False once its
+    // output has ended and everything was read.
     bool ReadOutput(std::string& out);
     // The same for its standard error when it comes apart; false at once otherwise.
     bool ReadErrors(std::string& out);

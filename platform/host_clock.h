@@ -13,6 +13,10 @@ std::string HostName();
 // This process's id, to name who holds a reserved serial value.
 long ProcessId();
 
+// Whether a process of that id runs on this machine now (one that exists but is not ours to
+// signal counts as running; an ended one waiting for its parent does not).
+bool ProcessRunning(long pid);
+
 // Local time with milliseconds and its offset from UTC, as in "2026-12-07T16:05:09.042+01:00".
 std::string LocalTimeText(std::chrono::system_clock::time_point when);
 

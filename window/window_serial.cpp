@@ -68,6 +68,15 @@ class LazyLineSource final : public ChipSerialSource {
         return grant;
     }
 
+    bool StartSending(const ChipSerialValue& value, std::string& refusal) override {
+        std::lock_guard lock(m_mutex);
+        if (!m_inner) {
+            refusal = "序列号: " + value.label + " is not held";
+            return false;
+        }
+        return m_inner->StartSending(value, refusal);
+    }
+
     void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) override {
         std::lock_guard lock(m_mutex);
         if (m_inner) {

@@ -16,7 +16,7 @@ _koru_cli() {
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync job'
     local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
-        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help --serial --db --json
+        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help --serial --db --json --force
         --at --size --format --start --step --last --list --command --job --confirm --code --quota --lock
         --password-file --name --description --by'
     local IFS=$'\n'

@@ -24,10 +24,14 @@ bool ReadPipe(int& descriptor, std::string& out) {
         return false;
     }
     std::array<char, 4096> chunk{};
-    for (;;) {
+    for (std::size_t taken = 0;;) {
+        if (taken >= kChildReadLimit) {
+            return true;  // more may wait: the caller decides before reading on
+        }
         const ssize_t got = ::read(descriptor, chunk.data(), chunk.size());
         if (got > 0) {
             out.append(chunk.data(), static_cast<std::size_t>(got));
+            taken += static_cast<std::size_t>(got);
             continue;
         }
         if (got < 0 && errno == EINTR) {
@@ -69,6 +73,14 @@ void ChildProcess::Kill() {
     }
 }
 
+void ChildProcess::Terminate() {
+    if (group_ > 0) {
+        ::kill(-group_, SIGTERM);
+    } else if (pid_ >= 0) {
+        ::kill(pid_, SIGTERM);
+    }
+}
+
 bool ChildProcess::Start(const std::vector<std::string>& args, std::string& error,
                          const std::vector<std::string>& extraEnvironment, ChildSetup setup) {
     if (pid_ >= 0 || args.empty()) {
@@ -106,7 +118,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
     argv.push_back(nullptr);
     std::vector<std::string> entries(extraEnvironment);
     std::vector<char*> envp;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
+    for (char** entry = environ; !setup.extraEnvironmentOnly && *entry != nullptr; ++entry) {
         envp.push_back(*entry);
     }
     for (std::string& entry : entries) {

@@ -1,10 +1,14 @@
 #include "platform/host_clock.h"
 #include "platform/local_clock.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <ctime>
+#include <fstream>
+#include <string>
 
 namespace koru {
 
@@ -18,6 +22,24 @@ LocalClockReading ReadLocalClock(std::chrono::system_clock::time_point when) {
 
 long ProcessId() {
     return static_cast<long>(::getpid());
+}
+
+bool ProcessRunning(long pid) {
+    if (pid <= 0) {
+        return false;
+    }
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) {
+        return false;
+    }
+    // A zombie has ended: only its exit status waits to be collected.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return true;  // no /proc to ask: the signal test is all there is
+    }
+    const std::size_t state = text.rfind(") ");
+    return state == std::string::npos || state + 2 >= text.size() ||
+           (text[state + 2] != 'Z' && text[state + 2] != 'X');
 }
 
 std::string HostName() {

@@ -19,6 +19,8 @@ bool ChildProcess::Start(const std::vector<std::string>&, std::string& error,
 
 void ChildProcess::Kill() {}
 
+void ChildProcess::Terminate() {}
+
 bool ChildProcess::ReadOutput(std::string&) {
     return false;
 }

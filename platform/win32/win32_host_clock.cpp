@@ -37,6 +37,21 @@ long ProcessId() {
     return static_cast<long>(::GetCurrentProcessId());
 }
 
+bool ProcessRunning(long pid) {
+    if (pid <= 0) {
+        return false;
+    }
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) {
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    }
+    DWORD code = 0;
+    const bool running = ::GetExitCodeProcess(process, &code) != 0 && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}
+
 std::string HostName() {
     std::array<char, MAX_COMPUTERNAME_LENGTH + 1> name{};
     DWORD size = name.size();

@@ -88,7 +88,11 @@ bool MoveTo(HANDLE file, LONGLONG offset, DWORD from) {
 
 }  // namespace
 
-bool AppendToQueue(const std::string& path, const std::string& text, std::string& error) {
+bool AppendToQueue(const std::string& path, const std::string& text, std::string& error,
+                   std::string* damaged) {
+    if (damaged != nullptr) {
+        damaged->clear();  // a partial last line is not cut off here (see the header)
+    }
     const LockedFile file(path, OPEN_ALWAYS, error);
     if (!file.Valid()) {
         return false;

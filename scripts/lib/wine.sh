@@ -77,3 +77,23 @@ koru_wine_dll_path() {
     done
     echo "$path"
 }
+
+# koru_start_sim SIM LOG [ARGS...]: koru-sim (a Linux program) on a pseudo-terminal of its own,
+# in the background, its output in LOG; sets sim_pid and sim_pty (the terminal's path to map to
+# a COM port), or returns 1 when it named no terminal within 10 s. The simulator answers at
+# once and the programmer's time-outs are made for that: on a loaded machine it runs at a
+# raised priority (as root; otherwise nice says so and runs it as it is).
+koru_start_sim() {
+    local sim=$1 log=$2
+    shift 2
+    nice -n -10 "$sim" "$@" --own-terminal >"$log" 2>&1 &
+    sim_pid=$!
+    sim_pty=
+    local _
+    for _ in $(seq 100); do
+        sim_pty=$(sed -n 's/^KORU programmer simulator on //p' "$log")
+        [ -n "$sim_pty" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}

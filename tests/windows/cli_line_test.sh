@@ -14,6 +14,7 @@ set -uo pipefail
 cli=$1
 prefix=$(mkdir -p "$2" && cd "$2" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../scripts/lib/wine.sh"
 run_cli=(nice -n -10 "$here/../../scripts/lib/wine-run" "$prefix" "$cli")
 sim=${KORU_TEST_SIM:-}
 if [ -z "$sim" ]; then
@@ -43,15 +44,8 @@ fail() {
     exit 1
 }
 
-nice -n -10 "$sim" --fast --mtp --own-terminal >"$work/sim.log" 2>&1 &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-    pty=$(sed -n 's/^KORU programmer simulator on //p' "$work/sim.log")
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-[ -n "$pty" ] || fail "koru-sim did not start: $(cat "$work/sim.log")"
+koru_start_sim "$sim" "$work/sim.log" --fast --mtp || fail "koru-sim did not start: $(cat "$work/sim.log")"
+pty=$sim_pty
 if [ ! -d "$prefix/dosdevices" ]; then
     # A folder made here would pass for a whole prefix and stop Wine from making one.
     timeout -k 5 120 "${run_cli[@]}" --help >/dev/null 2>&1 || true

@@ -8,6 +8,7 @@ set -euo pipefail
 cli=$1
 prefix=$2
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../scripts/lib/wine.sh"
 # The simulator stands for a device that answers at once, and the programmer's time-outs are
 # made for that: on a loaded machine both sides run at a raised priority (as root; otherwise
 # nice says so and runs them as they are).
@@ -33,15 +34,8 @@ fail() {
     exit 1
 }
 
-nice -n -10 "$sim" --fast --mtp --own-terminal >"$work/sim.log" 2>&1 &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-    pty=$(sed -n 's/^KORU programmer simulator on //p' "$work/sim.log")
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-[ -n "$pty" ] || fail "koru-sim did not start: $(cat "$work/sim.log")"
+koru_start_sim "$sim" "$work/sim.log" --fast --mtp || fail "koru-sim did not start: $(cat "$work/sim.log")"
+pty=$sim_pty
 if [ ! -d "$prefix/dosdevices" ]; then
     # A folder made here would pass for a whole prefix and stop Wine from making one.
     timeout -k 5 120 "${run[@]}" --help >/dev/null 2>&1 || true

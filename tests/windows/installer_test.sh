@@ -119,12 +119,8 @@ reg_query "$environment_key" /v Path | grep -qi 'C:\\Program Files\\KORU' || fai
 installed=$(cd "$program_dir" && find . -type f | sort)
 
 step "COM1 is koru-sim"
-# The simulator answers at once and the programmer's time-outs are made for that: on a loaded
-# machine both sides run at a raised priority (as root).
-nice -n -10 "$sim" --fast --mtp --own-terminal >"$work/sim.log" 2>&1 &
-sim_pid=$!
-wait_for 10 grep -q '^KORU programmer simulator on ' "$work/sim.log" || fail "koru-sim did not start: $(cat "$work/sim.log")"
-pty=$(sed -n 's/^KORU programmer simulator on //p' "$work/sim.log")
+koru_start_sim "$sim" "$work/sim.log" --fast --mtp || fail "koru-sim did not start: $(cat "$work/sim.log")"
+pty=$sim_pty
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com1"
 
 day_files() { find "$drive_c/users" -path '*/AppData/Local/lumatrix/production/*.jsonl' 2>/dev/null; }

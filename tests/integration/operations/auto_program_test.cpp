@@ -18,6 +18,7 @@
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
+#include "operations/chip_serial.h"
 #include "operations/link_faults.h"
 #include "operations/one_shot.h"
 #include "operations/production_record.h"
@@ -323,6 +324,72 @@ TEST_F(AutoProgramTest, EachRunEndsWithTheRecordOfItsChip) {
         EXPECT_EQ(record["image_checksum"], imageSums[i]);
         EXPECT_GE(record["duration_ms"].get<int>(), 0);
     }
+}
+
+// A serial value is marked as on its way to the chip before the program step opens, after
+// the steps before it; when that cannot be made sure the chip is refused there, nothing of the
+// program step goes out, and the value goes back (not spent).
+TEST_F(AutoProgramTest, ASerialValueIsMarkedSendingBeforeTheProgramStepOrTheChipIsRefused) {
+    struct Source final : ChipSerialSource {
+        explicit Source(device::Simulator& simulator) : sim(simulator) {}
+        ChipSerialGrant Reserve() override {
+            return {true, false, {"SN", 0x10, {0xA1, 0xB2}, "A1B2"}, {}};
+        }
+        bool StartSending(const ChipSerialValue& value, std::string& refusal) override {
+            codesWhenSending = sim.Exchanges().size();
+            sendingLabel = value.label;
+            refusal = "the line database is gone";
+            return allow;
+        }
+        void Finish(const ChipSerialValue&, bool wasSpent, const Outcome&) override {
+            finished = true;
+            spent = wasSpent;
+        }
+        device::Simulator& sim;
+        bool allow = true;
+        std::size_t codesWhenSending = 99;
+        std::string sendingLabel;
+        bool finished = false, spent = false;
+    };
+    auto source = std::make_shared<Source>(sim_);
+    SetChipSerialSource(source);
+    std::vector<nlohmann::json> records;
+    SetAutoRunObserver(
+        [&records](const AutoRunReport& report) { records.push_back(ProductionRecord(report)); });
+    const std::string loadedSum = Hex(SumImageRange(0, 0xFF), 4);
+    Tick({Choice::AutoBlankCheck});
+    RunAndWait(kAutoProgram);
+    // The record names the loaded image's checksum and, beside it, the stamped chip's.
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["image_checksum"], loadedSum);
+    std::uint16_t stamped = 0;
+    for (std::uint32_t a = 0; a <= 0xFF; ++a) {
+        stamped = static_cast<std::uint16_t>(stamped + (a == 0x10 ? 0xA1 : a == 0x11 ? 0xB2 : a));
+    }
+    EXPECT_EQ(records[0]["chip_checksum"], Hex(stamped, 4));
+    EXPECT_EQ(records[0]["serial"]["value"], "A1B2");
+    EXPECT_EQ(Codes(), (std::vector<int>{kBlankCheck, kProgramChip}));
+    EXPECT_EQ(source->codesWhenSending, 1u);  // after the blank check, before the program step
+    EXPECT_EQ(source->sendingLabel, "A1B2");
+    EXPECT_TRUE(source->finished && source->spent);
+    EXPECT_EQ(sim_.ChipContents()[0x10], 0xA1);
+
+    sim_.SetChip(device::ChipKind::Mtp, 0x2000);
+    sim_.ClearRecords();
+    source->allow = false;
+    source->finished = source->spent = false;
+    RunAndWait(kAutoProgram);
+    SetChipSerialSource(nullptr);
+    SetAutoRunObserver({});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_FALSE(records[1].contains("serial"));
+    EXPECT_FALSE(records[1].contains("chip_checksum"));
+    EXPECT_EQ(Codes(), std::vector<int>{kBlankCheck});
+    EXPECT_EQ(window_.StatusLine(), "the line database is gone");
+    EXPECT_EQ(LastOutcome().kind, OutcomeKind::Refused);
+    EXPECT_TRUE(source->finished);
+    EXPECT_FALSE(source->spent);
+    EXPECT_EQ(sim_.ChipContents()[0x10], 0xFF);
 }
 
 }  // namespace

@@ -111,12 +111,30 @@ TEST(ReportTest, SummarisesPerImageAndPortAndNamesBadLines) {
     EXPECT_NE(page.find("<th>yield</th><td>33.3%</td>"), std::string::npos);
 }
 
-TEST(ReportTest, CsvQuotesFieldsThatNeedIt) {
-    ReportSummary summary;
-    nlohmann::json record{{"passed", true}, {"port", "a,\"b\""}};
-    AddReportLine(summary, record.dump(), "f", 1);
-    EXPECT_NE(ReportCsv(summary).find("port,\"a,\"\"b\"\"\",1,"), std::string::npos)
-        << ReportCsv(summary);
+// Quoted where a comma or quote needs it; a cell that a spreadsheet would take for a formula
+// (another PC's port name, say) starts with an apostrophe.
+TEST(ReportTest, CsvQuotesFieldsThatNeedItAndNeverLetsACellBeAFormula) {
+    const struct {
+        const char* port;
+        const char* cell;
+    } cases[] = {
+        {"a,\"b\"", "\"a,\"\"b\"\"\""},
+        {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+        {"+1+1", "'+1+1"},
+        {"-2", "'-2"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\t=1", "'\t=1"},
+        {"COM-1", "COM-1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        ReportSummary summary;
+        nlohmann::json record{{"passed", true}, {"port", c.port}};
+        AddReportLine(summary, record.dump(), "f", 1);
+        EXPECT_NE(ReportCsv(summary).find(std::string("\nport,") + c.cell + ",1,"),
+                  std::string::npos)
+            << ReportCsv(summary);
+    }
 }
 
 // Job runs are summed per job, by name and the first digits of the checksum: two versions of a

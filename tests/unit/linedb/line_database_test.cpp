@@ -156,8 +156,9 @@ class LineDatabaseTest : public ::testing::Test {
                         ::_exit(1);
                     }
                     const bool back = i % 10 == 9;
-                    if (!(back ? database->Release("SN", value.index, error)
-                               : database->Spend("SN", value.index, "success", error))) {
+                    if (!(back ? database->Release("SN", value.index, value.holderId, error)
+                               : database->Spend("SN", value.index, value.holderId, "success",
+                                                 error))) {
                         ::_exit(2);
                     }
                     if (!back) {
@@ -240,10 +241,13 @@ TEST_F(LineDatabaseTest, ReleasedValuesComeFirstSpentOnesNeverAndAListEnds) {
     EXPECT_EQ(second.bytes, (Bytes{3, 4}));
     EXPECT_EQ(database->Reserve(job, holder, none, error), ReserveResult::UsedUp);
     // Left reserved (a process that died): only a person gives it back, and only while reserved.
-    ASSERT_TRUE(database->Spend("K", second.index, "chip-failed", error));
-    EXPECT_FALSE(database->ReleaseReserved("K", "0304", error));
+    ASSERT_TRUE(database->Spend("K", second.index, second.holderId, "chip-failed", error));
+    EXPECT_EQ(database->ReleaseByPerson("K", "0304", true, holder, nullptr, error),
+              ReleaseResult::Refused);
     EXPECT_NE(error.find("spent"), std::string::npos) << error;
-    ASSERT_TRUE(database->ReleaseReserved("K", "0102", error)) << error;
+    ASSERT_EQ(database->ReleaseByPerson("K", "0102", false, holder, nullptr, error),
+              ReleaseResult::Released)
+        << error;
     ASSERT_EQ(database->Reserve(job, holder, again, error), ReserveResult::Reserved);
     EXPECT_EQ(again.label, "0102");
     EXPECT_EQ(database->Reserve(job, holder, none, error), ReserveResult::UsedUp);
@@ -313,7 +317,7 @@ TEST_F(LineDatabaseTest, ACommandJobsProgramIsJudgedByItsOutputItsExitAndItsTime
         job.command = script.string() + " " + c.argument;
         std::string error;
         ASSERT_TRUE(database->DefineJob(job, {}, error)) << error;
-        LineSerialSource source(database, job, {"pc", "COM1", 1}, {script.string()}, nullptr,
+        LineSerialSource source(database, job, {"pc", "COM1", 1}, {job.command}, nullptr,
                                 std::chrono::milliseconds(300));
         const auto started = std::chrono::steady_clock::now();
         const ChipSerialGrant grant = source.Reserve();

@@ -169,7 +169,7 @@ TEST_F(LineFilesTest, ConnectionsReservingAtOnceOnSqliteNeverShareAValue) {
                 SerialReservation value;
                 if (database->Reserve(*job, {"pc", "COM" + std::to_string(c + 1), 1}, value,
                                       error) != ReserveResult::Reserved ||
-                    !database->Spend("SN", value.index, "success", error)) {
+                    !database->Spend("SN", value.index, value.holderId, "success", error)) {
                     return;
                 }
                 labels[c].push_back(value.label);
