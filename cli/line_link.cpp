@@ -350,6 +350,21 @@ LineLink::~LineLink() {
     }
 }
 
+std::optional<SerialPlace> FindSerialPlace(const Options& options, const std::string& savedDatabase,
+                                           const std::string& name) {
+    const auto database = OpenDatabase(options, savedDatabase);
+    if (!database) {
+        return std::nullopt;
+    }
+    std::string error;
+    const auto job = database->Job(name, error);
+    if (!job) {
+        Say(error.empty() ? "no serial job named " + name + " in " + database->Name() : error);
+        return std::nullopt;
+    }
+    return SerialPlace{job->address, static_cast<std::uint32_t>(job->size)};
+}
+
 int LineLink::Start(const Options& options, const LineSettings& settings, const std::string& port,
                     std::uint32_t start, std::uint32_t end) {
     std::string error;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "cli/options.h"
@@ -16,6 +17,15 @@ namespace koru::cli {
 int RunSerialCommand(const Options& options, const std::string& savedDatabase);
 int RunSync(const Options& options, const std::string& savedDatabase);
 int RunDatabaseReport(const Options& options);
+
+// Where the serial job of that name writes each chip's value: its address and size, from the
+// line database. Nothing after saying why on standard error.
+struct SerialPlace {
+    std::uint32_t address = 0;
+    std::uint32_t size = 0;
+};
+std::optional<SerialPlace> FindSerialPlace(const Options& options, const std::string& savedDatabase,
+                                           const std::string& name);
 
 // What this PC's settings say about the line database.
 struct LineSettings {

@@ -8,6 +8,7 @@
 
 #include "cli/console_window_services.h"
 #include "cli/gang.h"
+#include "cli/job_command.h"
 #include "cli/line_link.h"
 #include "cli/options.h"
 #include "cli/port_resolver.h"
@@ -78,8 +79,9 @@ void Run(std::uint8_t code) {
 
 class Session {
   public:
-    Session(const Options& options, const Saved& saved)
+    Session(const Options& options, const Saved& saved, const OpenedJob* job = nullptr)
         : options_(options),
+          job_(job),
           console_(MakeSelections(options, saved), stderr,
                    DisplayFor(stderr, options.quiet, FigureLinesWanted())) {
         InstallWindowServices(&console_);
@@ -128,8 +130,12 @@ class Session {
             return kBadUsage;
         }
         if (options_.command == Command::Verify || options_.command == Command::Program) {
-            console_.WriteField(TextField::CodeFileName, options_.file);
-            LoadCodeFile();
+            if (job_ != nullptr) {
+                InstallJob(*job_, options_.file);  // the job's image, not a file on disk
+            } else {
+                console_.WriteField(TextField::CodeFileName, options_.file);
+                LoadCodeFile();
+            }
             if (FailureFlag != 0) {
                 return Finish(kBadUsage);
             }
@@ -195,6 +201,7 @@ class Session {
             case Command::Ports:
             case Command::Serial:
             case Command::Sync:
+            case Command::Job:
                 break;
         }
         const int status = Finish(ExitStatusFor(LastOutcome().kind), line_.SerialText());
@@ -319,6 +326,7 @@ class Session {
     }
 
     const Options& options_;
+    const OpenedJob* job_;
     mutable ConsoleWindowServices console_;
     std::string port_;
     bool outputCreated_ = false;
@@ -352,13 +360,27 @@ int main(int argc, char** argv) {
         return options->command == Command::Serial ? RunSerialCommand(*options, saved.line.database)
                                                    : RunSync(*options, saved.line.database);
     }
-    if (IsGang(*options)) {
-        return RunGang(*options, std::vector<std::string>(argv + 1, argv + argc));
+    if (options->command == Command::Job) {
+        const Saved saved = ReadSavedSettings();
+        return RunJobCommand(*options, saved.optionMarks, saved.line.database);
     }
-    if (options->command == Command::Ports) {
+    // A job is opened and confirmed before any port is: a gang's ports each open it again.
+    Options run = *options;
+    std::optional<OpenedJob> job;
+    if (run.job) {
+        int status = kSuccess;
+        job = OpenJobForRun(run, ReadSavedSettings().line.database, status);
+        if (!job) {
+            return status;
+        }
+    }
+    if (IsGang(run)) {
+        return RunGang(run, std::vector<std::string>(argv + 1, argv + argc));
+    }
+    if (run.command == Command::Ports) {
         return RunPortsCommand();
     }
     const Saved saved = ReadSavedSettings();
-    Session session(*options, saved);
+    Session session(run, saved, job ? &*job : nullptr);
     return session.RunCommand(saved);
 }

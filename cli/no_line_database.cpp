@@ -33,6 +33,11 @@ int RunDatabaseReport(const Options&) {
 LineLink::LineLink() = default;
 LineLink::~LineLink() = default;
 
+std::optional<SerialPlace> FindSerialPlace(const Options&, const std::string&, const std::string&) {
+    std::fprintf(stderr, kNoDatabase, "--serial");
+    return std::nullopt;
+}
+
 int LineLink::Start(const Options& options, const LineSettings&, const std::string&, std::uint32_t,
                     std::uint32_t) {
     if (options.serialJob || options.db) {

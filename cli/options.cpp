@@ -19,7 +19,7 @@ const std::map<std::string, Command>& CommandNames() {
         {"erase", Command::Erase},       {"protect", Command::Protect},
         {"program", Command::Program},   {"ports", Command::Ports},
         {"report", Command::Report},     {"serial", Command::Serial},
-        {"sync", Command::Sync},
+        {"sync", Command::Sync},         {"job", Command::Job},
     };
     return names;
 }
@@ -43,9 +43,10 @@ std::map<std::string, std::optional<std::string>*> DefineOptions(SerialDefinitio
             {"--list", &define.list},   {"--command", &define.command}};
 }
 
-bool NeedsFile(Command command) {
+bool NeedsFile(const Options& options) {
+    const Command command = options.command;
     return command == Command::ImageChecksum || command == Command::Verify ||
-           command == Command::Read || command == Command::Program;
+           command == Command::Read || (command == Command::Program && !options.job);
 }
 
 bool IsHexText(const std::string& text) {
@@ -78,12 +79,23 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     value("--db", options.db, "an SQLite file or a URI");
     value("--html", options.html, "a file");
     value("--range", range, "START-END in hexadecimal");
+    value("--job", options.job, "a job file");
+    value("--confirm", options.confirm, "the job checksum");
+    JobCreation& creation = options.creation;
+    value("--code", creation.code, "a code file");
+    value("--password-file", creation.passwordFile, "a file");
+    value("--name", creation.name, "a name");
+    value("--description", creation.description, "a text");
+    value("--by", creation.madeBy, "a name");
+    std::optional<std::string> quota;
+    value("--quota", quota, "a number of passed chips");
+    app.add_flag("--lock", creation.lock);
     for (const auto& [name, target] : DefineOptions(options.define)) {
         value(name.c_str(), *target, "a value");
     }
     bool otp = false;
     CLI::Option* const kind = app.add_flag("--otp,!--mtp", otp);
-    app.add_flag("--fast,!--slow", options.fast);
+    CLI::Option* const speed = app.add_flag("--fast,!--slow", options.fast);
     app.add_flag("--json", options.json);
     app.add_flag("--force", options.force);
     app.add_flag("--repeat", options.repeat);
@@ -150,7 +162,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
         options.protectCode = kinds.at(words[1]);
         expected = 2;
-    } else if (NeedsFile(options.command)) {
+    } else if (options.command == Command::Job) {
+        if (words.size() < 2 || (words[1] != "create" && words[1] != "show")) {
+            error = "job takes create or show";
+            return std::nullopt;
+        }
+        if (words.size() < 3) {
+            error = "job " + words[1] + " needs a job file";
+            return std::nullopt;
+        }
+        options.jobArgs.assign(words.begin() + 1, words.begin() + 3);
+        expected = 3;
+    } else if (NeedsFile(options)) {
         if (words.size() < 2) {
             error = words[0] + " needs a file";
             return std::nullopt;
@@ -174,8 +197,63 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "--force works only with serial release";
         return std::nullopt;
     }
-    if (options.serialJob && options.command != Command::Program) {
-        error = "--serial works only with program";
+    if (quota) {
+        if (quota->empty() || quota->size() > 18 || !AllCharsIn(*quota, "0123456789") ||
+            std::stoull(*quota) == 0) {
+            error = "--quota takes a number of passed chips, at least 1";
+            return std::nullopt;
+        }
+        creation.quota = std::stoull(*quota);
+    }
+    const bool creating = options.command == Command::Job && options.jobArgs[0] == "create";
+    if (!creating && (creation.code || creation.quota || creation.lock || creation.passwordFile ||
+                      creation.name || creation.description || creation.madeBy)) {
+        error =
+            "--code, --quota, --lock, --password-file, --name, --description and --by work "
+            "only with job create";
+        return std::nullopt;
+    }
+    if (creating && !creation.code) {
+        error = "job create needs --code with the code file";
+        return std::nullopt;
+    }
+    if (creating && !options.otp) {
+        error = "job create needs the chip kind: --otp or --mtp";
+        return std::nullopt;
+    }
+    if (creation.passwordFile && !creation.lock) {
+        error = "--password-file works only with --lock";
+        return std::nullopt;
+    }
+    if (options.job && options.command != Command::Program) {
+        error = "--job works only with program";
+        return std::nullopt;
+    }
+    if (options.confirm && !options.job) {
+        error = "--confirm works only with --job";
+        return std::nullopt;
+    }
+    if (options.job) {
+        // The job fixes the code, the range, the chip kind, the steps and the serial job.
+        std::string fixed;
+        const auto note = [&fixed](bool given, const char* what) {
+            if (given) {
+                fixed += (fixed.empty() ? "" : ", ") + std::string(what);
+            }
+        };
+        note(words.size() > 1, "a code file");
+        note(range.has_value(), "--range");
+        note(kind->count() != 0, "--otp/--mtp");
+        note(options.stepsGiven, "step options");
+        note(speed->count() != 0, "--fast/--slow");
+        note(options.serialJob.has_value(), "--serial");
+        if (!fixed.empty()) {
+            error = "the job fixes " + fixed + ": leave them out with --job";
+            return std::nullopt;
+        }
+    }
+    if (options.serialJob && options.command != Command::Program && !creating) {
+        error = "--serial works only with program and job create";
         return std::nullopt;
     }
     if (options.port && PortList(*options.port).empty()) {
@@ -229,9 +307,10 @@ commands:
                          chip goes to the production record
   ports                  list the serial devices present (opens none of them)
   report [FILE|DAY|DAY..DAY]...
-                         summarise production records per code file and per port (default:
-                         today's); DAY is 2026-12-07, read from the production record folder;
-                         with --db, every record of the line database, per host as well
+                         summarise production records per code file and per port, and per
+                         job where records name one (default: today's); DAY is 2026-12-07,
+                         read from the production record folder; with --db, every record of
+                         the line database, per host as well
   serial define JOB --at ADDR --size N --format le|be|bcd|ascii|hex --start V [--step S]
                 [--last V]
   serial define JOB --at ADDR --size N --list FILE
@@ -249,6 +328,14 @@ commands:
                          chip, releases it all the same, and the database keeps who did
   serial find VALUE      every record of that value: job, host, port, time, file, outcome
   sync                   upload the production records the line database has not taken yet
+  job create JOB.korujob --code FILE --otp|--mtp [--range START-END] [step options]
+                [--serial JOB] [--quota N] [--lock [--password-file FILE]]
+                [--name NAME] [--description TEXT] [--by WHO]
+                         make a production job: the code file's bytes over the range, the chip
+                         kind, the steps (default: the saved ones), the serial job and the lot
+                         quota, sealed by the job checksum it prints; --lock asks for a
+                         password on the terminal (never on the command line)
+  job show JOB.korujob   every setting of the job, its checksum and the image checksum
 
 options:
   --port PORT            COM1..COM4 (KORU_COM1..KORU_COM4, else the window program's port
@@ -258,6 +345,11 @@ options:
                          takes several, separated by commas: one programmer per port, all
                          at once (gang programming)
   --repeat               program: round after round; Enter starts the next, q or Ctrl-D ends
+  --job JOB.korujob      program: program the job's image with the job's chip kind, range,
+                         steps and serial job (no FILE; those options are refused); each
+                         record carries the job's name and checksum
+  --confirm CHECKSUM     with --job: the job checksum from the work order (its first 8 digits
+                         or more); a job whose checksum differs is refused before any traffic
   --log FILE             program: append the production record to FILE instead of the day
                          file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl (Windows:
                          %LOCALAPPDATA%\lumatrix\production\DATE.jsonl)
@@ -275,6 +367,13 @@ options:
   --at --size --format --start --step --last --list --command
                          serial define: the job's address (hexadecimal), size in bytes (1 to
                          16) and source, as shown above; counter values are decimal
+  --code FILE            job create: the code file whose range goes into the job
+  --quota N              job create: the lot's quota of passed chips
+  --lock                 job create: lock the job with a password typed on the terminal
+  --password-file FILE   job create --lock: the password is the file's first line (scripts)
+  --name NAME --description TEXT --by WHO
+                         job create: the job's name (default: the file's name without
+                         .korujob), a free description, who made it (default: $USER)
   --otp, --mtp           chip kind; default: the saved one
   --range START-END      hexadecimal addresses, read like the window's address fields (the
                          last four digits count); default: the loaded file's range, or 0000-1FFF
@@ -303,7 +402,8 @@ exit status:
   2  the link was lost (the port went away or hung up) or no programmer answered
   3  refused: bad usage, an unreadable or invalid file, a bad range, a command the chip kind
      does not have, an output that cannot be written, a question without --yes, a
-     production record that cannot be written, or a serial job that cannot give this chip a
+     production record that cannot be written, a damaged job file or a job checksum that
+     differs from --confirm, or a serial job that cannot give this chip a
      value (used up, outside the range, no database) (nothing is sent to the chip then)
   several ports: 0 when every port succeeded, else the most serious of the ports' codes
 )";

@@ -23,6 +23,16 @@ enum class Command {
     Ports,   // list the serial devices; needs no port
     Serial,  // serial define|status|release|find: the line database's serial jobs
     Sync,    // upload the records the line database has not taken yet
+    Job,     // job create|show FILE: production job files; needs no port
+};
+
+// job create's settings beyond those every command has.
+struct JobCreation {
+    std::optional<std::string> code;          // --code: the code file whose range goes in
+    std::optional<std::uint64_t> quota;       // --quota: passed chips per lot
+    bool lock = false;                        // --lock: ask for a password
+    std::optional<std::string> passwordFile;  // --password-file: its first line is the password
+    std::optional<std::string> name, description, madeBy;
 };
 
 // serial define's description of a job, as typed.
@@ -55,6 +65,10 @@ struct Options {
     std::vector<std::string> serialArgs;   // serial: the words after it
     SerialDefinition define;               // serial define: the job's fields
     std::optional<std::string> html;       // report: also write the HTML page to this file
+    std::optional<std::string> job;        // program: the job file that fixes the set-up
+    std::optional<std::string> confirm;    // --job: the job checksum from the work order
+    std::vector<std::string> jobArgs;      // job: create|show FILE
+    JobCreation creation;                  // job create
 };
 
 // The ports of --port, split at the commas; empty names are dropped.

@@ -7,6 +7,8 @@
 namespace koru::cli {
 namespace {
 
+constexpr std::size_t kJobDigitsShown = 8;  // as the job checksum is shown everywhere
+
 void Count(ReportGroup& group, const ReportRecord& record) {
     // A run that touched no chip (no programmer answered the probe) is no chip.
     group.chips += record.touchedNoChip ? 0 : 1;
@@ -112,6 +114,10 @@ void AddRecord(ReportSummary& summary, const ReportRecord& record) {
     const std::string image =
         record.hasFile ? record.filePath + " " + record.sha256 : std::string("(no file)");
     Count(summary.images[image], record);
+    if (!record.jobChecksum.empty()) {
+        Count(summary.jobs[record.jobName + " " + record.jobChecksum.substr(0, kJobDigitsShown)],
+              record);
+    }
     std::string port = record.port.empty() ? std::string("(no port)") : record.port;
     if (!record.device.empty() && record.device != record.port) {
         port += " (" + record.device + ")";
@@ -154,6 +160,9 @@ std::string ReportText(const ReportSummary& summary) {
     out += "records " + std::to_string(summary.records) + "\n";
     GroupText(out, "per code file (path sha256):", summary.images);
     GroupText(out, "per port:", PortGroups(summary));
+    if (!summary.jobs.empty()) {
+        GroupText(out, "per job (name checksum):", summary.jobs);
+    }
     if (summary.badLineCount != 0) {
         out += "lines that did not parse: " + std::to_string(summary.badLineCount) + " (" +
                BadLinesText(summary) + ")\n";
@@ -177,6 +186,7 @@ std::string ReportCsv(const ReportSummary& summary) {
     };
     rows("image", summary.images);
     rows("port", PortGroups(summary));
+    rows("job", summary.jobs);
     for (const std::string& bad : summary.badLines) {
         out += "bad-line," + CsvField(bad) + ",,,,,,,,,,\n";
     }

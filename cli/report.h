@@ -36,6 +36,7 @@ using HostPort = std::pair<std::string, std::string>;
 
 struct ReportSummary {
     std::map<std::string, ReportGroup> images;  // "path sha256"
+    std::map<std::string, ReportGroup> jobs;    // "name checksum": records of job runs only
     std::map<HostPort, ReportGroup> ports;
     std::map<std::string, ReportGroup> hosts;  // "(no PC)" for records without a host
     std::vector<std::string> badLines;         // "FILE:LINE" of the first lines that did not parse

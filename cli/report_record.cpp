@@ -106,6 +106,12 @@ class RecordFields : public json::json_sax_t {
         if (In("file", "sha256")) {
             return &record_.sha256;
         }
+        if (In("job", "name")) {
+            return &record_.jobName;
+        }
+        if (In("job", "checksum")) {
+            return &record_.jobChecksum;
+        }
         return In("outcome", "kind") ? &kind_ : nullptr;
     }
 
@@ -124,6 +130,10 @@ class RecordFields : public json::json_sax_t {
             record_.sha256.clear();
         } else if (In("outcome", "kind")) {
             kind_.clear();
+        } else if (In("job", "name")) {
+            record_.jobName.clear();
+        } else if (In("job", "checksum")) {
+            record_.jobChecksum.clear();
         }
         return true;
     }
@@ -139,6 +149,9 @@ class RecordFields : public json::json_sax_t {
             record_.sha256.clear();
         } else if (key == "outcome") {
             kind_.clear();
+        } else if (key == "job") {
+            record_.jobName.clear();
+            record_.jobChecksum.clear();
         } else if (key == "steps") {
             stepsEmpty_.reset();
         } else if (std::string* field = TextField()) {

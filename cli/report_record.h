@@ -23,6 +23,7 @@ struct ReportRecord {
     std::string host, port, device;
     bool hasFile = false;
     std::string filePath, sha256;
+    std::string jobName, jobChecksum;  // a job run's; empty for runs without a job
     bool passed = false;
     RecordResult result = RecordResult::ChipFailed;
     std::string failedStep;                 // empty when none was recorded

@@ -102,9 +102,13 @@ std::uint16_t SumImageRange(std::uint32_t first, std::uint32_t last) {
     if (last >= kImageSize) {
         last = kImageSize - 1;
     }
+    return SumOfBytes(ProgramMemory.data() + first, last - first + 1);
+}
+
+std::uint16_t SumOfBytes(const std::uint8_t* bytes, std::size_t count) {
     std::uint32_t sum = 0;
-    for (std::uint32_t address = first; address <= last; ++address) {
-        sum += ProgramMemory[address];
+    for (std::size_t i = 0; i < count; ++i) {
+        sum += bytes[i];
     }
     return static_cast<std::uint16_t>(sum);
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -54,6 +55,9 @@ void ResetProgramMemoryState();
 // The 16-bit sum of the image bytes first..last inclusive, added as unsigned bytes modulo
 // 65536; 0 when first > last. Addresses beyond the image are not read.
 std::uint16_t SumImageRange(std::uint32_t first, std::uint32_t last);
+
+// The same 16-bit sum over count bytes anywhere (a job's image, say).
+std::uint16_t SumOfBytes(const std::uint8_t* bytes, std::size_t count);
 
 // An address as ReadAddressRange reads a field's text (an empty text reads as "0000");
 // nothing when it holds a character outside HexCharSet.

@@ -8,6 +8,7 @@
 #include "image/program_memory.h"
 #include "link/command_block.h"
 #include "link/connection.h"
+#include "operations/job_file.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
 #include "platform/host_clock.h"
@@ -114,6 +115,10 @@ nlohmann::json ProductionRecord(const AutoRunReport& report) {
     result["step"] = outcome.step != 0 ? json(StepName(outcome.step)) : json();
     record["outcome"] = result;
 
+    // A job run: the approved set-up the chip was programmed under.
+    if (const std::optional<JobStamp> job = RunningJob()) {
+        record["job"] = {{"name", job->name}, {"checksum", job->checksum}};
+    }
     if (!report.serialJob.empty()) {
         record["serial"] = {{"job", report.serialJob}, {"value", report.serialValue}};
     }

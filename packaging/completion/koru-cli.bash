@@ -14,10 +14,11 @@ _koru_cli_ports() {
 _koru_cli() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync'
+    local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync job'
     local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
         --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help --serial --db --json --force
-        --at --size --format --start --step --last --list --command'
+        --at --size --format --start --step --last --list --command --job --confirm --code --quota --lock
+        --password-file --name --description --by'
     local IFS=$'\n'
     COMPREPLY=()
 
@@ -38,10 +39,11 @@ _koru_cli() {
             COMPREPLY=($(compgen -W 'le be bcd ascii hex' -- "$cur"))
             return
             ;;
-        --serial | --db | --at | --size | --start | --step | --last | --command)
+        --serial | --db | --at | --size | --start | --step | --last | --command | --confirm | --quota | \
+            --name | --description | --by)
             return
             ;;
-        --log | --html | --list)
+        --log | --html | --list | --job | --code | --password-file)
             compopt -o filenames 2>/dev/null
             COMPREPLY=($(compgen -f -- "$cur"))
             return
@@ -61,7 +63,8 @@ _koru_cli() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
             --port | --range | --log | --html | --serial | --db | --at | --size | --format | --start | \
-                --step | --last | --list | --command) ((i++)) ;;
+                --step | --last | --list | --command | --job | --confirm | --code | --quota | \
+                --password-file | --name | --description | --by) ((i++)) ;;
             -*) ;;
             *)
                 if [[ -z $command ]]; then
@@ -76,7 +79,7 @@ _koru_cli() {
     if [[ -z $command ]]; then
         IFS=$' \t\n'
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
-    elif [[ $command == report ]]; then
+    elif [[ $command == report ]] || [[ $command == job && $after == 1 ]]; then
         compopt -o filenames 2>/dev/null
         COMPREPLY=($(compgen -f -- "$cur"))
     elif ((after == 0)); then
@@ -88,6 +91,10 @@ _koru_cli() {
             serial)
                 IFS=$' \t\n'
                 COMPREPLY=($(compgen -W 'define status release find' -- "$cur"))
+                ;;
+            job)
+                IFS=$' \t\n'
+                COMPREPLY=($(compgen -W 'create show' -- "$cur"))
                 ;;
             image-checksum | verify | program | read)
                 compopt -o filenames 2>/dev/null

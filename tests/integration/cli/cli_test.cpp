@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 
 #include "device/simulator.h"
 #include "image/numbers.h"
+#include "operations/job_file.h"
 #include "tests/support/fake_device_tree.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/postgres_server.h"
@@ -58,9 +60,11 @@ class CliTest : public ::testing::Test {
     // folder, so nothing of the user's leaks in. Its standard input comes from input (a file),
     // its output goes to out.txt and err.txt; ownGroup puts it into a process group of its own.
     // errPath and outPath, when given, take standard error and output in place of the files.
+    // ownSession starts it in a session of its own, whose controlling terminal is its input
+    // when that is a terminal.
     pid_t Spawn(std::vector<std::string> args, const std::string& input = "/dev/null",
                 bool ownGroup = false, const std::string& errPath = "",
-                const std::string& outPath = "") {
+                const std::string& outPath = "", bool ownSession = false) {
         std::vector<std::string> env{"KORU_COM1=" + sim_.SlavePath(),
                                      "KORU_COM2=/dev/koru-no-such-port",
                                      "XDG_CONFIG_HOME=" + (folder_ / "config").string(),
@@ -90,6 +94,8 @@ class CliTest : public ::testing::Test {
         if (ownGroup) {
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
             posix_spawnattr_setpgroup(&attributes, 0);
+        } else if (ownSession) {
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
         }
         pid_t pid = -1;
         if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) {
@@ -1242,6 +1248,281 @@ TEST_F(CliTest, WithoutItsDatabaseASerialChipIsRefusedAndRecordsWaitForSync) {
     EXPECT_NE(text.find("<h2>per PC</h2>"), std::string::npos);
     EXPECT_NE(text.find("<title>other-pc: yield 100.0%"), std::string::npos);
     EXPECT_EQ(Run({"--db", db, "report", "2026-12-01"}).status, 3);
+}
+
+// The whole job checksum job create prints, from its "job checksum:   SHORT  (WHOLE)" line.
+std::string JobChecksumIn(const std::string& out) {
+    const std::size_t line = out.find("job checksum:");
+    const std::size_t open = out.find('(', line);
+    const std::size_t close = out.find(')', open);
+    if (line == std::string::npos || open == std::string::npos || close == std::string::npos) {
+        ADD_FAILURE() << "no job checksum in: " << out;
+        return "";
+    }
+    return out.substr(open + 1, close - open - 1);
+}
+
+// A job carries its own image: once made, the code file on disk may change and the job still
+// programs what was approved, and each record names the job and its checksum. A job fixes its
+// set-up: the options it fixes are refused, before any traffic.
+TEST_F(CliTest, AJobProgramsTheApprovedBytesAfterTheCodeFileChanges) {
+    const auto code = SampleCode(0x300);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path job = folder_ / "lineA.korujob";
+    const Result made = Run({"job", "create", job, "--code", file, "--mtp", "--range", "0000-02FF",
+                             "--erase", "--verify", "--quota", "500", "--by", "engineer"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string checksum = JobChecksumIn(made.out);
+    ASSERT_EQ(checksum.size(), 64u);
+    EXPECT_TRUE(sim_.Exchanges().empty());
+
+    const Result shown = Run({"job", "show", job});
+    EXPECT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, made.out);  // what was written is what is read back
+    for (const char* part :
+         {"job:            lineA\n", "chip:           MTP\n",
+          "range:          0000-02FF (768 bytes)\n", "编程前擦除MTP (erase), 自动校验 (verify)",
+          "500 passed chips", "lock:           none\n", "engineer"}) {
+        EXPECT_NE(shown.out.find(part), std::string::npos) << part << "\n" << shown.out;
+    }
+
+    const std::vector<std::string> fixed[] = {
+        {"--mtp"}, {"--range", "0000-00FF"}, {"--verify"}, {"--slow"}, {file.string()}};
+    for (const auto& extra : fixed) {
+        std::vector<std::string> args{"--port", "COM1", "--job", job, "program"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const Result refused = Run(args);
+        EXPECT_EQ(refused.status, 3) << extra[0];
+        EXPECT_NE(refused.err.find("the job fixes"), std::string::npos) << refused.err;
+    }
+    EXPECT_TRUE(sim_.Exchanges().empty());
+
+    auto changed = code;
+    std::reverse(changed.begin(), changed.end());
+    WriteCodeFile(changed);
+    const fs::path log = folder_ / "job.jsonl";
+    const Result run = Run({"--port", "COM1", "--log", log, "--job", job, "--confirm",
+                            checksum.substr(0, 8), "program"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto chip = sim_.ChipContents();
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
+
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["job"], (nlohmann::json{{"name", "lineA"}, {"checksum", checksum}}));
+    EXPECT_EQ(records[0]["passed"], true);
+    EXPECT_EQ(records[0]["range"]["end"], "002FF");
+    EXPECT_EQ(records[0]["steps"], (nlohmann::json{"erase", "program", "verify"}));
+}
+
+// The work order's checksum guards the run: a wrong one, or a job file edited by hand (one byte
+// of the image, the range, a step, its own checksum recomputed or not), never reaches the chip.
+TEST_F(CliTest, AChangedJobOrAWrongChecksumIsRefusedBeforeAnyTraffic) {
+    const fs::path file = WriteCodeFile(SampleCode(0x100));
+    const fs::path job = folder_ / "j.korujob";
+    const Result made =
+        Run({"job", "create", job, "--code", file, "--otp", "--range", "0000-00FF", "--verify"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string checksum = JobChecksumIn(made.out);
+    const std::string text = ReadAll(job);
+
+    std::string wrong = checksum.substr(0, 8);
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    for (const std::string& typed : {wrong, checksum.substr(0, 7), std::string("zzzzzzzz")}) {
+        const Result refused = Run({"--port", "COM1", "--job", job, "--confirm", typed, "program"});
+        EXPECT_EQ(refused.status, 3) << typed;
+        EXPECT_NE(refused.err.find("the job checksum is " + checksum.substr(0, 8)),
+                  std::string::npos)
+            << refused.err;
+    }
+
+    // Edits by hand: each one is refused on load, whatever the checksum says.
+    const auto edited = [&](const std::string& from, const std::string& to) {
+        std::string copy = text;
+        const std::size_t at = copy.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? copy : copy.replace(at, from.size(), to);
+    };
+    const struct {
+        std::string text;
+        std::string said;
+    } edits[] = {
+        {edited("\"010E1B28", "\"010E1B29"), "SHA-256"},                    // one image byte
+        {edited("\"end\": \"000FF\"", "\"end\": \"000FE\""), "needs 255"},  // the range
+        {edited("\"verify\"", "\"blank-check\""), "checksum"},              // a step
+        {edited("\"version\": 1", "\"version\": 2"), "version 2"},
+        {text.substr(0, text.size() / 2), "not JSON"},
+        {edited("\"fast\": true", "\"fast\": true, \"extra\": 1"), "does not write"},
+    };
+    const fs::path bad = folder_ / "bad.korujob";
+    for (const auto& edit : edits) {
+        std::ofstream(bad, std::ios::binary) << edit.text;
+        const Result refused = Run({"--port", "COM1", "--job", bad, "program"});
+        EXPECT_EQ(refused.status, 3) << edit.said;
+        EXPECT_NE(refused.err.find(edit.said), std::string::npos) << refused.err;
+        EXPECT_EQ(Run({"job", "show", bad}).status, 3) << edit.said;
+    }
+    EXPECT_TRUE(sim_.Exchanges().empty());  // not one command block reached the programmer
+
+    // The checksum confirmed in any case and in full lets the run go on.
+    std::string upper = checksum;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    const Result run = Run({"--port", "COM1", "--job", job, "--confirm", upper, "program"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(sim_.Exchanges().empty());
+}
+
+// A gang runs the job on every port: a wrong checksum stops the whole gang before any port is
+// spoken to, the right one programs the job's bytes on each, even with the code file gone.
+TEST_F(CliTest, AGangRunsTheJobOnEveryPortOnceConfirmed) {
+    device::Simulator other;
+    ASSERT_TRUE(other.Start());
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    const auto code = SampleCode(0x200);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path job = folder_ / "gang.korujob";
+    const Result made = Run({"job", "create", job, "--code", file, "--mtp", "--verify"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string checksum = JobChecksumIn(made.out);
+    fs::remove(file);
+    const std::string ports = sim_.SlavePath() + "," + other.SlavePath();
+    const fs::path log = folder_ / "gang-job.jsonl";
+
+    const Result refused =
+        Run({"--port", ports, "--log", log, "--job", job, "--confirm", "00000000", "program"});
+    EXPECT_EQ(refused.status, 3) << refused.err;
+    EXPECT_TRUE(sim_.Exchanges().empty());
+    EXPECT_TRUE(other.Exchanges().empty());
+    EXPECT_FALSE(fs::exists(log));
+
+    const Result gang =
+        Run({"--port", ports, "--log", log, "--job", job, "--confirm", checksum, "program"});
+    EXPECT_EQ(gang.status, 0) << gang.out << gang.err;
+    for (device::Simulator* sim : {&sim_, &other}) {
+        const auto chip = sim->ChipContents();
+        EXPECT_TRUE(std::equal(code.begin(), code.end(), chip.begin()));
+    }
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 2u);
+    for (const nlohmann::json& record : records) {
+        EXPECT_EQ(record["job"]["checksum"], checksum);
+        EXPECT_EQ(record["passed"], true);
+    }
+}
+
+// A job with a serial job: the place the job was approved for is kept, its bytes are left out
+// of the image checksum, and a run where the line database's job writes elsewhere is refused.
+TEST_F(CliTest, AJobKeepsItsSerialJobsPlaceAndRefusesAnotherOne) {
+    ASSERT_EQ(Run({"serial", "define", "SN", "--at", "00FC", "--size", "4", "--format", "be",
+                   "--start", "5000"})
+                  .status,
+              0);
+    auto code = SampleCode(0x100);
+    const fs::path file = WriteCodeFile(code);
+    const fs::path job = folder_ / "sn.korujob";
+    const Result made = Run({"job", "create", job, "--code", file, "--mtp", "--range", "0000-00FF",
+                             "--verify", "--serial", "SN"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_NE(made.out.find("serial job:     SN at 00FC, 4 bytes\n"), std::string::npos)
+        << made.out;
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < 0xFC; ++i) {
+        sum += code[i];
+    }
+    EXPECT_NE(
+        made.out.find("image checksum: " + Hex(sum & 0xFFFF, 4) + "  (serial bytes left out)"),
+        std::string::npos)
+        << made.out;
+
+    const fs::path log = folder_ / "sn.jsonl";
+    const Result run = Run({"--port", "COM1", "--log", log, "--job", job, "program"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["serial"]["job"], "SN");
+    EXPECT_EQ(records[0]["job"]["name"], "sn");
+    const auto chip = sim_.ChipContents();
+    EXPECT_EQ(std::vector<std::uint8_t>(chip.begin() + 0xFC, chip.begin() + 0x100),
+              (std::vector<std::uint8_t>{0x00, 0x00, 0x13, 0x88}));  // 5000, big-endian
+
+    // Another line database whose SN writes elsewhere: not what was approved.
+    const fs::path other = folder_ / "other.sqlite";
+    ASSERT_EQ(Run({"--db", other, "serial", "define", "SN", "--at", "0010", "--size", "4",
+                   "--format", "be", "--start", "1"})
+                  .status,
+              0);
+    sim_.ClearRecords();
+    const Result refused = Run({"--port", "COM1", "--db", other, "--job", job, "program"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find("serial job SN now writes 4 bytes at 0010"), std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(sim_.Exchanges().empty());
+}
+
+// --lock reads the password from the terminal, twice, without echoing it; two different
+// entries make no job. The lock then opens with that password only.
+TEST_F(CliTest, ALockPasswordIsTypedOnTheTerminalWithoutEcho) {
+    const fs::path file = WriteCodeFile(SampleCode(0x40));
+    const fs::path job = folder_ / "locked.korujob";
+    // Types the lines when asked; what the terminal showed.
+    const auto typeOn = [&](const std::vector<std::string>& lines, int& status) {
+        std::string shown;
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            ADD_FAILURE() << "no pseudo-terminal";
+            return shown;
+        }
+        const pid_t pid = Spawn({"job", "create", job, "--code", file, "--otp", "--lock"},
+                                ptsname(master), false, "", "", true);
+        std::size_t typed = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool ended = false;
+        while (!ended && std::chrono::steady_clock::now() < deadline) {
+            pollfd readable{master, POLLIN, 0};
+            if (poll(&readable, 1, 50) > 0 && (readable.revents & POLLIN) != 0) {
+                char chunk[256];
+                const ssize_t got = read(master, chunk, sizeof chunk);
+                if (got > 0) {
+                    shown.append(chunk, static_cast<std::size_t>(got));
+                }
+            }
+            // One line for each prompt shown so far.
+            std::size_t prompts = 0;
+            for (std::size_t at = shown.find("password"); at != std::string::npos;
+                 at = shown.find("password", at + 1)) {
+                ++prompts;
+            }
+            while (typed < lines.size() && typed < prompts) {
+                const std::string line = lines[typed++] + "\n";
+                EXPECT_EQ(write(master, line.data(), line.size()),
+                          static_cast<ssize_t>(line.size()));
+            }
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+        }
+        if (!ended) {
+            ADD_FAILURE() << "koru-cli did not end: " << shown;
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        close(master);
+        status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return shown;
+    };
+
+    int status = -1;
+    std::string shown = typeOn({"first 密码", "second"}, status);
+    EXPECT_EQ(status, 3) << shown;
+    EXPECT_NE(ReadAll(folder_ / "err.txt").find("the two passwords differ"), std::string::npos);
+    EXPECT_FALSE(fs::exists(job));
+
+    shown = typeOn({"first 密码", "first 密码"}, status);
+    EXPECT_EQ(status, 0) << ReadAll(folder_ / "err.txt");
+    EXPECT_NE(shown.find("job password: "), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("first"), std::string::npos) << shown;  // never echoed
+    const JobLoad load = LoadJobFile(job.string());
+    ASSERT_TRUE(load.job) << load.reason;
+    EXPECT_TRUE(JobLockOpens(*load.job, "first 密码"));
+    EXPECT_FALSE(JobLockOpens(*load.job, "second"));
 }
 
 }  // namespace

@@ -137,6 +137,43 @@ TEST(ReportTest, CsvQuotesFieldsThatNeedItAndNeverLetsACellBeAFormula) {
     }
 }
 
+// Job runs are summed per job, by name and the first digits of the checksum: two versions of a
+// job under one name stay apart, and records without a job add no job section.
+TEST(ReportTest, JobRunsAreGroupedPerJobAndChecksum) {
+    const auto jobRecord = [](bool passed, const char* checksum) {
+        nlohmann::json record = nlohmann::json::parse(
+            Record("COM1", passed, passed ? nullptr : "verify", passed ? "success" : "chip-failed",
+                   "2026-12-07T08:00:00.000+01:00"));
+        record["job"] = {{"name", "line A"}, {"checksum", checksum}};
+        return record.dump();
+    };
+    const std::string first(64, 'a');
+    const std::string second = "bbbbbbbb" + std::string(56, '0');
+    ReportSummary summary;
+    AddReportLine(summary, Record("COM1", true, nullptr, "success", ""), "f", 1);
+    EXPECT_EQ(ReportText(summary).find("per job"), std::string::npos);
+    EXPECT_EQ(ReportCsv(summary).find("\njob,"), std::string::npos);
+    EXPECT_EQ(ReportPage(summary, LineReport(), {"now", "f"}).find("per job"), std::string::npos);
+    AddReportLine(summary, jobRecord(true, first.c_str()), "f", 2);
+    AddReportLine(summary, jobRecord(false, first.c_str()), "f", 3);
+    AddReportLine(summary, jobRecord(true, second.c_str()), "f", 4);
+    AddReportLine(summary, R"({"passed": true, "job": {"name": 5, "checksum": ["x"]}})", "f", 5);
+
+    ASSERT_EQ(summary.jobs.size(), 2u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa"].chips, 2u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa"].passed, 1u);
+    EXPECT_EQ(summary.jobs["line A bbbbbbbb"].passed, 1u);
+    const std::string text = ReportText(summary);
+    EXPECT_NE(
+        text.find("per job (name checksum):\n  line A aaaaaaaa\n    chips 2, passed 1, failed 1"),
+        std::string::npos)
+        << text;
+    EXPECT_NE(ReportCsv(summary).find("\njob,line A bbbbbbbb,1,1,0,"), std::string::npos);
+    const std::string page = ReportPage(summary, LineReport(), {"now", "f"});
+    EXPECT_NE(page.find("<h2>per job (name checksum)</h2>"), std::string::npos);
+    EXPECT_NE(page.find("<tr><td><code>line A aaaaaaaa</code>"), std::string::npos);
+}
+
 // A damaged day file can hold thousands of junk lines: the first ten are named, the rest counted.
 TEST(ReportTest, ADamagedFileNamesTheFirstTenBadLinesAndCountsTheRest) {
     ReportSummary summary;
@@ -326,6 +363,57 @@ TEST(ReportTest, DaysAndDayRangesNameDayFiles) {
 
 // One flat list: options before or after the words, the last of a pair (or of a repeated
 // option) wins, and an option's value is the next argument whatever it looks like.
+// A job fixes the set-up: what it fixes is refused beside --job; job create needs its code and
+// chip kind, and its own options go nowhere else.
+TEST(OptionsTest, JobOptionsAreRefusedWhereTheyDoNotBelong) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;  // empty: accepted
+    } cases[] = {
+        {{"--job", "j.korujob", "program"}, ""},
+        {{"--job", "j.korujob", "--confirm", "0123abcd", "--repeat", "program"}, ""},
+        {{"--job", "j.korujob", "program", "f.hex"}, "the job fixes a code file"},
+        {{"--job", "j.korujob", "--otp", "--range", "0-1F", "program"},
+         "the job fixes --range, --otp/--mtp"},
+        {{"--job", "j.korujob", "--verify", "--slow", "--serial", "SN", "program"},
+         "the job fixes step options, --fast/--slow, --serial"},
+        {{"--job", "j.korujob", "verify", "f.hex"}, "--job works only with program"},
+        {{"--confirm", "0123abcd", "program", "f.hex"}, "--confirm works only with --job"},
+        {{"job"}, "job takes create or show"},
+        {{"job", "show"}, "job show needs a job file"},
+        {{"job", "show", "j.korujob", "--lock"}, "work only with job create"},
+        {{"job", "create", "j.korujob", "--mtp"}, "job create needs --code"},
+        {{"job", "create", "j.korujob", "--code", "f.hex"}, "job create needs the chip kind"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--otp", "--quota", "0"},
+         "--quota takes a number of passed chips, at least 1"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--otp", "--quota", "-3"},
+         "--quota takes"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--otp", "--password-file", "p"},
+         "--password-file works only with --lock"},
+        {{"program", "f.hex", "--quota", "5"}, "work only with job create"},
+        {{"job", "create", "j.korujob", "--code", "f.hex", "--mtp", "--serial", "SN", "--quota",
+          "500", "--lock", "--password-file", "p", "--verify"},
+         ""},
+    };
+    for (const auto& entry : cases) {
+        std::string error;
+        const auto options = ParseOptions(entry.args, error);
+        EXPECT_EQ(options.has_value(), entry.error.empty()) << entry.error << ": " << error;
+        if (!entry.error.empty()) {
+            EXPECT_NE(error.find(entry.error), std::string::npos) << error;
+        }
+    }
+    std::string error;
+    const auto created = ParseOptions(
+        {"job", "create", "j.korujob", "--code", "f.hex", "--mtp", "--quota", "500", "--lock"},
+        error);
+    ASSERT_TRUE(created) << error;
+    EXPECT_EQ(created->command, Command::Job);
+    EXPECT_EQ(created->jobArgs, (std::vector<std::string>{"create", "j.korujob"}));
+    EXPECT_EQ(created->creation.quota, 500u);
+    EXPECT_TRUE(created->creation.lock);
+}
+
 TEST(OptionsTest, OptionsGoAnywhereAndTheLastOneWins) {
     const struct {
         std::vector<std::string> args;
