@@ -317,7 +317,7 @@ commands:
   serial define JOB --at ADDR --size N --command 'PROGRAM [ARGS]'
                          define a serial job in the line database: a counter, a list of
                          hexadecimal values (imported now), or a program run per chip (only
-                         when listed in this PC's "serialcommands" setting; not on Windows)
+                         when its whole command line is listed in this PC's "serialcommands")
   serial status [JOB] [--json]
                          each job's next value, spent, passed, failed and left, and the values
                          reserved but not yet spent (host, port, process, time)

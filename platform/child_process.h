@@ -66,14 +66,18 @@ class ChildProcess {
     int errors_ = -1;
     int status_ = -1;
     int group_ = -1;  // the child's own process group, when it has one
+    // Windows: the child's process handle, and the job object that holds it and everything it
+    // starts when it has its own group (what Kill ends).
+    void* process_ = nullptr;
+    void* job_ = nullptr;
 };
 
 // Returns once one of the children has output (or error output) or has closed it, or after
 // timeout.
 void WaitForOutput(const std::vector<ChildProcess*>& children, std::chrono::milliseconds timeout);
 
-// Empty where this build starts child programs; else the reason it cannot (the Windows build
-// has no backend for them yet), for callers to refuse with before they try.
+// Empty where this build starts child programs; else the reason it cannot, for callers to
+// refuse with before they try.
 std::string ChildProcessesUnavailable();
 
 // The path of the running program, to start another copy of it.

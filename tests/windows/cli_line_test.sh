@@ -121,6 +121,26 @@ days=("$local_data"/lumatrix/production/*.jsonl)
 grep -q '"value":"1001"' "${days[@]}" || fail "the day file does not name the value 1001"
 echo "ok: the day file beside the line database names the values"
 
+# A command job: its program is the system's cmd.exe, allowed by its whole command line in this
+# PC's settings; its value comes on standard output. Not allowed, the chip is refused before
+# any traffic.
+shell='C:\windows\system32\cmd.exe'
+command="$shell /c echo 4B45"
+allow_commands() {  # allow_commands LINE: this PC's "serialcommands" (empty: none)
+    timeout -k 5 60 "$here/../../scripts/lib/wine-run" "$prefix" reg add 'HKCU\Software\lumatrix' \
+        /v serialcommands /t REG_SZ /d "$1" /f >/dev/null 2>&1 || fail "could not set serialcommands"
+}
+# The prefix outlives a run, and its registry with it.
+allow_commands ""
+expect 0 serial define KEY --at 1F00 --size 2 --command "$command"
+expect 3 --serial KEY --port COM14 --mtp --erase --verify --range 0000-1FFF program code.bin
+said "serialcommands"
+allow_commands "$command"
+program_chip KEY
+key=$(chip_serial)
+[ "${key:0:4}" = 4b45 ] || fail "the chip holds ${key:0:4} at 1F00, not the command's value 4B45"
+echo "ok: a command job's value went into the chip"
+
 # --- PostgreSQL over TCP through libpq.dll ----------------------------------------------------
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 if [ -z "$pg_bin" ] || [ ! -x "$pg_bin/pg_ctl" ]; then

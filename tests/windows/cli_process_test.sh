@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # koru-cli.exe as a process under Wine against koru-sim (a Linux program) on a pseudo-terminal
 # that the prefix maps to COM12: probe, program 8 KiB, verify, read back and compare, a read
-# that replaces the file, and a probe of a port that does not exist. Exit 77 (skipped) when no
-# simulator is given.
+# that replaces the file, a probe of a port that does not exist, and a gang of COM12 and a
+# second simulator on COM15. Exit 77 (skipped) when no simulator is given.
 #   cli_process_test.sh KORU_CLI_EXE WINE_PREFIX      with KORU_TEST_SIM=path/to/koru-sim
 set -euo pipefail
 cli=$1
@@ -24,8 +24,10 @@ sim_pid=
 cleanup() {
     # The Wine server goes first: a terminal hanging up under it makes it dump its objects.
     WINEPREFIX=$(cd "$prefix" && pwd) timeout -k 5 30 wineserver -k 2>/dev/null || true
-    [ -n "$sim_pid" ] && kill -TERM "$sim_pid" 2>/dev/null && wait "$sim_pid" || true
-    rm -rf "$work" "$prefix/dosdevices/com12"
+    for pid in $sim_pid ${second_sim_pid:-}; do
+        kill -TERM "$pid" 2>/dev/null && wait "$pid" || true
+    done
+    rm -rf "$work" "$prefix/dosdevices/com12" "$prefix/dosdevices/com15"
 }
 trap cleanup EXIT
 
@@ -80,3 +82,15 @@ expect 0 --port COM12 --range 0000-00FF --yes read back.hex
 objcopy -I ihex -O binary "$work/back.hex" "$work/back.bin" || fail "back.hex is not Intel HEX"
 head -c 256 "$work/code.bin" | cmp - "$work/back.bin" || fail "the second read did not replace back.hex"
 echo "ok: a second read replaced back.hex"
+
+# A gang: one koru-cli.exe per port, started by the first, each chip programmed and verified.
+first_sim_pid=$sim_pid
+koru_start_sim "$sim" "$work/second-sim.log" --fast --mtp || true
+second_sim_pid=$sim_pid
+sim_pid=$first_sim_pid
+[ -n "$sim_pty" ] || fail "the second koru-sim did not start: $(cat "$work/second-sim.log")"
+ln -sfn "$sim_pty" "$prefix/dosdevices/com15"
+expect 0 --port COM12,COM15 --mtp --erase --verify --range 0000-1FFF program code.bin
+grep -q 'COM15' "$work/out" "$work/err" || fail "the gang's table names no COM15: $(cat "$work/out" "$work/err")"
+expect 0 --port COM15 --range 0000-1FFF verify code.bin
+echo "ok: a gang of COM12 and COM15 programmed both chips"
