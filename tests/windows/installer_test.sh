@@ -30,8 +30,9 @@ koru_in_private_dev || {
     exit 1
 }
 
-rm -rf "$out"
+# What an earlier run left here: its prefix and screenshots.
 mkdir -p "$out"
+rm -rf "$out/prefix" "$out"/*.png
 koru_wine_env "$out/prefix"
 work=$(mktemp -d /tmp/koru-installer.XXXXXX)
 sim_pid= xvfb_pid= koru_pid=
