@@ -448,12 +448,10 @@ std::string LineDatabase::ValueStateText(const std::string& job, std::int64_t in
            Text(rows[0][2]) + " " + Text(rows[0][3]) + " process " + Text(rows[0][4]) + ")";
 }
 
-bool LineDatabase::MarkSending(const std::string& job, std::int64_t index,
-                               const std::string& holderId, std::string& error) {
+bool LineDatabase::MoveHeldValue(const std::string& statement, const std::vector<SqlValue>& params,
+                                 const std::string& job, std::int64_t index, std::string& error) {
     std::vector<SqlRow> changed;
-    if (!sql_->Exec("UPDATE serial_values SET state = 'sending', at = $4 WHERE job = $1 AND "
-                    "idx = $2 AND holder = $3 AND state = 'reserved' RETURNING idx",
-                    {job, std::to_string(index), holderId, Now()}, &changed, error)) {
+    if (!sql_->Exec(statement, params, &changed, error)) {
         return false;
     }
     if (changed.empty()) {
@@ -461,38 +459,30 @@ bool LineDatabase::MarkSending(const std::string& job, std::int64_t index,
         return false;
     }
     return true;
+}
+
+bool LineDatabase::MarkSending(const std::string& job, std::int64_t index,
+                               const std::string& holderId, std::string& error) {
+    return MoveHeldValue(
+        "UPDATE serial_values SET state = 'sending', at = $4 WHERE job = $1 AND "
+        "idx = $2 AND holder = $3 AND state = 'reserved' RETURNING idx",
+        {job, std::to_string(index), holderId, Now()}, job, index, error);
 }
 
 bool LineDatabase::Spend(const std::string& job, std::int64_t index, const std::string& holderId,
                          const std::string& outcome, std::string& error) {
-    std::vector<SqlRow> changed;
-    if (!sql_->Exec("UPDATE serial_values SET state = 'spent', outcome = $4, at = $5 WHERE "
-                    "job = $1 AND idx = $2 AND holder = $3 AND state IN ('reserved', 'sending') "
-                    "RETURNING idx",
-                    {job, std::to_string(index), holderId, outcome, Now()}, &changed, error)) {
-        return false;
-    }
-    if (changed.empty()) {
-        error = ValueStateText(job, index);
-        return false;
-    }
-    return true;
+    return MoveHeldValue(
+        "UPDATE serial_values SET state = 'spent', outcome = $4, at = $5 WHERE job = $1 AND "
+        "idx = $2 AND holder = $3 AND state IN ('reserved', 'sending') RETURNING idx",
+        {job, std::to_string(index), holderId, outcome, Now()}, job, index, error);
 }
 
 bool LineDatabase::Release(const std::string& job, std::int64_t index, const std::string& holderId,
                            std::string& error) {
-    std::vector<SqlRow> changed;
-    if (!sql_->Exec("UPDATE serial_values SET state = 'released', holder = NULL, at = $4 WHERE "
-                    "job = $1 AND idx = $2 AND holder = $3 AND state IN ('reserved', 'sending') "
-                    "RETURNING idx",
-                    {job, std::to_string(index), holderId, Now()}, &changed, error)) {
-        return false;
-    }
-    if (changed.empty()) {
-        error = ValueStateText(job, index);
-        return false;
-    }
-    return true;
+    return MoveHeldValue(
+        "UPDATE serial_values SET state = 'released', holder = NULL, at = $4 WHERE job = $1 AND "
+        "idx = $2 AND holder = $3 AND state IN ('reserved', 'sending') RETURNING idx",
+        {job, std::to_string(index), holderId, Now()}, job, index, error);
 }
 
 ReleaseResult LineDatabase::ReleaseByPerson(

@@ -159,6 +159,11 @@ class LineDatabase {
     bool Migrate(int from, std::string& error);
     // The state and holder of a job's value, for a refusal's reason.
     std::string ValueStateText(const std::string& job, std::int64_t index);
+    // Runs an UPDATE of one held value that returns its row; none returned means the value is
+    // not (or no longer) in the state and hands the statement expects: error says where it is.
+    bool MoveHeldValue(const std::string& statement,
+                       const std::vector<std::optional<std::string>>& params,
+                       const std::string& job, std::int64_t index, std::string& error);
     bool Run(const std::string& sql, const std::vector<std::optional<std::string>>& params,
              std::string& error);
 
