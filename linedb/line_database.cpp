@@ -43,6 +43,19 @@ const char* const kSchemaVersion2[] = {
     "CREATE INDEX IF NOT EXISTS serial_releases_label ON serial_releases (label)",
 };
 
+// Version 3: the lots of production jobs and each chip's place in one ("reserved" while its
+// run goes on, then "passed" or "released"), and the lot of each stored record. A lot's row
+// is the lock of its places, as a serial job's row is of its values.
+const char* const kSchemaVersion3[] = {
+    "CREATE TABLE IF NOT EXISTS lots (name TEXT PRIMARY KEY, job TEXT NOT NULL,"
+    " job_checksum TEXT NOT NULL, quota BIGINT, made TEXT, next_place BIGINT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS lot_places (lot TEXT NOT NULL, place BIGINT NOT NULL,"
+    " state TEXT NOT NULL, host TEXT, port TEXT, pid BIGINT, holder TEXT, at TEXT,"
+    " PRIMARY KEY (lot, place))",
+    "ALTER TABLE production_records ADD COLUMN lot TEXT",
+    "CREATE INDEX IF NOT EXISTS production_records_lot ON production_records (lot)",
+};
+
 std::string Text(const SqlValue& value) {
     return value.value_or("");
 }
@@ -225,6 +238,13 @@ bool LineDatabase::Migrate(int from, std::string& error) {
             return false;
         }
         for (const char* statement : kSchemaVersion2) {
+            if (!Run(statement, {}, error)) {
+                return false;
+            }
+        }
+    }
+    if (from < 3) {
+        for (const char* statement : kSchemaVersion3) {
             if (!Run(statement, {}, error)) {
                 return false;
             }
@@ -686,14 +706,16 @@ bool LineDatabase::StoreRecord(const nlohmann::json& record, std::string& error)
         outcome.is_object() ? text(outcome.value("kind", nlohmann::json())) : SqlValue(),
         serial.is_object() ? text(serial.value("job", nlohmann::json())) : SqlValue(),
         serial.is_object() ? text(serial.value("value", nlohmann::json())) : SqlValue(),
-        record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)};
+        record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+        text(record.value("lot", nlohmann::json()))};
     if (!params[0]) {
         error = "the record has no id";
         return false;
     }
     return Run(
         "INSERT INTO production_records (id, time, host, port, file_sha256, passed, kind, "
-        "serial_job, serial_value, line) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10) "
+        "serial_job, serial_value, line, lot) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, "
+        "$11) "
         "ON CONFLICT (id) DO NOTHING",
         params, error);
 }
@@ -701,6 +723,146 @@ bool LineDatabase::StoreRecord(const nlohmann::json& record, std::string& error)
 bool LineDatabase::RecordLines(std::vector<std::string>& lines, std::string& error) {
     std::vector<SqlRow> rows;
     if (!sql_->Exec("SELECT line FROM production_records ORDER BY time, id", {}, &rows, error)) {
+        return false;
+    }
+    for (const SqlRow& row : rows) {
+        lines.push_back(Text(row[0]));
+    }
+    return true;
+}
+
+bool LineDatabase::CountLot(const std::string& lot, LotCount& count, std::string& error) {
+    std::vector<SqlRow> rows;
+    if (!sql_->Exec("SELECT quota FROM lots WHERE name = $1", {lot}, &rows, error)) {
+        return false;
+    }
+    count = {};
+    if (!rows.empty()) {
+        count.quota = OptionalNumber(rows[0][0]);
+    }
+    rows.clear();
+    if (!sql_->Exec("SELECT state, COUNT(*) FROM lot_places WHERE lot = $1 AND state IN "
+                    "('reserved', 'passed') GROUP BY state",
+                    {lot}, &rows, error)) {
+        return false;
+    }
+    for (const SqlRow& row : rows) {
+        (Text(row[0]) == "passed" ? count.passed : count.held) = Number(row[1]);
+    }
+    return true;
+}
+
+LotPlaceResult LineDatabase::TakeLotPlace(const LotRun& lot, const SerialHolder& holder,
+                                          const std::function<bool(long pid)>& holderRunning,
+                                          LotPlace& place, LotCount& count, std::string& error) {
+    Transaction transaction(*sql_, error);
+    if (!transaction.Open()) {
+        return LotPlaceResult::Failed;
+    }
+    // The lot's first chip makes its row; every later one waits on that row for the one
+    // before, on every PC of the line.
+    if (!Run("INSERT INTO lots (name, job, job_checksum, quota, made, next_place) VALUES ($1, "
+             "$2, $3, $4, $5, 0) ON CONFLICT (name) DO NOTHING",
+             {lot.name, lot.job, lot.jobChecksum, NumberText(lot.quota), Now()}, error)) {
+        return LotPlaceResult::Failed;
+    }
+    std::vector<SqlRow> lotRow;
+    if (!sql_->Exec(std::string("SELECT job, job_checksum, next_place FROM lots WHERE name = $1") +
+                        sql_->RowLock(),
+                    {lot.name}, &lotRow, error)) {
+        return LotPlaceResult::Failed;
+    }
+    if (lotRow.empty()) {
+        error = "lot " + lot.name + " vanished from the database";
+        return LotPlaceResult::Failed;
+    }
+    if (Text(lotRow[0][1]) != lot.jobChecksum) {
+        error = "lot " + lot.name + " belongs to job " + Text(lotRow[0][0]) + " (checksum " +
+                Text(lotRow[0][1]).substr(0, 8) + "): name another lot with --lot";
+        return LotPlaceResult::Refused;
+    }
+    // A place held by a process of this PC that has ended will never be finished by it.
+    std::vector<SqlRow> held;
+    if (!sql_->Exec("SELECT place, pid FROM lot_places WHERE lot = $1 AND state = 'reserved' AND "
+                    "host = $2",
+                    {lot.name, holder.host}, &held, error)) {
+        return LotPlaceResult::Failed;
+    }
+    for (const SqlRow& row : held) {
+        const long pid = static_cast<long>(Number(row[1]));
+        if (pid > 0 && holderRunning && !holderRunning(pid) &&
+            !Run("UPDATE lot_places SET state = 'released', holder = NULL, at = $3 WHERE lot = $1 "
+                 "AND place = $2",
+                 {lot.name, Text(row[0]), Now()}, error)) {
+            return LotPlaceResult::Failed;
+        }
+    }
+    if (!CountLot(lot.name, count, error)) {
+        return LotPlaceResult::Failed;
+    }
+    if (count.quota && count.passed + count.held >= *count.quota) {
+        // What was given back above stays given back.
+        return transaction.Commit(error) ? LotPlaceResult::Full : LotPlaceResult::Failed;
+    }
+    place.place = Number(lotRow[0][2]);
+    place.holderId = holder.id.empty() ? NewSerialHolderId() : holder.id;
+    if (!Run("INSERT INTO lot_places (lot, place, state, host, port, pid, holder, at) VALUES ($1, "
+             "$2, 'reserved', $3, $4, $5, $6, $7)",
+             {lot.name, std::to_string(place.place), holder.host, holder.port,
+              std::to_string(holder.pid), place.holderId, Now()},
+             error) ||
+        !Run("UPDATE lots SET next_place = next_place + 1 WHERE name = $1", {lot.name}, error)) {
+        return LotPlaceResult::Failed;
+    }
+    ++count.held;
+    return transaction.Commit(error) ? LotPlaceResult::Taken : LotPlaceResult::Failed;
+}
+
+bool LineDatabase::FinishLotPlace(const std::string& lot, const LotPlace& place, bool passed,
+                                  LotCount& count, std::string& error) {
+    Transaction transaction(*sql_, error);
+    if (!transaction.Open()) {
+        return false;
+    }
+    std::vector<SqlRow> lotRow;
+    if (!sql_->Exec(std::string("SELECT name FROM lots WHERE name = $1") + sql_->RowLock(), {lot},
+                    &lotRow, error)) {
+        return false;
+    }
+    std::vector<SqlRow> changed;
+    if (!sql_->Exec("UPDATE lot_places SET state = $4, at = $5 WHERE lot = $1 AND place = $2 AND "
+                    "holder = $3 AND state = 'reserved' RETURNING place",
+                    {lot, std::to_string(place.place), place.holderId,
+                     passed ? "passed" : "released", Now()},
+                    &changed, error)) {
+        return false;
+    }
+    if (changed.empty()) {
+        error = "lot " + lot + ": place " + std::to_string(place.place) +
+                " is no longer held by this process";
+        return false;
+    }
+    return CountLot(lot, count, error) && transaction.Commit(error);
+}
+
+std::optional<LotCount> LineDatabase::Lot(const std::string& lot, std::string& error) {
+    error.clear();
+    std::vector<SqlRow> rows;
+    if (!sql_->Exec("SELECT name FROM lots WHERE name = $1", {lot}, &rows, error) || rows.empty()) {
+        return std::nullopt;
+    }
+    LotCount count;
+    if (!CountLot(lot, count, error)) {
+        return std::nullopt;
+    }
+    return count;
+}
+
+bool LineDatabase::LotRecordLines(const std::string& lot, std::vector<std::string>& lines,
+                                  std::string& error) {
+    std::vector<SqlRow> rows;
+    if (!sql_->Exec("SELECT line FROM production_records WHERE lot = $1 ORDER BY time, id", {lot},
+                    &rows, error)) {
         return false;
     }
     for (const SqlRow& row : rows) {

@@ -19,8 +19,9 @@ namespace koru {
 class SqlConnection;
 
 // 2: a value at most once per job (unique key), the holder's id, the "sending" state and the
-// log of values people released.
-inline constexpr int kLineDatabaseVersion = 2;
+// log of values people released. 3: lots of production jobs, each chip's place in its lot,
+// and the lot of each stored record.
+inline constexpr int kLineDatabaseVersion = 3;
 
 // Who holds a reserved value, so that a value left behind by a process that died can be traced.
 // id: random, one per holder, so that only this holder moves its values on (a process id
@@ -89,6 +90,32 @@ struct StoredRecord {
     bool passed = false;
 };
 
+// A lot of a production job as a run names it.
+struct LotRun {
+    std::string name;
+    std::string job;
+    std::string jobChecksum;            // whole: a lot belongs to one approved job
+    std::optional<std::int64_t> quota;  // passed chips; nothing: no end
+};
+
+// A lot's count: chips passed, places held by chips under way, and its quota.
+struct LotCount {
+    std::int64_t passed = 0;
+    std::int64_t held = 0;
+    std::optional<std::int64_t> quota;
+    bool Complete() const { return quota && passed >= *quota; }
+};
+
+// One chip's place in its lot, held from before its first traffic until its run ends.
+struct LotPlace {
+    std::int64_t place = 0;
+    std::string holderId;
+};
+
+// Full: the passed chips and the places held fill the quota (count says which).
+// Refused: the lot belongs to another job.
+enum class LotPlaceResult { Taken, Full, Refused, Failed };
+
 class LineDatabase {
   public:
     // name: an SQLite file (its folder is made) or a PostgreSQL URI. Creates the schema on
@@ -147,6 +174,26 @@ class LineDatabase {
     bool Find(const std::string& label, std::vector<StoredRecord>& records,
               std::vector<SerialValueRow>& reserved, std::string& error);
 
+    // Takes a place in lot for one chip before any traffic, in one transaction that locks the
+    // lot's row (made by its first chip): Full, and nothing taken, when the passed chips and
+    // the places held reach the quota, so a lot never gets more passed chips than its quota,
+    // however many processes race. Refused when the lot was begun by another job (another
+    // checksum). First, places held on holder.host by a process that holderRunning says has
+    // ended go back. count: the lot after the call.
+    LotPlaceResult TakeLotPlace(const LotRun& lot, const SerialHolder& holder,
+                                const std::function<bool(long pid)>& holderRunning, LotPlace& place,
+                                LotCount& count, std::string& error);
+    // The run of place ended: passed counts the chip in the lot, else the place goes back. In
+    // one transaction with the count, so exactly one caller sees its chip complete the lot.
+    // Only by its holder, only a held place.
+    bool FinishLotPlace(const std::string& lot, const LotPlace& place, bool passed, LotCount& count,
+                        std::string& error);
+    // The lot's count; nothing, with an empty error, when no chip was ever counted in it.
+    std::optional<LotCount> Lot(const std::string& lot, std::string& error);
+    // Every record's JSON line of lot, oldest first.
+    bool LotRecordLines(const std::string& lot, std::vector<std::string>& lines,
+                        std::string& error);
+
     // Stores a production record (it carries its "id"); a record already stored is left as it
     // is, so a second upload changes nothing.
     bool StoreRecord(const nlohmann::json& record, std::string& error);
@@ -166,6 +213,8 @@ class LineDatabase {
                        const std::string& job, std::int64_t index, std::string& error);
     bool Run(const std::string& sql, const std::vector<std::optional<std::string>>& params,
              std::string& error);
+    // The counts of lot's places, inside the caller's transaction.
+    bool CountLot(const std::string& lot, LotCount& count, std::string& error);
 
     std::unique_ptr<SqlConnection> sql_;
     std::string shownName_;

@@ -211,8 +211,126 @@ class LineDatabaseTest : public ::testing::Test {
         EXPECT_EQ(*all.rbegin() - *all.begin() + 1, static_cast<std::int64_t>(all.size()));
     }
 
+    // Processes race for the places of one lot until it is complete: every fourth chip fails
+    // and gives its place back. The lot ends with exactly its quota of passed chips, nothing
+    // held, and exactly one process saw its chip complete it.
+    void ContendForALot(const std::string& name) {
+        constexpr int kProcesses = 6;
+        constexpr std::int64_t kQuota = 20;
+        constexpr int kAttempts = 2000;  // a bound, far above what the lot needs
+        const LotRun lot{"LOT-1", "BOARD", std::string(64, 'a'), kQuota};
+        std::vector<pid_t> children;
+        for (int p = 0; p < kProcesses; ++p) {
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                std::string error;
+                auto database = LineDatabase::Open(name, error);
+                std::ofstream passed(folder_ / ("passed-" + std::to_string(p)));
+                int chips = 0;
+                for (int i = 0; database && i < kAttempts; ++i) {
+                    LotPlace place;
+                    LotCount count;
+                    const LotPlaceResult result =
+                        database->TakeLotPlace(lot, {"pc", "p" + std::to_string(p), ::getpid()},
+                                               nullptr, place, count, error);
+                    if (result == LotPlaceResult::Full) {
+                        if (count.Complete()) {
+                            ::_exit(0);
+                        }
+                        ::usleep(1000);  // the last places are under way elsewhere
+                        continue;
+                    }
+                    if (result != LotPlaceResult::Taken || count.passed >= kQuota) {
+                        ::_exit(1);
+                    }
+                    const bool pass = ++chips % 4 != 0;
+                    if (!database->FinishLotPlace(lot.name, place, pass, count, error)) {
+                        ::_exit(2);
+                    }
+                    if (pass) {
+                        passed << place.place << (count.Complete() ? " completed" : "") << "\n"
+                               << std::flush;
+                    }
+                }
+                ::_exit(3);
+            }
+            children.push_back(pid);
+        }
+        for (const pid_t pid : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        std::set<std::string> places;
+        int lines = 0, completed = 0;
+        for (int p = 0; p < kProcesses; ++p) {
+            std::ifstream passed(folder_ / ("passed-" + std::to_string(p)));
+            std::string line;
+            while (std::getline(passed, line)) {
+                ++lines;
+                completed += line.find(" completed") != std::string::npos ? 1 : 0;
+                places.insert(line.substr(0, line.find(' ')));
+            }
+        }
+        EXPECT_EQ(lines, kQuota);
+        EXPECT_EQ(places.size(), static_cast<std::size_t>(kQuota));  // each place passed once
+        EXPECT_EQ(completed, 1);
+        auto database = Open(name);
+        std::string error;
+        const std::optional<LotCount> count = database->Lot(lot.name, error);
+        ASSERT_TRUE(count) << error;
+        EXPECT_EQ(count->passed, kQuota);
+        EXPECT_EQ(count->held, 0);
+
+        // A place held by a process of this PC that has ended goes back to the lot; one held
+        // on another PC, or by a process still running, stays held.
+        const LotRun small{"LOT-2", "BOARD", std::string(64, 'a'), 2};
+        LotPlace dead, elsewhere, place;
+        LotCount now;
+        ASSERT_EQ(database->TakeLotPlace(small, {"pc", "COM1", 4001}, nullptr, dead, now, error),
+                  LotPlaceResult::Taken);
+        ASSERT_EQ(
+            database->TakeLotPlace(small, {"pc2", "COM1", 4002}, nullptr, elsewhere, now, error),
+            LotPlaceResult::Taken);
+        const auto running = [](long pid) { return pid != 4001 && pid != 4002; };
+        EXPECT_EQ(database->TakeLotPlace(small, {"pc3", "COM2", 4003}, running, place, now, error),
+                  LotPlaceResult::Full);  // another PC's places are not this PC's to judge
+        EXPECT_EQ(now.held, 2);
+        ASSERT_EQ(database->TakeLotPlace(small, {"pc", "COM2", 4003}, running, place, now, error),
+                  LotPlaceResult::Taken)
+            << error;
+        EXPECT_FALSE(database->FinishLotPlace(small.name, dead, true, now, error))
+            << "the ended holder's place is no longer its own";
+        EXPECT_TRUE(database->FinishLotPlace(small.name, elsewhere, true, now, error)) << error;
+        EXPECT_TRUE(database->FinishLotPlace(small.name, place, true, now, error)) << error;
+        EXPECT_TRUE(now.Complete());
+        EXPECT_FALSE(database->FinishLotPlace(small.name, place, true, now, error))
+            << "a place is finished once";
+
+        // A lot belongs to the job that began it.
+        const LotRun foreign{"LOT-2", "OTHER", std::string(64, 'b'), 5};
+        EXPECT_EQ(database->TakeLotPlace(foreign, {"pc", "COM1", 1}, nullptr, place, now, error),
+                  LotPlaceResult::Refused);
+        EXPECT_NE(error.find("lot LOT-2 belongs to job BOARD (checksum aaaaaaaa)"),
+                  std::string::npos)
+            << error;
+    }
+
     fs::path folder_;
 };
+
+TEST_F(LineDatabaseTest, ALotNeverPassesMoreThanItsQuotaOnSqlite) {
+    ContendForALot((folder_ / "line.sqlite").string());
+}
+
+TEST_F(LineDatabaseTest, ALotNeverPassesMoreThanItsQuotaOnPostgres) {
+    test::PostgresServer server;
+    if (!server.Start()) {
+        GTEST_SKIP() << server.SkipReason();
+    }
+    ContendForALot(server.Uri());
+}
 
 TEST_F(LineDatabaseTest, EightProcessesNeverShareAValueOnSqlite) {
     Contend((folder_ / "line.sqlite").string());

@@ -325,8 +325,8 @@ TEST_F(LineFaultsTest, OnlyTheHolderMovesAValueOnAndAPersonsReleaseIsCheckedOnPo
     HolderRules(server.Uri());
 }
 
-// A database of the first schema is brought to the second at open, its values kept; one that
-// handed a value out twice already is refused with both, never silently "fixed".
+// A database of the first schema is brought to the last at open, its values and records kept; one
+// that handed a value out twice already is refused with both, never silently "fixed".
 TEST_F(LineFaultsTest, TheFirstSchemaGetsTheUniqueKeyAndADoubledValueIsShown) {
     const auto makeVersion1 = [](const std::string& path, bool doubled) {
         std::string error;
@@ -353,6 +353,8 @@ TEST_F(LineFaultsTest, TheFirstSchemaGetsTheUniqueKeyAndADoubledValueIsShown) {
                  "('K', 2, '0506')",
                  "INSERT INTO serial_values VALUES ('K', 0, '0102', '0102', 'spent', 'pc', "
                  "'COM1', 1, 't', 'success')",
+                 "INSERT INTO production_records (id, time, passed, line) VALUES ('r1', 't', 1, "
+                 "'{\"id\":\"r1\",\"passed\":true}')",
              }) {
             ASSERT_TRUE(sql->Exec(statement, {}, nullptr, error)) << error;
         }
@@ -380,6 +382,22 @@ TEST_F(LineFaultsTest, TheFirstSchemaGetsTheUniqueKeyAndADoubledValueIsShown) {
         sql->Exec("INSERT INTO serial_values (job, idx, value, state) VALUES ('K', 7, "
                   "'0102', 'reserved')",
                   {}, nullptr, error));
+    // On to the lots: the records stored before stay, without a lot; a record stored now is
+    // found under its lot, and a lot counts from nothing.
+    std::vector<std::string> lines;
+    ASSERT_TRUE(database->RecordLines(lines, error)) << error;
+    EXPECT_EQ(lines.size(), 1u);
+    ASSERT_TRUE(database->StoreRecord({{"id", "r2"}, {"passed", true}, {"lot", "L"}}, error))
+        << error;
+    lines.clear();
+    ASSERT_TRUE(database->LotRecordLines("L", lines, error)) << error;
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("\"r2\""), std::string::npos) << lines[0];
+    EXPECT_FALSE(database->Lot("L", error));
+    EXPECT_TRUE(error.empty()) << error;
+    std::vector<SqlRow> version;
+    ASSERT_TRUE(sql->Exec("SELECT version FROM koru_schema", {}, &version, error)) << error;
+    EXPECT_EQ(version.at(0).at(0), std::to_string(kLineDatabaseVersion));
 
     const std::string doubled = (folder_ / "doubled.sqlite").string();
     makeVersion1(doubled, true);
