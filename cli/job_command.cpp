@@ -264,8 +264,16 @@ std::optional<OpenedJob> OpenJobForRun(Options& options, const std::string& save
     options.rangeStart = Hex(job.start, kFieldDigits);
     options.rangeEnd = Hex(job.end, kFieldDigits);
     options.file = *options.job;
+    if (!options.lot) {
+        options.lot = DefaultLotName(job.name, LocalDateText(std::chrono::system_clock::now()));
+        if (const std::string problem = LotNameProblem(*options.lot); !problem.empty()) {
+            Say("the job's own lot name \"" + *options.lot + "\" cannot be used (" + problem +
+                "): name the lot with --lot; nothing was sent");
+            return std::nullopt;
+        }
+    }
     status = kSuccess;
-    return OpenedJob{job, load.checksum};
+    return OpenedJob{job, load.checksum, *options.lot};
 }
 
 void InstallJob(const OpenedJob& opened, const std::string& jobPath) {
@@ -282,7 +290,7 @@ void InstallJob(const OpenedJob& opened, const std::string& jobPath) {
     Window().WriteField(TextField::EndAddress, Hex(job.end, kFieldDigits));
     Window().WriteField(TextField::Checksum, Hex(SumImageRange(job.start, job.end), kFieldDigits));
     SetChecksumRange({job.start, job.end});
-    SetRunningJob(JobStamp{job.name, opened.checksum});
+    SetRunningJob(JobStamp{job.name, opened.checksum, opened.lot});
 }
 
 }  // namespace koru::cli

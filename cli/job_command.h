@@ -19,11 +19,13 @@ int RunJobCommand(const Options& options, std::uint32_t savedMarks,
 struct OpenedJob {
     Job job;
     std::string checksum;  // whole
+    std::string lot;       // --lot, else the job's name and today's date
 };
 
 // --job: loads the job and checks it against --confirm and the line database's serial job, all
 // before any traffic; then fixes options as the job says (chip kind, steps, speed, range, serial
-// job). Nothing, with status set, after saying why on standard error.
+// job) and names the lot (options.lot, given or the default). Nothing, with status set, after
+// saying why on standard error.
 std::optional<OpenedJob> OpenJobForRun(Options& options, const std::string& savedDatabase,
                                        int& status);
 

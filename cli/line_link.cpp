@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -14,6 +15,8 @@
 #include "linedb/line_serial_source.h"
 #include "linedb/record_upload.h"
 #include "operations/chip_serial.h"
+#include "operations/job_file.h"
+#include "operations/production_log.h"
 #include "platform/host_clock.h"
 
 namespace koru::cli {
@@ -329,17 +332,23 @@ int RunDatabaseReport(const Options& options) {
     }
     std::vector<std::string> lines;
     std::string error;
-    if (!database->RecordLines(lines, error)) {
+    if (!(options.lot ? database->LotRecordLines(*options.lot, lines, error)
+                      : database->RecordLines(lines, error))) {
         Say(error);
         return kBadUsage;
     }
+    const std::string sources =
+        database->Name() + (options.lot ? ", lot " + *options.lot : std::string());
     RecordLines source(database->Name(), std::move(lines));
-    return WriteReport(source, database->Name(), options.csv, options.html, true);
+    return WriteReport(source, sources, options.csv, options.html, true, options.lot);
 }
 
 struct LineLink::State {
     std::shared_ptr<LineDatabase> database;
     std::shared_ptr<LineSerialSource> source;
+    LotOfRun lot;
+    std::optional<LotPlace> place;  // held for this chip
+    bool passed = false;            // the chip's record said passed
 };
 
 LineLink::LineLink() : state_(std::make_unique<State>()) {}
@@ -347,6 +356,17 @@ LineLink::LineLink() : state_(std::make_unique<State>()) {}
 LineLink::~LineLink() {
     if (state_->source) {
         SetChipSerialSource(nullptr);
+    }
+    if (state_->place && state_->database) {
+        // The run ended before its chip was judged (no programmer, a refusal): the place
+        // goes back to the lot.
+        LotCount count;
+        std::string error;
+        if (!state_->database->FinishLotPlace(state_->lot.name, *state_->place, false, count,
+                                              error)) {
+            Say("warning: lot " + state_->lot.name +
+                ": the chip's place did not go back: " + error);
+        }
     }
 }
 
@@ -412,7 +432,98 @@ int LineLink::Start(const Options& options, const LineSettings& settings, const 
     return kSuccess;
 }
 
+int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string& port) {
+    if (!lot.quota) {
+        return kSuccess;  // a lot without a quota has nothing to hold
+    }
+    if (!state_->database) {
+        Say("lot " + lot.name +
+            ": its quota is counted in the line database, which cannot be "
+            "used; nothing was sent");
+        return kBadUsage;
+    }
+    state_->lot = lot;
+    const LotRun run{lot.name, lot.job, lot.checksum, static_cast<std::int64_t>(*lot.quota)};
+    LotPlace place;
+    LotCount count;
+    std::string error;
+    const LotPlaceResult result = state_->database->TakeLotPlace(
+        run, SerialHolder{HostName(), port, ProcessId()},
+        [](long pid) { return ProcessRunning(pid); }, place, count, error);
+    switch (result) {
+        case LotPlaceResult::Taken:
+            state_->place = place;
+            return kSuccess;
+        case LotPlaceResult::Full:
+            if (count.Complete()) {
+                Say(std::string(kLotCompleteText) + ": lot " + lot.name + " has its " +
+                    std::to_string(count.passed) + " passed chips; nothing was sent");
+            } else {
+                // Not complete yet: a chip under way that fails gives its place back.
+                Say(std::string(kLotFullText) + ": lot " + lot.name + " has " +
+                    std::to_string(count.passed) + " of " + std::to_string(*count.quota) +
+                    " chips passed and " + std::to_string(count.held) +
+                    " under way for the rest; nothing was sent");
+            }
+            return kBadUsage;
+        case LotPlaceResult::Refused:
+        case LotPlaceResult::Failed:
+            break;
+    }
+    Say(error + "; nothing was sent");
+    return kBadUsage;
+}
+
+std::string LineLink::FinishLot() {
+    if (!state_->place) {
+        return {};
+    }
+    const LotPlace place = *state_->place;
+    state_->place.reset();
+    LotCount count;
+    std::string error;
+    if (!state_->database->FinishLotPlace(state_->lot.name, place, state_->passed, count, error)) {
+        Say("warning: lot " + state_->lot.name + ": " + error);
+        return {};
+    }
+    const std::string progress =
+        std::to_string(count.passed) + "/" + std::to_string(count.quota.value_or(0));
+    if (!state_->passed || !count.Complete()) {
+        return "本批 " + progress;
+    }
+    // This chip completed the lot: every chip of it has stored its record by now (a place
+    // counts only after its record went in), unless the database missed one.
+    std::vector<std::string> lines;
+    if (!state_->database->LotRecordLines(state_->lot.name, lines, error)) {
+        Say("warning: lot " + state_->lot.name + ": the lot report was not written: " + error);
+        return std::string(kLotCompleteText) + " " + progress;
+    }
+    const std::filesystem::path folder = DefaultProductionFolder();
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);  // a run with --log may not have made it
+    const std::string path = (folder / LotReportFileName(state_->lot.name)).string();
+    RecordLines source(state_->database->Name() + ", lot " + state_->lot.name, std::move(lines));
+    std::uint64_t passed = 0;
+    if (!WriteReportPage(source, "lot " + state_->lot.name + " (" + state_->database->Name() + ")",
+                         path, passed, error)) {
+        Say("warning: lot " + state_->lot.name + ": the lot report was not written: " + error);
+        return std::string(kLotCompleteText) + " " + progress;
+    }
+    if (passed != static_cast<std::uint64_t>(count.passed)) {
+        Say("warning: lot " + state_->lot.name + ": the report names " + std::to_string(passed) +
+            " passed chips of " + std::to_string(count.passed) +
+            "; the others' records have not reached the line database (koru-cli sync)");
+    }
+    Say("lot " + state_->lot.name + " complete; its report: " + path);
+    return std::string(kLotCompleteText) + " " + progress + ", 报告 " + path;
+}
+
 void LineLink::Store(const nlohmann::json& record) {
+    if (state_->place) {
+        // The lot counts the chip as its record judged it.
+        const auto passed = record.find("passed");
+        state_->passed = passed != record.end() && passed->is_boolean() && passed->get<bool>();
+    }
     std::string error;
     if (!UploadOrQueue(state_->database.get(), record, error)) {
         Say("warning: the record did not reach the line database (kept for koru-cli sync): " +

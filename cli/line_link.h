@@ -33,6 +33,14 @@ struct LineSettings {
     std::string serialCommands;  // "serialcommands"
 };
 
+// The lot a job's run counts its chips in.
+struct LotOfRun {
+    std::string name;
+    std::string job;
+    std::string checksum;  // the job's, whole
+    std::optional<std::uint64_t> quota;
+};
+
 class LineLink {
   public:
     LineLink();
@@ -47,6 +55,16 @@ class LineLink {
               std::uint32_t start, std::uint32_t end);
     // A record the day file holds now: into the database, or queued for sync.
     void Store(const nlohmann::json& record);
+    // After Start, before any traffic, for a job whose lot has a quota: takes this chip's
+    // place in the lot in the line database. 0, or the exit status after saying why: 3 with
+    // "本批已完成" once the lot has its quota of passed chips, or without a usable database.
+    int TakeLotPlace(const LotOfRun& lot, const std::string& port);
+    // After the chip's run: its place counts in the lot when its record said passed, else it
+    // goes back (a place never finished goes back when the link ends). The chip that completes
+    // the lot writes the lot report (the HTML page of the lot's records) into the production
+    // record folder. What the status line adds: "本批 N/Q", "本批已完成 Q/Q, 报告 PATH"; empty
+    // without a place.
+    std::string FinishLot();
     // "序列号 V, 下一个 N" after a serialized run; empty otherwise.
     std::string SerialText();
 

@@ -149,7 +149,11 @@ class Session {
             }
         }
         if (options_.command == Command::Program) {
-            const int status = line_.Start(options_, saved.line, port_, StartAddress, EndAddress);
+            int status = line_.Start(options_, saved.line, port_, StartAddress, EndAddress);
+            if (status == kSuccess && job_ != nullptr) {
+                status = line_.TakeLotPlace(
+                    {job_->lot, job_->job.name, job_->checksum, job_->job.quota}, port_);
+            }
             if (status != kSuccess) {
                 return status;
             }
@@ -204,7 +208,11 @@ class Session {
             case Command::Job:
                 break;
         }
-        const int status = Finish(ExitStatusFor(LastOutcome().kind), line_.SerialText());
+        std::string after = line_.SerialText();
+        if (const std::string lot = line_.FinishLot(); !lot.empty()) {
+            after += (after.empty() ? "" : "  ") + lot;
+        }
+        const int status = Finish(ExitStatusFor(LastOutcome().kind), after);
         if (LastOutcome().kind == OutcomeKind::LinkLost) {
             ExplainLinkLost();
         } else if (LastOutcome().kind == OutcomeKind::NoAnswer) {
@@ -352,8 +360,9 @@ int main(int argc, char** argv) {
         return kSuccess;
     }
     if (options->command == Command::Report) {
-        return options->db ? RunDatabaseReport(*options)
-                           : RunReport(options->reportArgs, options->csv, options->html);
+        return options->db
+                   ? RunDatabaseReport(*options)
+                   : RunReport(options->reportArgs, options->csv, options->html, options->lot);
     }
     if (options->command == Command::Serial || options->command == Command::Sync) {
         const Saved saved = ReadSavedSettings();
@@ -375,7 +384,12 @@ int main(int argc, char** argv) {
         }
     }
     if (IsGang(run)) {
-        return RunGang(run, std::vector<std::string>(argv + 1, argv + argc));
+        std::vector<std::string> args(argv + 1, argv + argc);
+        if (job && !options->lot) {
+            // Every port's run counts into the lot named here, even past midnight.
+            args.insert(args.begin(), {"--lot", job->lot});
+        }
+        return RunGang(run, args);
     }
     if (run.command == Command::Ports) {
         return RunPortsCommand();

@@ -47,6 +47,18 @@ int LineLink::Start(const Options& options, const LineSettings&, const std::stri
     return kSuccess;
 }
 
+int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string&) {
+    if (lot.quota) {
+        std::fprintf(stderr, kNoDatabase, "a lot's quota");
+        return kBadUsage;
+    }
+    return kSuccess;
+}
+
+std::string LineLink::FinishLot() {
+    return {};
+}
+
 void LineLink::Store(const nlohmann::json&) {}
 
 std::string LineLink::SerialText() {

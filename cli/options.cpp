@@ -6,6 +6,7 @@
 
 #include "core/shared_state.h"
 #include "image/numbers.h"
+#include "operations/job_file.h"
 #include "operations/one_shot.h"
 
 namespace koru::cli {
@@ -81,6 +82,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     value("--range", range, "START-END in hexadecimal");
     value("--job", options.job, "a job file");
     value("--confirm", options.confirm, "the job checksum");
+    value("--lot", options.lot, "a lot's name");
     JobCreation& creation = options.creation;
     value("--code", creation.code, "a code file");
     value("--password-file", creation.passwordFile, "a file");
@@ -233,6 +235,16 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "--confirm works only with --job";
         return std::nullopt;
     }
+    if (options.lot) {
+        if (!options.job && options.command != Command::Report) {
+            error = "--lot works only with --job and with report";
+            return std::nullopt;
+        }
+        if (const std::string problem = LotNameProblem(*options.lot); !problem.empty()) {
+            error = "--lot: " + problem;
+            return std::nullopt;
+        }
+    }
     if (options.job) {
         // The job fixes the code, the range, the chip kind, the steps and the serial job.
         std::string fixed;
@@ -308,9 +320,10 @@ commands:
   ports                  list the serial devices present (opens none of them)
   report [FILE|DAY|DAY..DAY]...
                          summarise production records per code file and per port, and per
-                         job where records name one (default: today's); DAY is 2026-12-07,
-                         read from the production record folder; with --db, every record of
-                         the line database, per host as well
+                         job and lot where records name them (default: today's); DAY is
+                         2026-12-07, read from the production record folder; with --db, every
+                         record of the line database, per host as well; --lot NAME: that lot's
+                         records only
   serial define JOB --at ADDR --size N --format le|be|bcd|ascii|hex --start V [--step S]
                 [--last V]
   serial define JOB --at ADDR --size N --list FILE
@@ -350,6 +363,12 @@ options:
                          record carries the job's name and checksum
   --confirm CHECKSUM     with --job: the job checksum from the work order (its first 8 digits
                          or more); a job whose checksum differs is refused before any traffic
+  --lot NAME             with --job: the lot the chips go into (default: the job's name and
+                         the date, "BOARD-A 2026-12-08"); a job with a quota counts its passed
+                         chips per lot in the line database (gang and PCs share it) and refuses
+                         the next chip before any traffic once the lot is complete (本批已完成);
+                         the chip that completes it writes the lot report lot-NAME.html beside
+                         the day files; report: that lot's records only
   --log FILE             program: append the production record to FILE instead of the day
                          file $XDG_STATE_HOME/lumatrix/production/DATE.jsonl (Windows:
                          %LOCALAPPDATA%\lumatrix\production\DATE.jsonl)
@@ -403,8 +422,9 @@ exit status:
   3  refused: bad usage, an unreadable or invalid file, a bad range, a command the chip kind
      does not have, an output that cannot be written, a question without --yes, a
      production record that cannot be written, a damaged job file or a job checksum that
-     differs from --confirm, or a serial job that cannot give this chip a
-     value (used up, outside the range, no database) (nothing is sent to the chip then)
+     differs from --confirm, a lot that has its quota (本批已完成), or a serial job
+     that cannot give this chip a value (used up, outside the range, no database)
+     (nothing is sent to the chip then)
   several ports: 0 when every port succeeded, else the most serious of the ports' codes
 )";
 }

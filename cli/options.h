@@ -67,6 +67,7 @@ struct Options {
     std::optional<std::string> html;       // report: also write the HTML page to this file
     std::optional<std::string> job;        // program: the job file that fixes the set-up
     std::optional<std::string> confirm;    // --job: the job checksum from the work order
+    std::optional<std::string> lot;        // --job: the lot the chips go into; report: one lot
     std::vector<std::string> jobArgs;      // job: create|show FILE
     JobCreation creation;                  // job create
 };

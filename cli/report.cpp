@@ -109,14 +109,22 @@ std::string BadLinesText(const ReportSummary& summary) {
     return text;
 }
 
+std::string JobGroupsHeading(const ReportSummary& summary) {
+    return summary.lots ? "per job and lot (name checksum lot NAME)" : "per job (name checksum)";
+}
+
 void AddRecord(ReportSummary& summary, const ReportRecord& record) {
     ++summary.records;
     const std::string image =
         record.hasFile ? record.filePath + " " + record.sha256 : std::string("(no file)");
     Count(summary.images[image], record);
     if (!record.jobChecksum.empty()) {
-        Count(summary.jobs[record.jobName + " " + record.jobChecksum.substr(0, kJobDigitsShown)],
-              record);
+        std::string job = record.jobName + " " + record.jobChecksum.substr(0, kJobDigitsShown);
+        if (!record.lot.empty()) {
+            job += " lot " + record.lot;
+            summary.lots = true;
+        }
+        Count(summary.jobs[job], record);
     }
     std::string port = record.port.empty() ? std::string("(no port)") : record.port;
     if (!record.device.empty() && record.device != record.port) {
@@ -161,7 +169,7 @@ std::string ReportText(const ReportSummary& summary) {
     GroupText(out, "per code file (path sha256):", summary.images);
     GroupText(out, "per port:", PortGroups(summary));
     if (!summary.jobs.empty()) {
-        GroupText(out, "per job (name checksum):", summary.jobs);
+        GroupText(out, (JobGroupsHeading(summary) + ":").c_str(), summary.jobs);
     }
     if (summary.badLineCount != 0) {
         out += "lines that did not parse: " + std::to_string(summary.badLineCount) + " (" +

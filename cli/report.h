@@ -36,13 +36,19 @@ using HostPort = std::pair<std::string, std::string>;
 
 struct ReportSummary {
     std::map<std::string, ReportGroup> images;  // "path sha256"
-    std::map<std::string, ReportGroup> jobs;    // "name checksum": records of job runs only
+    // "name checksum", "name checksum lot NAME" for a lot's records: job runs only.
+    std::map<std::string, ReportGroup> jobs;
+    bool lots = false;  // some job records name their lot
     std::map<HostPort, ReportGroup> ports;
     std::map<std::string, ReportGroup> hosts;  // "(no PC)" for records without a host
     std::vector<std::string> badLines;         // "FILE:LINE" of the first lines that did not parse
     std::uint64_t badLineCount = 0;            // all of them
     std::uint64_t records = 0;
 };
+
+// The heading of the job groups: "per job (name checksum)", with lots "per job and lot (name
+// checksum lot NAME)".
+std::string JobGroupsHeading(const ReportSummary& summary);
 
 // Counts one record into the summary.
 void AddRecord(ReportSummary& summary, const ReportRecord& record);

@@ -71,6 +71,22 @@ class ReportSinks : public RecordSink {
     std::map<std::string, ReportSummary>* hosts_;
 };
 
+// Passes on the records of one lot only (and every line that is not a record).
+class LotFilter : public RecordSink {
+  public:
+    LotFilter(RecordSink& next, std::string lot) : next_(next), lot_(std::move(lot)) {}
+    void Record(const ReportRecord& record) override {
+        if (record.lot == lot_) {
+            next_.Record(record);
+        }
+    }
+    void Unparsable(const std::string& where) override { next_.Unparsable(where); }
+
+  private:
+    RecordSink& next_;
+    std::string lot_;
+};
+
 bool WritePage(const std::string& path, const std::string& page) {
     OutputFile file;
     if (!file.Create(path) || !file.Append(page) || !file.Close()) {
@@ -121,8 +137,32 @@ std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::strin
     return files;
 }
 
+bool WriteReportPage(RecordSource& source, const std::string& sources, const std::string& html,
+                     std::uint64_t& passed, std::string& error) {
+    ReportSummary summary;
+    LineReport line;
+    ReportSinks sinks(summary, &line, nullptr);
+    const SourceResult read = source.ReadInto(sinks);
+    if (!read.problems.empty()) {
+        error = read.problems.front();
+        return false;
+    }
+    passed = 0;
+    for (const auto& [name, group] : summary.images) {
+        passed += group.passed;
+    }
+    const PageFacts facts{LocalTimeText(std::chrono::system_clock::now()), sources};
+    OutputFile file;
+    if (!file.Create(html) || !file.Append(ReportPage(summary, line, facts)) || !file.Close()) {
+        error = "cannot write " + html + ": " + file.ErrorText();
+        return false;
+    }
+    return true;
+}
+
 int WriteReport(RecordSource& source, const std::string& sources, bool csv,
-                const std::optional<std::string>& html, bool perHost) {
+                const std::optional<std::string>& html, bool perHost,
+                const std::optional<std::string>& lot) {
     // A page that cannot be written is refused before the records are read.
     if (html) {
         const OutputCheck check = CheckOutputPath(*html);
@@ -136,7 +176,8 @@ int WriteReport(RecordSource& source, const std::string& sources, bool csv,
     LineReport line;
     std::map<std::string, ReportSummary> hosts;
     ReportSinks sinks(summary, html ? &line : nullptr, perHost && !csv ? &hosts : nullptr);
-    const SourceResult read = source.ReadInto(sinks);
+    LotFilter lotOnly(sinks, lot.value_or(""));
+    const SourceResult read = source.ReadInto(lot ? static_cast<RecordSink&>(lotOnly) : sinks);
     for (const std::string& problem : read.problems) {
         std::fprintf(stderr, "koru-cli: %s\n", problem.c_str());
     }
@@ -165,7 +206,7 @@ int WriteReport(RecordSource& source, const std::string& sources, bool csv,
 }
 
 int RunReport(const std::vector<std::string>& args, bool csv,
-              const std::optional<std::string>& html) {
+              const std::optional<std::string>& html, const std::optional<std::string>& lot) {
     std::string error;
     const auto files = ReportFiles(args, DefaultProductionFolder(), error);
     if (!files) {
@@ -179,8 +220,11 @@ int RunReport(const std::vector<std::string>& args, bool csv,
     if (sources.empty()) {
         sources = "today: " + (files->empty() ? std::string() : files->front());
     }
+    if (lot) {
+        sources += (sources.empty() ? "" : ", ") + std::string("lot ") + *lot;
+    }
     RecordFiles source(*files);
-    return WriteReport(source, sources, csv, html);
+    return WriteReport(source, sources, csv, html, false, lot);
 }
 
 }  // namespace koru::cli

@@ -2,6 +2,7 @@
 
 // koru-cli report: reads production record files and prints their summary.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,11 +21,20 @@ std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::strin
 // and, with html, writes the HTML page there; sources says what the records were read from.
 // perHost: the text adds each PC's own summary after the line's. 0, or 3 when nothing could be
 // read or the page could not be written.
+// lot: only the records of that lot count.
 int WriteReport(RecordSource& source, const std::string& sources, bool csv,
-                const std::optional<std::string>& html, bool perHost = false);
+                const std::optional<std::string>& html, bool perHost = false,
+                const std::optional<std::string>& lot = std::nullopt);
 
-// The report of the files, days or day ranges args names (see ReportFiles).
+// Writes the HTML page alone of the records of source to html (a lot's report). passed: the
+// passed chips it names. False with the reason.
+bool WriteReportPage(RecordSource& source, const std::string& sources, const std::string& html,
+                     std::uint64_t& passed, std::string& error);
+
+// The report of the files, days or day ranges args names (see ReportFiles); lot: that lot's
+// records only.
 int RunReport(const std::vector<std::string>& args, bool csv,
-              const std::optional<std::string>& html);
+              const std::optional<std::string>& html,
+              const std::optional<std::string>& lot = std::nullopt);
 
 }  // namespace koru::cli

@@ -189,7 +189,7 @@ std::string ReportPage(const ReportSummary& summary, const LineReport& line,
     GroupTable(out, "per code file (path sha256)", summary.images);
     GroupTable(out, "per port", PortGroups(summary));
     if (!summary.jobs.empty()) {
-        GroupTable(out, "per job (name checksum)", summary.jobs);
+        GroupTable(out, JobGroupsHeading(summary).c_str(), summary.jobs);
     }
     if (summary.hosts.size() > 1) {
         GroupTable(out, "per PC", summary.hosts);

@@ -94,6 +94,7 @@ class RecordFields : public json::json_sax_t {
                                       {"host", &record_.host},
                                       {"port", &record_.port},
                                       {"device", &record_.device},
+                                      {"lot", &record_.lot},
                                       {"failed_step", &record_.failedStep}}) {
                 if (top_ == key) {
                     return field;

@@ -24,6 +24,7 @@ struct ReportRecord {
     bool hasFile = false;
     std::string filePath, sha256;
     std::string jobName, jobChecksum;  // a job run's; empty for runs without a job
+    std::string lot;                   // the lot a job run's chip went into; may be empty
     bool passed = false;
     RecordResult result = RecordResult::ChipFailed;
     std::string failedStep;                 // empty when none was recorded

@@ -1,6 +1,7 @@
 #include "operations/job_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 #include <utility>
 
@@ -25,6 +26,8 @@ constexpr std::uint8_t kImageChecksumDigits = 4;
 constexpr char kLockKind[] = "pbkdf2-hmac-sha256";
 // A job file larger than the whole image written as hex lines with room to spare is no job.
 constexpr std::uint64_t kLargestJobFile = 8ull * 1024 * 1024;
+// A lot's name is a label on a work order and a file name, not a text.
+constexpr std::size_t kLongestLotName = 100;
 
 std::mutex runningMutex;
 std::optional<JobStamp> running;
@@ -482,6 +485,40 @@ void SetRunningJob(std::optional<JobStamp> stamp) {
 std::optional<JobStamp> RunningJob() {
     std::lock_guard lock(runningMutex);
     return running;
+}
+
+std::string DefaultLotName(const std::string& jobName, const std::string& day) {
+    return jobName + " " + day;
+}
+
+std::string LotNameProblem(std::string_view text) {
+    if (text.empty()) {
+        return "a lot needs a name";
+    }
+    if (text.size() > kLongestLotName) {
+        return "a lot's name has " + std::to_string(kLongestLotName) + " bytes at most";
+    }
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return "a lot's name holds no control characters";
+        }
+    }
+    if (!Canonical(json(std::string(text)))) {
+        return "a lot's name is UTF-8 text";
+    }
+    return {};
+}
+
+std::string LotReportFileName(const std::string& lot) {
+    std::string name = "lot-";
+    for (const char c : lot) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool kept =
+            byte >= 0x80 || std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_';
+        name += kept ? c : '_';
+    }
+    return name + ".html";
 }
 
 }  // namespace koru

@@ -115,12 +115,30 @@ bool JobLockOpens(const Job& job, std::string_view password);
 // "自动校验 (verify), ..." for the steps marked in steps; "none" when there are none.
 std::string JobStepsText(std::uint32_t steps);
 
-// The job whose chips are being programmed now, for the production record: its name and whole
-// checksum. Set before the first chip of a run; none outside job runs.
+// The job whose chips are being programmed now, for the production record: its name, whole
+// checksum and lot. Set before the first chip of a run; none outside job runs.
 struct JobStamp {
     std::string name;
     std::string checksum;
+    std::string lot = {};  // the lot the chips are counted in; empty: none named
 };
+
+// What refuses a chip once its lot has its quota of passed chips.
+inline constexpr char kLotCompleteText[] = "本批已完成";
+// What refuses a chip while the lot's last places are held by chips under way.
+inline constexpr char kLotFullText[] = "本批名额已满";
+
+// The lot a run of job goes into when none is named: the job's name and the day
+// ("BOARD-A 2026-12-08"); day: "YYYY-MM-DD".
+std::string DefaultLotName(const std::string& jobName, const std::string& day);
+
+// Why text cannot name a lot (empty, too long, a control character or not UTF-8); empty when
+// it can.
+std::string LotNameProblem(std::string_view text);
+
+// The lot report's file name for lot: "lot-NAME.html", with every character of NAME that is
+// not a letter, digit, '-', '.' or '_' (any byte past ASCII kept) replaced by '_'.
+std::string LotReportFileName(const std::string& lot);
 void SetRunningJob(std::optional<JobStamp> stamp);
 std::optional<JobStamp> RunningJob();
 

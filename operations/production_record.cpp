@@ -118,6 +118,9 @@ nlohmann::json ProductionRecord(const AutoRunReport& report) {
     // A job run: the approved set-up the chip was programmed under.
     if (const std::optional<JobStamp> job = RunningJob()) {
         record["job"] = {{"name", job->name}, {"checksum", job->checksum}};
+        if (!job->lot.empty()) {
+            record["lot"] = job->lot;
+        }
     }
     if (!report.serialJob.empty()) {
         record["serial"] = {{"job", report.serialJob}, {"value", report.serialValue}};

@@ -117,8 +117,6 @@ class CliTest : public ::testing::Test {
         return result;
     }
 
-    Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
-
     // Runs koru-cli with its standard error (and with outToo its output) on a pseudo-terminal;
     // err holds what the terminal received. Gives up (and fails) after a minute.
     Result RunOnTerminal(std::vector<std::string> args, bool outToo = false) {
@@ -162,12 +160,18 @@ class CliTest : public ::testing::Test {
         return result;
     }
 
+  public:
     fs::path WriteCodeFile(const std::vector<std::uint8_t>& data) {
         const fs::path path = folder_ / "code.hex";
         std::ofstream(path, std::ios::binary) << test::HexFileOf(data);
         return path;
     }
 
+    Result Run(std::vector<std::string> args) { return Wait(Spawn(std::move(args))); }
+    const fs::path& Folder() const { return folder_; }
+    device::Simulator& Sim() { return sim_; }
+
+  protected:
     fs::path folder_;
     device::Simulator sim_;
     std::vector<std::string> extraEnv_;  // added to the environment of every run
@@ -1310,6 +1314,9 @@ TEST_F(CliTest, AJobProgramsTheApprovedBytesAfterTheCodeFileChanges) {
     const std::vector<nlohmann::json> records = RecordLines(log);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0]["job"], (nlohmann::json{{"name", "lineA"}, {"checksum", checksum}}));
+    // Without --lot the chip goes into the job's lot of the day, and is counted there.
+    EXPECT_EQ(records[0].value("lot", "").rfind("lineA 20", 0), 0u) << records[0].dump();
+    EXPECT_NE(run.out.find("本批 1/500"), std::string::npos) << run.out;
     EXPECT_EQ(records[0]["passed"], true);
     EXPECT_EQ(records[0]["range"]["end"], "002FF");
     EXPECT_EQ(records[0]["steps"], (nlohmann::json{"erase", "program", "verify"}));
@@ -1408,6 +1415,104 @@ TEST_F(CliTest, AGangRunsTheJobOnEveryPortOnceConfirmed) {
         EXPECT_EQ(record["job"]["checksum"], checksum);
         EXPECT_EQ(record["passed"], true);
     }
+}
+
+// A lot's quota of 3 over a gang of two, in the line database db: the first round passes two
+// chips, in the second both ports race for the last place and one wins, the other is refused
+// before its programmer hears a single block; the chip that completes the lot writes its report.
+// After that no chip of the lot starts.
+void RunLotQuotaOverAGang(CliTest& test, const std::string& db) {
+    device::Simulator other;
+    ASSERT_TRUE(other.Start());
+    other.SetChip(device::ChipKind::Mtp, 0x2000);
+    device::Simulator& sim = test.Sim();
+    const fs::path file = test.WriteCodeFile(SampleCode(0x200));
+    const fs::path job = test.Folder() / "board.korujob";
+    const Result made = test.Run({"job", "create", job, "--code", file, "--mtp", "--verify",
+                                  "--quota", "3", "--name", "BOARD-A"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const fs::path log = test.Folder() / "lot.jsonl";
+    const std::string ports = sim.SlavePath() + "," + other.SlavePath();
+    const std::vector<std::string> run{"--port", ports, "--db",  db,   "--log",  log,
+                                       "--job",  job,   "--lot", "L1", "program"};
+
+    const Result first = test.Run(run);
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    EXPECT_NE(TableRow(first.out, sim.SlavePath()).find("本批 "), std::string::npos) << first.out;
+    const std::size_t before[] = {sim.Exchanges().size(), other.Exchanges().size()};
+
+    const Result second = test.Run(run);
+    EXPECT_EQ(second.status, 3) << second.out << second.err;
+    const std::size_t after[] = {sim.Exchanges().size(), other.Exchanges().size()};
+    const int winners = (after[0] > before[0] ? 1 : 0) + (after[1] > before[1] ? 1 : 0);
+    EXPECT_EQ(winners, 1) << "one port wins the last place, the other hears nothing";
+    const std::string& winner = after[0] > before[0] ? sim.SlavePath() : other.SlavePath();
+    const std::string& loser = after[0] > before[0] ? other.SlavePath() : sim.SlavePath();
+    const fs::path report =
+        test.Folder() / ".local" / "state" / "lumatrix" / "production" / "lot-L1.html";
+    EXPECT_NE(second.out.find(winner + ": passed in "), std::string::npos) << second.out;
+    EXPECT_NE(second.out.find("本批已完成 3/3, 报告 " + report.string()), std::string::npos)
+        << second.out;
+    // The loser met the winner's chip under way on the last place: refused, not yet complete.
+    EXPECT_NE(TableRow(second.out, loser).find("本批名额已满: lot L1 has 2 of 3 chips passed"),
+              std::string::npos)
+        << second.out;
+
+    // The refusal holds for any later chip, alone or in a gang.
+    const Result single = test.Run(
+        {"--port", "COM1", "--db", db, "--log", log, "--job", job, "--lot", "L1", "program"});
+    EXPECT_EQ(single.status, 3) << single.err;
+    EXPECT_NE(single.err.find("本批已完成: lot L1 has its 3 passed chips"), std::string::npos)
+        << single.err;
+    EXPECT_EQ(test.Run(run).status, 3);
+    EXPECT_EQ(sim.Exchanges().size() + other.Exchanges().size(), after[0] + after[1]);
+
+    // Exactly three chips were programmed, each record names the lot; the report says 3.
+    const std::vector<nlohmann::json> records = RecordLines(log);
+    ASSERT_EQ(records.size(), 3u);
+    for (const nlohmann::json& record : records) {
+        EXPECT_EQ(record["passed"], true);
+        EXPECT_EQ(record["lot"], "L1");
+    }
+    const std::string page = ReadAll(report);
+    EXPECT_NE(page.find(" lot L1</code></td><td class=\"n\">3</td><td class=\"n\">3</td>"),
+              std::string::npos)
+        << page;
+    const Result text = test.Run({"report", "--db", db, "--lot", "L1"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("records 3\n"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("per job and lot (name checksum lot NAME):\n  BOARD-A "),
+              std::string::npos)
+        << text.out;
+    const Result none = test.Run({"report", "--lot", "L2", log});
+    EXPECT_NE(none.out.find("records 0\n"), std::string::npos) << none.out;
+
+    // Another lot of the same job starts from nothing; another job cannot use this lot.
+    const Result next = test.Run(
+        {"--port", "COM1", "--db", db, "--log", log, "--job", job, "--lot", "L2", "program"});
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.out.find("本批 1/3"), std::string::npos) << next.out;
+    const fs::path otherJob = test.Folder() / "other.korujob";
+    ASSERT_EQ(test.Run({"job", "create", otherJob, "--code", file, "--mtp", "--quota", "5"}).status,
+              0);
+    const std::size_t sent = sim.Exchanges().size();
+    const Result foreign = test.Run(
+        {"--port", "COM1", "--db", db, "--log", log, "--job", otherJob, "--lot", "L2", "program"});
+    EXPECT_EQ(foreign.status, 3);
+    EXPECT_NE(foreign.err.find("lot L2 belongs to job BOARD-A"), std::string::npos) << foreign.err;
+    EXPECT_EQ(sim.Exchanges().size(), sent);
+}
+
+TEST_F(CliTest, ALotQuotaHoldsAcrossAGangOnSqlite) {
+    RunLotQuotaOverAGang(*this, (folder_ / "line.sqlite").string());
+}
+
+TEST_F(CliTest, ALotQuotaHoldsAcrossAGangOnPostgres) {
+    test::PostgresServer server;
+    if (!server.Start()) {
+        GTEST_SKIP() << server.SkipReason();
+    }
+    RunLotQuotaOverAGang(*this, server.Uri());
 }
 
 // A job with a serial job: the place the job was approved for is kept, its bytes are left out

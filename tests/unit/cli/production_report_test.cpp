@@ -174,6 +174,40 @@ TEST(ReportTest, JobRunsAreGroupedPerJobAndChecksum) {
     EXPECT_NE(page.find("<tr><td><code>line A aaaaaaaa</code>"), std::string::npos);
 }
 
+// A job's lots are summed apart, beside the job's runs without a lot; a lot given in another type
+// reads as none.
+TEST(ReportTest, JobRunsWithALotAreGroupedPerJobAndLot) {
+    const auto lotRecord = [](bool passed, const nlohmann::json& lot) {
+        nlohmann::json record = nlohmann::json::parse(
+            Record("COM1", passed, passed ? nullptr : "verify", passed ? "success" : "chip-failed",
+                   "2026-12-07T08:00:00.000+01:00"));
+        record["job"] = {{"name", "line A"}, {"checksum", std::string(64, 'a')}};
+        if (!lot.is_null()) {
+            record["lot"] = lot;
+        }
+        return record.dump();
+    };
+    ReportSummary summary;
+    AddReportLine(summary, lotRecord(true, "W49 A"), "f", 1);
+    AddReportLine(summary, lotRecord(false, "W49 A"), "f", 2);
+    AddReportLine(summary, lotRecord(true, "W50"), "f", 3);
+    AddReportLine(summary, lotRecord(true, nullptr), "f", 4);
+    AddReportLine(summary, lotRecord(true, 7), "f", 5);
+    ASSERT_EQ(summary.jobs.size(), 3u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa lot W49 A"].chips, 2u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa lot W49 A"].passed, 1u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa lot W50"].passed, 1u);
+    EXPECT_EQ(summary.jobs["line A aaaaaaaa"].passed, 2u);
+    const std::string text = ReportText(summary);
+    EXPECT_NE(text.find("per job and lot (name checksum lot NAME):\n  line A aaaaaaaa\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(ReportCsv(summary).find("\njob,line A aaaaaaaa lot W49 A,2,1,1,"), std::string::npos);
+    EXPECT_NE(ReportPage(summary, LineReport(), {"now", "f"})
+                  .find("<h2>per job and lot (name checksum lot NAME)</h2>"),
+              std::string::npos);
+}
+
 // A damaged day file can hold thousands of junk lines: the first ten are named, the rest counted.
 TEST(ReportTest, ADamagedFileNamesTheFirstTenBadLinesAndCountsTheRest) {
     ReportSummary summary;

@@ -161,5 +161,24 @@ TEST(JobFileTest, DamagedDocumentsAreRefusedWithTheirFault) {
     EXPECT_TRUE(ParseJob(good.dump()).job);  // the unchanged document, written compactly
 }
 
+// A lot's name is typed by people and becomes a file name: what is not text is refused, and the
+// file name keeps the name readable but can never leave the folder or hide a character.
+TEST(JobFileTest, LotNamesAreTextAndTheirReportFileStaysInItsFolder) {
+    EXPECT_EQ(DefaultLotName("BOARD-A", "2026-12-08"), "BOARD-A 2026-12-08");
+    EXPECT_EQ(LotNameProblem("BOARD-A 2026-12-08"), "");
+    EXPECT_EQ(LotNameProblem("批次 W49"), "");
+    EXPECT_NE(LotNameProblem(""), "");
+    EXPECT_NE(LotNameProblem(std::string(101, 'x')), "");
+    EXPECT_EQ(LotNameProblem(std::string(100, 'x')), "");
+    EXPECT_NE(LotNameProblem("a\nb"), "");
+    EXPECT_NE(LotNameProblem("a\x7f"), "");
+    EXPECT_NE(LotNameProblem("\xff\xfe"), "");  // not UTF-8
+
+    EXPECT_EQ(LotReportFileName("BOARD-A 2026-12-08"), "lot-BOARD-A_2026-12-08.html");
+    EXPECT_EQ(LotReportFileName("../../etc/passwd"), "lot-.._.._etc_passwd.html");
+    EXPECT_EQ(LotReportFileName("a\\b:c*?\"<>|"), "lot-a_b_c______.html");
+    EXPECT_EQ(LotReportFileName("批次"), "lot-批次.html");
+}
+
 }  // namespace
 }  // namespace koru
