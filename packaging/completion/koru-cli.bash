@@ -17,7 +17,7 @@ _koru_cli() {
     local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync job'
     local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
         --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help --serial --db --json --force
-        --at --size --format --start --step --last --list --command --job --confirm --code --quota --lock
+        --at --size --format --start --step --last --list --command --job --confirm --lot --code --quota --lock
         --password-file --name --description --by'
     local IFS=$'\n'
     COMPREPLY=()
@@ -39,7 +39,7 @@ _koru_cli() {
             COMPREPLY=($(compgen -W 'le be bcd ascii hex' -- "$cur"))
             return
             ;;
-        --serial | --db | --at | --size | --start | --step | --last | --command | --confirm | --quota | \
+        --serial | --db | --at | --size | --start | --step | --last | --command | --confirm | --lot | --quota | \
             --name | --description | --by)
             return
             ;;
@@ -63,7 +63,7 @@ _koru_cli() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
             --port | --range | --log | --html | --serial | --db | --at | --size | --format | --start | \
-                --step | --last | --list | --command | --job | --confirm | --code | --quota | \
+                --step | --last | --list | --command | --job | --confirm | --lot | --code | --quota | \
                 --password-file | --name | --description | --by) ((i++)) ;;
             -*) ;;
             *)
