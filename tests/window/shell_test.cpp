@@ -30,6 +30,7 @@
 #include "window/port_settings_dialog.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/window_job.h"
 #include "window/window_serial.h"
 
 namespace koru::test {
@@ -584,7 +585,9 @@ class ShellTest : public QObject {
         m_program->Start();
         std::unique_ptr<QMenu> menu(W().CreateContextMenu());
         const int entries = WindowSerial::Available() ? 3 : 2;
-        QCOMPARE(menu->actions().size(), entries);
+        QCOMPARE(menu->actions().size(), entries + 3);  // a separator and the two job entries
+        QCOMPARE(menu->actions()[entries + 1]->text(), Utf8(kOpenJobEntryText));
+        QCOMPARE(menu->actions()[entries + 2]->text(), Utf8(kSaveJobEntryText));
         QCOMPARE(menu->actions()[0]->text(), Utf8(kAboutEntryText));
         QCOMPARE(menu->actions()[1]->text(), Utf8(kPortSettingsEntryText));
         if (entries == 3) {
@@ -672,8 +675,9 @@ class ShellTest : public QObject {
         QApplication::sendEvent(&W(), &event);
         QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu != nullptr);
-        // about, the port settings and (with the line database) the serial settings
-        QCOMPARE(menu->actions().size(), WindowSerial::Available() ? 3 : 2);
+        // about, the port settings, (with the line database) the serial settings, and after a
+        // separator the two job entries
+        QCOMPARE(menu->actions().size(), WindowSerial::Available() ? 6 : 5);
         menu->actions()[0]->trigger();
         menu->close();
         QCOMPARE(BoxCaptions(), QStringList{QString::fromUtf8("关于KORU V2.0B")});
