@@ -2,11 +2,12 @@
 # koru-cli.exe's line database under Wine. On SQLite in the Wine user's local application data
 # (the default): a counter job defined, two chips programmed through koru-sim on COM14 with
 # --serial, each read back holding its own value, the two consecutive; serial status and serial
-# find agree. On PostgreSQL through libpq.dll over TCP: a server this script starts (Debian's
-# postgresql, initdb and pg_ctl in a temporary folder, listening on 127.0.0.1 only, at a port
-# picked here), a job defined, a chip programmed, serial status and report --db. Where libpq.dll
-# was built with TLS, the server then takes TLS connections only: sslmode=require gets in with
-# its self-signed certificate, sslmode=disable is turned away. Exit 77 (skipped) without a
+# find agree; a production job confirmed and run in a lot with a quota of one chip. On
+# PostgreSQL through libpq.dll over TCP: a server this script starts (Debian's postgresql,
+# initdb and pg_ctl in a temporary folder, listening on 127.0.0.1 only, at a port picked here),
+# a job defined, a chip programmed, serial status and report --db. Where libpq.dll was built
+# with TLS, the server then takes TLS connections only: sslmode=require gets in with its
+# self-signed certificate, sslmode=disable is turned away. Exit 77 (skipped) without a
 # simulator or without PostgreSQL's server programs (the SQLite half has run by then).
 #   cli_line_test.sh KORU_CLI_EXE WINE_PREFIX    with KORU_TEST_SIM=path/to/koru-sim and
 #                                                KORU_WINE_DLL_DIRS holding libpq.dll's folder
@@ -140,6 +141,28 @@ program_chip KEY
 key=$(chip_serial)
 [ "${key:0:4}" = 4b45 ] || fail "the chip holds ${key:0:4} at 1F00, not the command's value 4B45"
 echo "ok: a command job's value went into the chip"
+
+# A production job made from the code file, shown, and run once its checksum is confirmed (a
+# wrong one is refused); its lot, with a quota of one chip, is complete after that chip: the lot
+# report lands beside the day files and the next chip of the lot is refused.
+expect 0 job create board.korujob --code code.bin --mtp --erase --verify --range 0000-1FFF \
+    --quota 1 --name BOARD
+said "lot quota:      1 passed chips"
+checksum=$(sed -n 's/^job checksum:   \([0-9a-f]\{8\}\) .*/\1/p' "$work/out")
+[ -n "$checksum" ] || fail "job create printed no job checksum: $(cat "$work/out")"
+expect 0 job show board.korujob
+said "job checksum:   $checksum"
+wrong=$([ "$checksum" = 00000000 ] && echo 11111111 || echo 00000000)
+expect 3 --port COM14 --job board.korujob --confirm "$wrong" program
+said "not the job of the work order"
+expect 0 --port COM14 --job board.korujob --confirm "$checksum" --lot W1 program
+said "lot-W1.html"
+[ -f "$local_data/lumatrix/production/lot-W1.html" ] ||
+    fail "no lot report beside the day files: $(ls "$local_data/lumatrix/production")"
+grep -q '"lot":"W1"' "$local_data"/lumatrix/production/*.jsonl || fail "no record names the lot W1"
+expect 3 --port COM14 --job board.korujob --confirm "$checksum" --lot W1 program
+said "lot W1 has its 1 passed chips"
+echo "ok: a job ran once confirmed, its lot of one chip wrote its report and refused the next chip"
 
 # --- PostgreSQL over TCP through libpq.dll ----------------------------------------------------
 pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
