@@ -53,8 +53,9 @@ class SqliteConnection final : public SqlConnection {
     bool Exec(const std::string& sql, const std::vector<SqlValue>& params,
               std::vector<SqlRow>* rows, std::string& error) override {
         sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db_, NumberedParameters(sql).c_str(), -1, &statement, nullptr) !=
-            SQLITE_OK) {
+        lastCode_ =
+            sqlite3_prepare_v2(db_, NumberedParameters(sql).c_str(), -1, &statement, nullptr);
+        if (lastCode_ != SQLITE_OK) {
             error = sqlite3_errmsg(db_);
             return false;
         }
@@ -80,6 +81,7 @@ class SqliteConnection final : public SqlConnection {
             }
             rows->push_back(std::move(row));
         }
+        lastCode_ = result;
         const bool done = result == SQLITE_DONE;
         if (!done) {
             error = sqlite3_errmsg(db_);
@@ -92,8 +94,30 @@ class SqliteConnection final : public SqlConnection {
     const char* RowLock() const override { return ""; }
     const char* SchemaLock() const override { return "SELECT 1"; }
 
+    // Runs sql (no parameters, no rows kept) until it is not refused for a lock another
+    // connection holds, with the busy handler's pause and time-out. For the statements SQLite
+    // refuses at once instead of calling the busy handler: switching a new file to WAL while
+    // another process opens it too.
+    bool ExecWhileLocked(const std::string& sql, std::string& error) {
+        const auto began = std::chrono::steady_clock::now();
+        for (;;) {
+            std::vector<SqlRow> rows;
+            if (Exec(sql, {}, &rows, error)) {
+                return true;
+            }
+            const int code = lastCode_ & 0xFF;  // the primary code of an extended one
+            if ((code != SQLITE_BUSY && code != SQLITE_LOCKED) ||
+                std::chrono::steady_clock::now() - began >=
+                    std::chrono::milliseconds(kBusyTimeoutMs)) {
+                return false;
+            }
+            std::this_thread::sleep_for(kBusyPause);
+        }
+    }
+
   private:
     sqlite3* db_;
+    int lastCode_ = SQLITE_OK;  // of the last statement's preparation or last step
     std::chrono::steady_clock::time_point waitBegan_;  // of the wait for a lock in progress
 };
 
@@ -108,11 +132,10 @@ std::unique_ptr<SqlConnection> OpenSqlite(const std::string& path, std::string& 
         return nullptr;
     }
     auto connection = std::make_unique<SqliteConnection>(db);
-    std::vector<SqlRow> mode;
-    if (!connection->Exec("PRAGMA journal_mode=WAL", {}, &mode, error) ||
+    if (!connection->ExecWhileLocked("PRAGMA journal_mode=WAL", error) ||
         // FULL: a reservation or a spent value is on the disk before the chip gets data, so a
         // power cut never brings a value back that a chip already holds.
-        !connection->Exec("PRAGMA synchronous=FULL", {}, nullptr, error)) {
+        !connection->ExecWhileLocked("PRAGMA synchronous=FULL", error)) {
         error = path + ": " + error;
         return nullptr;
     }

@@ -1,7 +1,8 @@
 // The line database under faults: a value at most once per job, only its holder moves it on,
 // a person's release is checked and logged, database names are never mistaken for files nor
 // shown with their passwords, the record queue survives crashes, a stopped PC never holds the
-// line, and a command job's program runs only as allowed, clean and bounded.
+// line, a new file opened by several processes at once opens for each, and a command job's
+// program runs only as allowed, clean and bounded.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,9 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "linedb/line_database.h"
 #include "linedb/line_database_location.h"
@@ -323,6 +326,39 @@ TEST_F(LineFaultsTest, OnlyTheHolderMovesAValueOnAndAPersonsReleaseIsCheckedOnPo
         GTEST_SKIP() << server.SkipReason();
     }
     HolderRules(server.Uri());
+}
+
+// The sites of a gang open a new database file at the same moment: each of them gets it (the
+// switch to WAL waits for the others as every write does, never "database is locked").
+TEST_F(LineFaultsTest, ProcessesOpeningANewFileTogetherAllGetIt) {
+    constexpr int kProcesses = 6;
+    constexpr int kFiles = 30;
+    constexpr auto kApart = std::chrono::milliseconds(30);  // between the files' moments
+    // Every process opens file f at the same moment: the start plus f times kApart.
+    const auto start = Clock::now() + std::chrono::milliseconds(200);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int f = 0; f < kFiles; ++f) {
+                std::this_thread::sleep_until(start + f * kApart);
+                std::string error;
+                if (!LineDatabase::Open(
+                        (folder_ / ("new-" + std::to_string(f) + ".sqlite")).string(), error)) {
+                    std::fprintf(stderr, "file %d: %s\n", f, error.c_str());
+                    ::_exit(1);
+                }
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
 }
 
 // A database of the first schema is brought to the last at open, its values and records kept; one
