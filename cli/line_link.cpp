@@ -483,7 +483,11 @@ std::string LineLink::FinishLot() {
     LotCount count;
     std::string error;
     if (!state_->database->FinishLotPlace(state_->lot.name, place, state_->passed, count, error)) {
-        Say("warning: lot " + state_->lot.name + ": " + error);
+        // The place stays held until a later chip of this PC finds this process ended.
+        Say("warning: lot " + state_->lot.name + ": " +
+            (state_->passed ? "this chip passed but the lot has not counted it: "
+                            : "this chip's place did not go back: ") +
+            error);
         return {};
     }
     const std::string progress =
