@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 
 #include "core/shared_state.h"
 #include "image/program_memory.h"
@@ -160,14 +161,19 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
                         [this] { m_serial->ShowDialog(); })
             ->setEnabled(!m_job->InOperatorMode());
     }
+    // The job entries run once the menu has closed and gone: the system's file dialog runs a
+    // message loop of its own, in which the menu (deleted on close) would go while its action
+    // is still being delivered.
+    const auto later = [this](void (WindowJob::*entry)()) {
+        return [this, entry] { QTimer::singleShot(0, this, [this, entry] { (*m_job.*entry)(); }); };
+    };
     menu->addSeparator();
-    menu->addAction(QString::fromUtf8(kOpenJobEntryText), this,
-                    [this] { m_job->OpenFromDialog(); });
-    menu->addAction(QString::fromUtf8(kSaveJobEntryText), this, [this] { m_job->SaveFromDialog(); })
+    menu->addAction(QString::fromUtf8(kOpenJobEntryText), this, later(&WindowJob::OpenFromDialog));
+    menu->addAction(QString::fromUtf8(kSaveJobEntryText), this, later(&WindowJob::SaveFromDialog))
         ->setEnabled(!m_job->InOperatorMode());
     if (m_job->InOperatorMode()) {
         menu->addAction(QString::fromUtf8(kLeaveOperatorModeEntryText), this,
-                        [this] { m_job->LeaveOperatorMode(); });
+                        later(&WindowJob::LeaveOperatorMode));
     }
     return menu;
 }

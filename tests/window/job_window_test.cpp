@@ -3,6 +3,7 @@
 // set-up no longer is its job's.
 
 #include <QFile>
+#include <QMenu>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -77,6 +78,17 @@ class JobWindowTest : public QObject {
         return records;
     }
 
+    void TriggerMenuEntry(const char* text) {
+        std::unique_ptr<QMenu> menu(W().CreateContextMenu());
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                action->trigger();
+                return;
+            }
+        }
+        QFAIL(text);
+    }
+
     void Restart() {
         m_program.reset();  // its services go before the next window's come
         m_program = std::make_unique<StartedWindow>();
@@ -124,8 +136,9 @@ class JobWindowTest : public QObject {
         Restart();  // the operator's window
         m_sim.ClearRecords();
         W().QueueFileAnswer(path);
-        W().Job().OpenFromDialog();
-        QVERIFY(W().Job().InOperatorMode());
+        TriggerMenuEntry(kOpenJobEntryText);  // runs once the menu is gone
+        QVERIFY(!W().Job().IsOpen());
+        QTRY_VERIFY(W().Job().InOperatorMode());
         for (const int id : {146, 147, 148, 129, 131, 114, 115, 121, 122, 139, 143}) {
             QVERIFY2(!W().Control(id)->isEnabled(), qPrintable(QString::number(id)));
         }
@@ -154,7 +167,8 @@ class JobWindowTest : public QObject {
         }
         QCOMPARE(W().questions.size(), std::size_t{2});  // asked once per job, not per chip
         QCOMPARE(SuccessCount.load(), 2u);
-        QTRY_VERIFY2(W().windowTitle().contains(QStringLiteral(" 2")), qPrintable(W().windowTitle()));
+        QTRY_VERIFY2(W().windowTitle().contains(QStringLiteral(" 2")),
+                     qPrintable(W().windowTitle()));
         int ofJob = 0;
         for (const nlohmann::json& record : Records()) {
             if (record.contains("job") && record["job"]["checksum"] == load.checksum) {
@@ -169,7 +183,7 @@ class JobWindowTest : public QObject {
         W().Job().LeaveOperatorMode();
         QVERIFY(W().Job().InOperatorMode());
         QVERIFY(!W().Control(146)->isEnabled());
-        m_program->Click(146);  // a disabled control: no file dialog
+        m_program->Click(146);                             // a disabled control: no file dialog
         QCOMPARE(W().fileFilters.size(), std::size_t{1});  // the job's own dialog only
         W().QueueTextAnswer(QStringLiteral("secret"));
         W().Job().LeaveOperatorMode();
