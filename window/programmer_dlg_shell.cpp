@@ -18,6 +18,7 @@
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/station/station_window.h"
 #include "window/window_serial.h"
 
 namespace koru {
@@ -135,6 +136,11 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
         menu->addAction(QString::fromUtf8(kSerialSettingsEntryText), this,
                         [this] { m_serial->ShowDialog(); });
     }
+    menu->addAction(QString::fromUtf8(kStationEntryText), this, [] {
+        auto* station = new StationWindow(StationSetupFromWindow());
+        station->setAttribute(Qt::WA_DeleteOnClose);
+        station->show();
+    });
     return menu;
 }
 
