@@ -43,8 +43,8 @@ Event MakeEvent(std::string_view type, const std::string& port) {
     return {{"v", kEventStreamVersion}, {"type", type}, {"port", port}, {"t", EventTime()}};
 }
 
-Event OutcomeEvent(const std::string& port, const std::string& kind,
-                            const std::string& step, const std::string& text, int exitStatus) {
+Event OutcomeEvent(const std::string& port, const std::string& kind, const std::string& step,
+                   const std::string& text, int exitStatus) {
     Event event = MakeEvent("outcome", port);
     event["kind"] = kind;
     event["step"] = step.empty() ? Event() : Event(step);
@@ -66,8 +66,7 @@ EventStream::EventStream(std::FILE* out, std::string port) : out_(out), port_(st
 
 void EventStream::WriteLocked(const Event& event) {
     // Invalid UTF-8 in a text (a file name, a driver's message) is replaced, never thrown on.
-    const std::string line =
-        event.dump(-1, ' ', false, Event::error_handler_t::replace) + "\n";
+    const std::string line = event.dump(-1, ' ', false, Event::error_handler_t::replace) + "\n";
     std::fwrite(line.data(), 1, line.size(), out_);
     std::fflush(out_);
 }
@@ -111,8 +110,7 @@ void EventStream::BeginStepLocked(std::uint8_t step) {
     WriteLocked(event);
 }
 
-void EventStream::Status(const std::string& text, bool result, std::uint8_t step,
-                         bool stepFailed) {
+void EventStream::Status(const std::string& text, bool result, std::uint8_t step, bool stepFailed) {
     std::lock_guard lock(mutex_);
     BeginStepLocked(step);
     if (result) {

@@ -43,8 +43,8 @@ Event MakeEvent(std::string_view type, const std::string& port);
 // An "outcome" event: kind is an outcome name (OutcomeName), or "ended" where a port's process
 // ended without stating one (a crash, a signal, a program that could not start); step: the
 // failed step's name, empty for none; exitStatus: what the port's process ends with.
-Event OutcomeEvent(const std::string& port, const std::string& kind,
-                            const std::string& step, const std::string& text, int exitStatus);
+Event OutcomeEvent(const std::string& port, const std::string& kind, const std::string& step,
+                   const std::string& text, int exitStatus);
 
 // The parsed event of one line, when the line is one (an object with "type" and "v"); nothing
 // for anything else.

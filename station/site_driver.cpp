@@ -5,11 +5,11 @@
 namespace koru::station {
 namespace {
 
-constexpr auto kReadPeriod = std::chrono::milliseconds(100);     // the thread's longest nap
-constexpr auto kEndedPoll = std::chrono::milliseconds(20);       // pipes closed, exit awaited
-constexpr auto kTerminateGrace = std::chrono::seconds(2);        // SIGTERM, then SIGKILL
-constexpr auto kKilledWait = std::chrono::seconds(5);            // SIGKILL, then give up waiting
-constexpr std::size_t kLongestLine = 64 * 1024;                  // an event is far shorter
+constexpr auto kReadPeriod = std::chrono::milliseconds(100);  // the thread's longest nap
+constexpr auto kEndedPoll = std::chrono::milliseconds(20);    // pipes closed, exit awaited
+constexpr auto kTerminateGrace = std::chrono::seconds(2);     // SIGTERM, then SIGKILL
+constexpr auto kKilledWait = std::chrono::seconds(5);         // SIGKILL, then give up waiting
+constexpr std::size_t kLongestLine = 64 * 1024;               // an event is far shorter
 
 SiteResult ResultOfKind(const std::string& kind) {
     if (kind == "success") {
@@ -225,8 +225,8 @@ void SiteDriver::TakeLine(std::string_view line) {
 void SiteDriver::ProcessGone(int exitStatus) {
     if (snapshot_.state == SiteState::Running) {
         // No outcome came: the chip's fate is unknown, so it goes with the rejects.
-        const bool hung = !stopping_ && std::chrono::steady_clock::now() - lastEvent_ >=
-                                            setup_.silenceLimit;
+        const bool hung =
+            !stopping_ && std::chrono::steady_clock::now() - lastEvent_ >= setup_.silenceLimit;
         snapshot_.result = hung ? SiteResult::ProcessHung : SiteResult::ProcessEnded;
         snapshot_.failedStep = snapshot_.step;
         if (stopping_) {
@@ -235,8 +235,8 @@ void SiteDriver::ProcessGone(int exitStatus) {
         } else if (hung) {
             snapshot_.text = "the site's process fell silent and was ended";
         } else {
-            snapshot_.text = "the site's process ended (exit status " +
-                             std::to_string(exitStatus) + ")";
+            snapshot_.text =
+                "the site's process ended (exit status " + std::to_string(exitStatus) + ")";
         }
         ++snapshot_.failed;
         // What it had started (the chip's own process) may outlive it and hold the port.
@@ -299,8 +299,8 @@ void SiteDriver::Read() {
                 gone = true;
             }
         }
-        const bool changed = gone || before.state != snapshot_.state ||
-                             before.events != snapshot_.events;
+        const bool changed =
+            gone || before.state != snapshot_.state || before.events != snapshot_.events;
         if (changed) {
             lock.unlock();
             Notify();

@@ -31,14 +31,14 @@ enum class SiteState : std::uint8_t {
 
 // The last chip's result as the station shows it.
 enum class SiteResult : std::uint8_t {
-    None,           // no chip yet
+    None,  // no chip yet
     Passed,
-    ChipFailed,     // the chip is at fault, or the programmer reported a supply fault
-    NoAnswer,       // the programmer stayed silent
-    LinkLost,       // the port went away (a pulled adapter)
-    Refused,        // the run was refused before any chip data (a bad file, a used-up job)
-    ProcessEnded,   // the site's process ended without an outcome (a crash, a kill)
-    ProcessHung,    // no event for longer than the silence limit: the process was ended
+    ChipFailed,    // the chip is at fault, or the programmer reported a supply fault
+    NoAnswer,      // the programmer stayed silent
+    LinkLost,      // the port went away (a pulled adapter)
+    Refused,       // the run was refused before any chip data (a bad file, a used-up job)
+    ProcessEnded,  // the site's process ended without an outcome (a crash, a kill)
+    ProcessHung,   // no event for longer than the silence limit: the process was ended
 };
 
 // Stable names for logs and tests: "none", "passed", "chip-failed", "no-answer", "link-lost",

@@ -81,8 +81,7 @@ class EventStreamTest : public ::testing::Test {
         posix_spawn_file_actions_addopen(&actions, 2, (folder_ / "err.txt").c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t pid = -1;
-        const int spawned =
-            posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
             return -1;

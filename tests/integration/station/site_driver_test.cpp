@@ -99,12 +99,12 @@ class SiteDriverTest : public ::testing::Test {
         return *sims_.back();
     }
 
-    SiteDriver& AddSite(const device::Simulator& sim,
-                        std::chrono::milliseconds silenceLimit = 20s,
+    SiteDriver& AddSite(const device::Simulator& sim, std::chrono::milliseconds silenceLimit = 20s,
                         std::chrono::milliseconds stopGrace = 10s) {
         SiteSetup setup;
         setup.program = KORU_CLI_PATH;
-        setup.args = {"--mtp", "--verify", "--log", (folder_ / "records.jsonl").string(),
+        setup.args = {"--mtp",   "--verify",
+                      "--log",   (folder_ / "records.jsonl").string(),
                       "program", (folder_ / "code.hex").string()};
         setup.environment = {"XDG_CONFIG_HOME=" + (folder_ / "config").string(),
                              "XDG_STATE_HOME=" + (folder_ / "state").string()};
@@ -261,8 +261,7 @@ TEST_F(SiteDriverTest, AKilledOrHungProcessFailsItsChipAndTheSiteStartsAgain) {
         EXPECT_EQ(snapshot.passed, 1u);
         EXPECT_EQ(snapshot.failed, 1u + unanswered);
         // The killed chip left no record; every other chip did.
-        EXPECT_EQ(RecordCounts(sim.SlavePath()),
-                  std::make_pair(1, static_cast<int>(unanswered)));
+        EXPECT_EQ(RecordCounts(sim.SlavePath()), std::make_pair(1, static_cast<int>(unanswered)));
     }
 }
 
