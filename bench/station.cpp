@@ -87,8 +87,9 @@ std::vector<std::unique_ptr<device::Simulator>> StartSimulators(int count) {
 
 std::vector<std::string> RunArgs(const fs::path& folder, const fs::path& code,
                                  const std::string& mode) {
-    return {"--mtp", "--verify", "--range", "0000-1FFF",
-            "--log", (folder / (mode + ".jsonl")).string(), "program", code.string()};
+    return {"--mtp",     "--verify",   "--range",
+            "0000-1FFF", "--log",      (folder / (mode + ".jsonl")).string(),
+            "program",   code.string()};
 }
 
 std::vector<std::string> Environment(const fs::path& folder) {
@@ -220,7 +221,8 @@ IndependentFigures RunIndependent(int count, const Options& options, const fs::p
             }
         }
         if (!swapping && !queue.empty()) {
-            swapping = std::make_pair(queue.front(), now + std::chrono::milliseconds(options.swapMs));
+            swapping =
+                std::make_pair(queue.front(), now + std::chrono::milliseconds(options.swapMs));
             queue.pop_front();
         }
         if (swapping && now >= swapping->second) {
@@ -286,9 +288,10 @@ int main(int argc, char** argv) {
     const fs::path folder = mkdtemp(pattern);
     const fs::path code = folder / "code.hex";
     WriteCode(code);
-    std::printf("station: %d s per run, 8 KiB chips (program, verify) on paced lines, one operator "
-                "taking %.1f s a chip\n",
-                options.seconds, options.swapMs / 1000.0);
+    std::printf(
+        "station: %d s per run, 8 KiB chips (program, verify) on paced lines, one operator "
+        "taking %.1f s a chip\n",
+        options.seconds, options.swapMs / 1000.0);
     std::printf("%5s  %14s  %14s  %7s  %12s  %12s\n", "sites", "lockstep /h", "independent /h",
                 "ratio", "loop p99 ms", "loop worst ms");
     int status = 0;

@@ -86,7 +86,8 @@ class StationTest : public QObject {
             setup.ports.push_back(sim->SlavePath());
         }
         setup.site.program = KORU_CLI_PATH;
-        setup.site.args = {"--mtp", "--verify", "--log", (m_folder / "records.jsonl").string(),
+        setup.site.args = {"--mtp",   "--verify",
+                           "--log",   (m_folder / "records.jsonl").string(),
                            "program", (m_folder / "code.hex").string()};
         setup.site.environment = {"XDG_CONFIG_HOME=" + (m_folder / "config").string(),
                                   "XDG_STATE_HOME=" + (m_folder / "state").string()};
@@ -169,8 +170,8 @@ class StationTest : public QObject {
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.StartAll(), 2);
-        QVERIFY(QTest::qWaitFor(
-            [&] { return window.Tile(0).Driver().Snapshot().step == "verify"; }, kChipMs));
+        QVERIFY(QTest::qWaitFor([&] { return window.Tile(0).Driver().Snapshot().step == "verify"; },
+                                kChipMs));
         const pid_t site = SiteProcess(victim.SlavePath());
         QVERIFY(site > 0);
         kill(site, SIGKILL);

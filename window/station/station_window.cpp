@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <future>
 
 #include "core/services.h"
 
@@ -88,8 +89,7 @@ SiteTile::SiteTile(int number, std::unique_ptr<SiteDriver> driver, QWidget* pare
     setMinimumWidth(kTileWidth);
     auto* layout = new QVBoxLayout(this);
     const QString key = KeyName(number);
-    m_port = new QLabel(
-        QStringLiteral("%1  %2").arg(number).arg(Utf8(m_driver->Port())), this);
+    m_port = new QLabel(QStringLiteral("%1  %2").arg(number).arg(Utf8(m_driver->Port())), this);
     QFont bold = m_port->font();
     bold.setBold(true);
     m_port->setFont(bold);
@@ -113,8 +113,7 @@ SiteTile::SiteTile(int number, std::unique_ptr<SiteDriver> driver, QWidget* pare
         this);
     m_start->setFocusPolicy(Qt::NoFocus);  // the number keys belong to the window
     for (QWidget* widget : std::initializer_list<QWidget*>{m_port, m_state, m_step, m_progress,
-                                                           m_result, m_serial, m_counts,
-                                                           m_start}) {
+                                                           m_result, m_serial, m_counts, m_start}) {
         layout->addWidget(widget);
     }
     connect(m_start, &QPushButton::clicked, this, [this] { StartSite(); });
@@ -164,8 +163,8 @@ void SiteTile::Refresh() {
     }
     m_result->setText(result);
     m_result->setToolTip(Utf8(site.text));
-    m_result->setStyleSheet(QStringLiteral("background-color: %1; color: white;")
-                                .arg(QString::fromUtf8(look.colour)));
+    m_result->setStyleSheet(
+        QStringLiteral("background-color: %1; color: white;").arg(QString::fromUtf8(look.colour)));
     m_serial->setText(site.serial.empty() ? QString()
                                           : QStringLiteral("序列号 ") + Utf8(site.serial));
     m_counts->setText(QStringLiteral("通过 %1  失败 %2").arg(site.passed).arg(site.failed));
@@ -223,12 +222,19 @@ std::vector<std::string> StationWindow::StopAll() {
         return cut;
     }
     m_stopped = true;
+    // All at once: a site finishing its chip holds up none of the others, and the wait is one
+    // grace time at most, however many sites there are.
+    std::vector<std::future<StopReport>> reports;
     for (SiteTile* tile : m_tiles) {
-        const StopReport report = tile->Driver().Stop();
+        SiteDriver* driver = &tile->Driver();
+        reports.push_back(std::async(std::launch::async, [driver] { return driver->Stop(); }));
+    }
+    for (std::size_t i = 0; i < m_tiles.size(); ++i) {
+        const StopReport report = reports[i].get();
         if (report.midData) {
-            cut.push_back(tile->Driver().Port() + " (" + report.step + ")");
+            cut.push_back(m_tiles[i]->Driver().Port() + " (" + report.step + ")");
         }
-        tile->Refresh();
+        m_tiles[i]->Refresh();
     }
     return cut;
 }
@@ -243,12 +249,12 @@ void StationWindow::RefreshTotals() {
         failed += site.failed;
     }
     const std::uint64_t all = passed + failed;
-    m_totals->setText(QStringLiteral("合计: 通过 %1  失败 %2  良率 %3%")
-                          .arg(passed)
-                          .arg(failed)
-                          .arg(all == 0 ? 0.0 : 100.0 * static_cast<double>(passed) /
-                                                    static_cast<double>(all),
-                               0, 'f', 1));
+    m_totals->setText(
+        QStringLiteral("合计: 通过 %1  失败 %2  良率 %3%")
+            .arg(passed)
+            .arg(failed)
+            .arg(all == 0 ? 0.0 : 100.0 * static_cast<double>(passed) / static_cast<double>(all), 0,
+                 'f', 1));
 }
 
 void StationWindow::keyPressEvent(QKeyEvent* event) {
@@ -274,8 +280,7 @@ void StationWindow::closeEvent(QCloseEvent* event) {
             ports += QStringLiteral("\n") + Utf8(port);
         }
         QMessageBox::warning(this, QString::fromUtf8(kStationTitle),
-                             QStringLiteral("以下站点在写入芯片时被中止，芯片需重新编程:") +
-                                 ports);
+                             QStringLiteral("以下站点在写入芯片时被中止，芯片需重新编程:") + ports);
     }
     event->accept();
 }
@@ -363,7 +368,8 @@ std::string StationCliPath() {
     const QString name = QStringLiteral("koru-cli");
 #endif
     // Installed beside the program; in the build tree in cli/ beside app/.
-    for (const QString& candidate : {here.filePath(name), here.filePath(QStringLiteral("../cli/") + name)}) {
+    for (const QString& candidate :
+         {here.filePath(name), here.filePath(QStringLiteral("../cli/") + name)}) {
         if (QFileInfo(candidate).isExecutable()) {
             return QDir::cleanPath(candidate).toStdString();
         }
