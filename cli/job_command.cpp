@@ -16,6 +16,7 @@
 #include "image/code_loader.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
+#include "operations/job_install.h"
 #include "platform/host_clock.h"
 #include "platform/terminal.h"
 
@@ -27,12 +28,6 @@ constexpr std::uint32_t kLargestFieldAddress = 0xFFFF;  // the address fields co
 
 void Say(const std::string& text) {
     std::fprintf(stderr, "koru-cli: %s\n", text.c_str());
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 // The password of --lock: the first line of --password-file, else typed twice on the terminal.
@@ -192,12 +187,6 @@ int RunJobCommand(const Options& options, std::uint32_t savedMarks,
                                           : ShowJob(options.jobArgs[1]);
 }
 
-bool ChecksumConfirmed(const std::string& typed, const std::string& checksum) {
-    const std::string lower = Lower(typed);
-    return lower.size() >= kJobShortChecksumDigits && lower.size() <= checksum.size() &&
-           AllCharsIn(lower, "0123456789abcdef") && checksum.compare(0, lower.size(), lower) == 0;
-}
-
 std::string JobSummary(const Job& job, const std::string& checksum) {
     std::string text;
     const auto line = [&text](const char* label, const std::string& value) {
@@ -266,23 +255,6 @@ std::optional<OpenedJob> OpenJobForRun(Options& options, const std::string& save
     options.file = *options.job;
     status = kSuccess;
     return OpenedJob{job, load.checksum};
-}
-
-void InstallJob(const OpenedJob& opened, const std::string& jobPath) {
-    const Job& job = opened.job;
-    BlankProgramMemory();
-    std::copy(job.image.begin(), job.image.end(), ProgramMemory.begin() + job.start);
-    StartAddress = job.start;
-    EndAddress = job.end;
-    ImageOverwrittenFlag = 0;
-    CodeLoadedFlag = 1;
-    RememberLoadedCodeFile(job.sourceName, job.sourceSize, job.sourceSha256);
-    Window().WriteField(TextField::CodeFileName, jobPath);
-    Window().WriteField(TextField::StartAddress, Hex(job.start, kFieldDigits));
-    Window().WriteField(TextField::EndAddress, Hex(job.end, kFieldDigits));
-    Window().WriteField(TextField::Checksum, Hex(SumImageRange(job.start, job.end), kFieldDigits));
-    SetChecksumRange({job.start, job.end});
-    SetRunningJob(JobStamp{job.name, opened.checksum});
 }
 
 }  // namespace koru::cli

@@ -27,15 +27,7 @@ struct OpenedJob {
 std::optional<OpenedJob> OpenJobForRun(Options& options, const std::string& savedDatabase,
                                        int& status);
 
-// Puts the job's image into the programming image and the address and checksum fields as a load
-// of its code file would have, and names the job for the production record. Runs while no
-// operation runs.
-void InstallJob(const OpenedJob& opened, const std::string& jobPath);
-
 // What job show prints: every setting, both checksums and whether a lock is set.
 std::string JobSummary(const Job& job, const std::string& checksum);
-
-// Whether typed names this checksum: its first 8 or more hexadecimal digits, in either case.
-bool ChecksumConfirmed(const std::string& typed, const std::string& checksum);
 
 }  // namespace koru::cli

@@ -27,6 +27,7 @@
 #include "link/connection.h"
 #include "link/port_errors.h"
 #include "operations/auto_run_report.h"
+#include "operations/job_install.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
 #include "platform/com_ports.h"
@@ -160,7 +161,8 @@ class Session {
         }
         if (options_.command == Command::Verify || options_.command == Command::Program) {
             if (job_ != nullptr) {
-                InstallJob(*job_, options_.file);  // the job's image, not a file on disk
+                InstallJob(job_->job, job_->checksum,
+                           options_.file);  // the job's image, not a file on disk
             } else {
                 console_.WriteField(TextField::CodeFileName, options_.file);
                 LoadCodeFile();

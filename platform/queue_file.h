@@ -2,13 +2,12 @@
 
 // A file of lines waiting to be sent somewhere (records the line database did not take): lines
 // are added and taken under an exclusive lock, so several processes can share it and none is
-// lost or taken twice. On Linux the lock is flock on PATH.lock, which is never replaced: a
-// crash in the middle of an append leaves a partial last line, which the next append cuts off
-// into PATH.damaged (it never parses, and a line glued onto it would not either; a drain leaves
-// it where it is), and
-// the queue is rewritten through a new file, flushed to the disk and renamed over it, so a power
-// cut leaves the old queue or the new one, never a part. On Windows the lock is LockFileEx on
-// the file itself, and the file is still rewritten in place; nothing is cut off there yet.
+// lost or taken twice. The lock is on PATH.lock, which is never replaced (flock on Linux,
+// LockFileEx on Windows). A crash in the middle of an append leaves a partial last line, which
+// the next append cuts off into PATH.damaged (it never parses, and a line glued onto it would
+// not either; a drain leaves it where it is), and the queue is rewritten through a new file,
+// flushed to the disk and renamed over it, so a power cut leaves the old queue or the new one,
+// never a part.
 
 #include <cstddef>
 #include <functional>

@@ -14,6 +14,7 @@
 #include "operations/runner.h"
 #include "window/counters.h"
 #include "window/programmer_dlg.h"
+#include "window/window_job.h"
 
 namespace koru {
 namespace {
@@ -48,7 +49,7 @@ void AutoProgram(CProgrammerDlg& window) {
         Box(window, kAddressChangedCaption, kAddressChangedText, MessageIcon::None);
     } else if (CodeLoadedFlag.load() == 0) {
         NoCodeBox(window);
-    } else {
+    } else if (window.Job().ReadyForRun()) {
         StartOperation(kAutoProgram);
     }
 }
@@ -89,7 +90,8 @@ bool RefusedWhileBusy(const QWidget* parent) {
 }
 
 void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent) {
-    if (RefusedWhileBusy(parent)) {
+    // Operator mode disables those controls; a stand-in (a key) must not reach them either.
+    if (RefusedWhileBusy(parent) || window.Job().Refuses(id)) {
         return;
     }
     switch (id) {

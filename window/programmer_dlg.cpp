@@ -22,6 +22,7 @@
 #include "window/edit_dialog.h"
 #include "window/memory_page_list.h"
 #include "window/production_recording.h"
+#include "window/window_job.h"
 #include "window/window_serial.h"
 
 namespace koru {
@@ -80,6 +81,7 @@ CProgrammerDlg::CProgrammerDlg(QWidget* parent) : QDialog(parent) {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     SetMainWindowHost(this);
+    m_job = std::make_unique<WindowJob>(*this);
     CreateControls();
     SetWindowRegion(kRegionCountersHidden);
 
@@ -134,6 +136,19 @@ QGroupBox* CProgrammerDlg::Group(int id) const {
 
 QTableWidget* CProgrammerDlg::MemoryList() const {
     return qobject_cast<QTableWidget*>(Control(kIdMemoryList));
+}
+
+bool CProgrammerDlg::IsAvailable(int id) const {
+    if (const std::optional<bool> locked = m_job->LockedAvailability(id)) {
+        return *locked;
+    }
+    const QWidget* control = Control(id);
+    return control != nullptr && control->isEnabled();
+}
+
+void CProgrammerDlg::RefreshTitle() {
+    setWindowTitle(WindowCaption() + m_job->TitleText() +
+                   (m_serial ? m_serial->TitleText() : QString()));
 }
 
 bool CProgrammerDlg::IsMarked(int id) const {

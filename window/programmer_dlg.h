@@ -29,7 +29,9 @@ namespace koru {
 class CMyedit;
 class WindowProductionRecord;
 class WindowSerial;
+class WindowJob;
 struct CounterSettings;
+struct JobSaveChoice;
 
 // Heights of the window region in window coordinates (the width is always 700): the counter
 // group is cut off at 440 and shown at 700.
@@ -43,6 +45,8 @@ class CProgrammerDlg : public QDialog, public ControlHost {
   public:
     // The serial job of the runs ("序列号设置…").
     WindowSerial& Serial() { return *m_serial; }
+    // The production job open in the window, if any ("打开作业…").
+    WindowJob& Job() { return *m_job; }
     explicit CProgrammerDlg(QWidget* parent = nullptr);
     ~CProgrammerDlg() override;
 
@@ -56,6 +60,9 @@ class CProgrammerDlg : public QDialog, public ControlHost {
 
     // The check mark of a radio button or check box. Unmarking works on radio buttons too.
     bool IsMarked(int id) const;
+    // Whether a control counts as enabled for the operation reading it: a control that operator
+    // mode disabled counts as it was before.
+    bool IsAvailable(int id) const;
     void SetMarked(int id, bool marked);
     QString FieldText(int id) const;
     void SetFieldText(int id, const QString& text);
@@ -100,6 +107,16 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     // The system's file dialog for opening or saving, with a Qt filter; the chosen path, or
     // nothing when cancelled. Tests answer it by overriding.
     virtual std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter);
+
+    // A short text from the operator (a job checksum, a password shown as dots when secret);
+    // nothing on cancel. Tests answer it by overriding.
+    virtual std::optional<QString> AskText(const QString& caption, const QString& label,
+                                           bool secret);
+    // The job save dialog on choice; true (with choice updated) after OK.
+    virtual bool RunJobSaveDialog(JobSaveChoice& choice);
+
+    // The caption: the program's name, then the open job and the serial job, if any.
+    void RefreshTitle();
 
     // Runs the counter settings dialog on settings; true (with settings updated) after OK.
     virtual bool RunCounterDialog(CounterSettings& settings);
@@ -179,6 +196,7 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     // Auto-programming's record of every chip, from the start of the running program.
     std::unique_ptr<WindowSerial> m_serial;  // before the record, which reports to it
     std::unique_ptr<WindowProductionRecord> m_productionRecord;
+    std::unique_ptr<WindowJob> m_job;
 };
 
 }  // namespace koru

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
 
@@ -13,12 +14,14 @@
 #include "link/reset_listener.h"
 #include "resources/dialog_texts.h"
 #include "window/command_router.h"
+#include "window/job_save_dialog.h"
 #include "window/port_settings_dialog.h"
 #include "window/production_recording.h"
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
 #include "window/station/station_window.h"
+#include "window/window_job.h"
 #include "window/window_serial.h"
 
 namespace koru {
@@ -65,8 +68,11 @@ void CProgrammerDlg::OnInitDialog() {
     LoadSettings(*this);
     m_serial = std::make_unique<WindowSerial>(*this);
     m_serial->LoadChoice();
-    m_productionRecord = std::make_unique<WindowProductionRecord>(
-        *this, [this](const nlohmann::json& record) { m_serial->AfterRecord(record); });
+    m_productionRecord =
+        std::make_unique<WindowProductionRecord>(*this, [this](const nlohmann::json& record) {
+            m_serial->AfterRecord(record);
+            m_job->AfterRecord(record);
+        });
 
     SetFieldText(129, QStringLiteral("0000"));
     SetFieldText(131, QStringLiteral("1FFF"));
@@ -86,6 +92,7 @@ void CProgrammerDlg::OnInitDialog() {
     SetChecksumRange({0, kDefaultRangeEnd});
     SuccessCount = 0;
     FailureCount = 0;
+    RefreshTitle();
     m_started = true;
 }
 
@@ -95,6 +102,23 @@ bool CProgrammerDlg::RunCounterDialog(CounterSettings& settings) {
         return false;
     }
     settings = dialog.Settings();
+    return true;
+}
+
+std::optional<QString> CProgrammerDlg::AskText(const QString& caption, const QString& label,
+                                               bool secret) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(
+        this, caption, label, secret ? QLineEdit::Password : QLineEdit::Normal, QString(), &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+bool CProgrammerDlg::RunJobSaveDialog(JobSaveChoice& choice) {
+    JobSaveDialog dialog(this, choice);
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    choice = dialog.Choice();
     return true;
 }
 
@@ -134,19 +158,35 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
                     [this] { ShowPortSettings(this); });
     if (WindowSerial::Available()) {
         menu->addAction(QString::fromUtf8(kSerialSettingsEntryText), this,
-                        [this] { m_serial->ShowDialog(); });
+                        [this] { m_serial->ShowDialog(); })
+            ->setEnabled(!m_job->InOperatorMode());
     }
-    menu->addAction(QString::fromUtf8(kStationEntryText), this, [] {
-        auto* station = new StationWindow(StationSetupFromWindow());
-        station->setAttribute(Qt::WA_DeleteOnClose);
-        station->show();
-    });
+    menu->addSeparator();
+    menu->addAction(QString::fromUtf8(kOpenJobEntryText), this,
+                    [this] { m_job->OpenFromDialog(); });
+    menu->addAction(QString::fromUtf8(kSaveJobEntryText), this, [this] { m_job->SaveFromDialog(); })
+        ->setEnabled(!m_job->InOperatorMode());
+    if (m_job->InOperatorMode()) {
+        menu->addAction(QString::fromUtf8(kLeaveOperatorModeEntryText), this,
+                        [this] { m_job->LeaveOperatorMode(); });
+    }
+    // The station runs the window's code file, chip kind and steps; an open job's approved
+    // set-up is not what it would run, so it waits until no job is open.
+    menu->addAction(QString::fromUtf8(kStationEntryText), this,
+                    [] {
+                        auto* station = new StationWindow(StationSetupFromWindow());
+                        station->setAttribute(Qt::WA_DeleteOnClose);
+                        station->show();
+                    })
+        ->setEnabled(!m_job->IsOpen());
     return menu;
 }
 
 void CProgrammerDlg::OnFunctionKey(int vk) {
     if (vk == kVkF8) {
-        FillRandomSequence();
+        if (!m_job->InOperatorMode()) {  // it would change the job's image
+            FillRandomSequence();
+        }
     } else if (vk == kVkF5) {
         ShowContactBox();
     }

@@ -99,9 +99,8 @@ QString ToQtFileFilter(const std::string& filter) {
 
 ChoiceState QtWindowServices::GetChoice(Choice choice) {
     return OnWindowThread([this, choice] {
-        const QWidget* control = m_window.Control(ChoiceControlId(choice));
-        return ChoiceState{m_window.IsMarked(ChoiceControlId(choice)),
-                           control != nullptr && control->isEnabled()};
+        const int id = ChoiceControlId(choice);
+        return ChoiceState{m_window.IsMarked(id), m_window.IsAvailable(id)};
     });
 }
 

@@ -107,12 +107,10 @@ struct WindowSerial::State {
     std::string job;
     std::shared_ptr<LazyLineSource> source;
     std::unique_ptr<LineDatabase> uploads;  // used on the worker only
-    QString baseTitle;
+    QString titleText;  // made on the worker after each record, shown by the window
 };
 
-WindowSerial::WindowSerial(CProgrammerDlg& window) : m_window(window), m_state(new State) {
-    m_state->baseTitle = window.windowTitle();
-}
+WindowSerial::WindowSerial(CProgrammerDlg& window) : m_window(window), m_state(new State) {}
 
 WindowSerial::~WindowSerial() {
     if (m_state->source) {
@@ -125,23 +123,48 @@ bool WindowSerial::Available() {
 }
 
 void WindowSerial::LoadChoice() {
-    const LineSettingsNow settings = ReadLineSettings();
-    std::lock_guard lock(m_state->mutex);
-    m_state->job = settings.job;
-    m_state->source =
-        settings.job.empty() ? nullptr : std::make_shared<LazyLineSource>(settings.job, settings);
-    SetChipSerialSource(m_state->source);
+    Use(ReadLineSettings().job);
 }
 
-void WindowSerial::Choose(const std::string& job) {
+void WindowSerial::Use(const std::string& job) {
+    LineSettingsNow settings = ReadLineSettings();
+    settings.job = job;
     {
+        std::lock_guard lock(m_state->mutex);
+        m_state->job = job;
+        m_state->source = job.empty() ? nullptr : std::make_shared<LazyLineSource>(job, settings);
+        SetChipSerialSource(m_state->source);
+    }
+    const QString text = ComposeTitleText();
+    std::lock_guard lock(m_state->mutex);
+    m_state->titleText = text;
+}
+
+void WindowSerial::Choose(const std::string& job, bool save) {
+    if (save) {
         SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
         store.Load();
         store.SetString(kValueSerialJob, job);
         store.Save();
     }
-    LoadChoice();
-    m_window.setWindowTitle(m_state->baseTitle + TitleText());
+    Use(job);
+    m_window.RefreshTitle();
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> WindowSerial::Place(const std::string& name,
+                                                                           std::string& error) {
+    const auto database = LineDatabase::Open(ReadLineSettings().database, error);
+    if (!database) {
+        return std::nullopt;
+    }
+    const auto job = database->Job(name, error);
+    if (!job) {
+        if (error.empty()) {
+            error = "no serial job named " + name + " in " + database->Name();
+        }
+        return std::nullopt;
+    }
+    return std::pair{job->address, static_cast<std::uint32_t>(job->size)};
 }
 
 const std::string& WindowSerial::Chosen() const {
@@ -167,12 +190,21 @@ void WindowSerial::AfterRecord(const nlohmann::json& record) {
     if (!UploadOrQueue(m_state->uploads.get(), record, error)) {
         m_state->uploads.reset();  // connect afresh next time
     }
-    const QString title = m_state->baseTitle + TitleText();
+    const QString text = ComposeTitleText();
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->titleText = text;
+    }
     QMetaObject::invokeMethod(
-        &m_window, [this, title] { m_window.setWindowTitle(title); }, Qt::QueuedConnection);
+        &m_window, [this] { m_window.RefreshTitle(); }, Qt::QueuedConnection);
 }
 
 QString WindowSerial::TitleText() {
+    std::lock_guard lock(m_state->mutex);
+    return m_state->titleText;
+}
+
+QString WindowSerial::ComposeTitleText() {
     std::shared_ptr<LazyLineSource> source;
     std::string job;
     {

@@ -6,9 +6,12 @@
 // build without the line database has none of it.
 
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace koru {
 
@@ -28,8 +31,13 @@ class WindowSerial {
 
     // Takes the job saved in the settings (none: runs without per-chip data).
     void LoadChoice();
-    // Chooses job (empty: none) for the next runs and saves the choice.
-    void Choose(const std::string& job);
+    // Chooses job (empty: none) for the next runs and saves the choice unless save is false (a
+    // production job's serial job is the job's, not the operator's lasting choice).
+    void Choose(const std::string& job, bool save = true);
+    // Where serial job name writes in the line database: address and size; nothing with error
+    // said.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> Place(const std::string& name,
+                                                                 std::string& error);
     const std::string& Chosen() const;
     // The dialog, modal over the window.
     void ShowDialog();
@@ -41,6 +49,9 @@ class WindowSerial {
     QString TitleText();
 
   private:
+    void Use(const std::string& job);
+    QString ComposeTitleText();
+
     struct State;
     CProgrammerDlg& m_window;
     std::unique_ptr<State> m_state;

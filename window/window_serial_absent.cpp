@@ -14,7 +14,12 @@ bool WindowSerial::Available() {
     return false;
 }
 void WindowSerial::LoadChoice() {}
-void WindowSerial::Choose(const std::string&) {}
+void WindowSerial::Choose(const std::string&, bool) {}
+std::optional<std::pair<std::uint32_t, std::uint32_t>> WindowSerial::Place(const std::string&,
+                                                                           std::string& error) {
+    error = "this build has no line database";
+    return std::nullopt;
+}
 const std::string& WindowSerial::Chosen() const {
     return m_state->none;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/queue_lines.h"
 #include "platform/unique_fd.h"
 
 namespace koru {
@@ -94,11 +95,6 @@ bool KeepDamaged(const std::string& path, const std::string& tail, std::string& 
     return true;
 }
 
-std::string DamagedText(const std::string& path, std::size_t bytes) {
-    return path + " ended in a partial line (" + std::to_string(bytes) +
-           " bytes, from a crash while a record was added): kept aside in " + path + ".damaged";
-}
-
 // Writes text as the queue's new contents: a new file, flushed, renamed over the old one.
 bool Replace(const std::string& path, const std::string& text, std::string& error) {
     const std::string newPath = path + ".new";
@@ -149,8 +145,7 @@ bool AppendToQueue(const std::string& path, const std::string& text, std::string
                 error = Failure(path);
                 return false;
             }
-            const std::size_t end = all.rfind('\n');
-            const std::size_t keep = end == std::string::npos ? 0 : end + 1;
+            const std::size_t keep = WholeLinesLength(all);
             if (!KeepDamaged(path, all.substr(keep), error) ||
                 ::ftruncate(fd.Get(), static_cast<off_t>(keep)) != 0 || ::fsync(fd.Get()) != 0) {
                 if (error.empty()) {
@@ -191,26 +186,7 @@ bool DrainQueue(const std::string& path, const std::function<bool(const std::str
             return false;
         }
     }
-    std::string kept;
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        const std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) {
-            kept += text.substr(begin);  // the next append cuts it off, saying so
-            break;
-        }
-        const std::string line = text.substr(begin, end - begin);
-        begin = end + 1;
-        if (line.empty()) {
-            continue;
-        }
-        if (send(line)) {
-            ++sent;
-        } else {
-            kept += line + "\n";
-            ++left;
-        }
-    }
+    const std::string kept = DrainLines(text, send, sent, left);
     if (sent == 0) {
         return true;
     }

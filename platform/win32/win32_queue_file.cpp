@@ -1,6 +1,8 @@
-// The queue file on Windows: the whole file locked with LockFileEx (exclusive, waiting) while a
-// process adds or takes lines, FlushFileBuffers in place of fsync. The lock goes with the
-// handle, so a process that dies holding it frees it.
+// The queue file on Windows: PATH.lock locked whole with LockFileEx (exclusive, waiting) while a
+// process adds or takes lines, FlushFileBuffers in place of fsync, and a rewrite through
+// PATH.new moved over the queue with MoveFileEx (write-through). The lock has a file of its own
+// because the queue itself is replaced; it goes with the handle, so a process that dies holding
+// it frees it.
 
 #include <windows.h>
 
@@ -9,6 +11,7 @@
 #include <string_view>
 
 #include "platform/queue_file.h"
+#include "platform/queue_lines.h"
 
 namespace koru {
 namespace {
@@ -29,42 +32,57 @@ std::string Reason(const std::string& path, DWORD code) {
     return path + ": " + reason;
 }
 
-// A file handle that holds the whole file's lock until it is closed.
-class LockedFile {
+// A file handle, closed with the object; lock (when set) takes the whole file's lock, held
+// until then.
+class File {
   public:
-    LockedFile(const std::string& path, DWORD creation, std::string& error) {
-        std::error_code ignored;  // the open below reports what matters
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    File(const std::string& path, DWORD creation, std::string& error, bool lock = false) {
         handle_ = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, creation,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                creation, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle_ == INVALID_HANDLE_VALUE) {
-            error = Reason(path, ::GetLastError());
+            code_ = ::GetLastError();
+            error = Reason(path, code_);
             return;
         }
         OVERLAPPED whole{};
-        if (!::LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-            error = Reason(path, ::GetLastError());
+        if (lock &&
+            !::LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+            code_ = ::GetLastError();
+            error = Reason(path, code_);
             ::CloseHandle(handle_);
             handle_ = INVALID_HANDLE_VALUE;
         }
+        locked_ = lock;
     }
-    ~LockedFile() {
+    ~File() {
         if (handle_ != INVALID_HANDLE_VALUE) {
-            OVERLAPPED whole{};
-            ::UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &whole);
+            if (locked_) {
+                OVERLAPPED whole{};
+                ::UnlockFileEx(handle_, 0, MAXDWORD, MAXDWORD, &whole);
+            }
             ::CloseHandle(handle_);
         }
     }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
 
     bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE Get() const { return handle_; }
+    DWORD OpenError() const { return code_; }
 
   private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    DWORD code_ = 0;
+    bool locked_ = false;
 };
+
+// The queue's lock, on PATH.lock, made with its folder when new.
+File Lock(const std::string& path, std::string& error) {
+    std::error_code ignored;  // the open reports what matters
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    return File(path + ".lock", OPEN_ALWAYS, error, true);
+}
 
 // Writes text at the file's current position, whole.
 bool WriteAll(HANDLE file, std::string_view text) {
@@ -86,15 +104,110 @@ bool MoveTo(HANDLE file, LONGLONG offset, DWORD from) {
     return ::SetFilePointerEx(file, distance, nullptr, from) != 0;
 }
 
+bool ReadAll(HANDLE file, std::string& text) {
+    char chunk[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        text.append(chunk, got);
+    }
+}
+
+// Keeps tail (a partial line a crash left) in PATH.damaged, flushed.
+bool KeepDamaged(const std::string& path, const std::string& tail, std::string& error) {
+    const File damaged(path + ".damaged", OPEN_ALWAYS, error);
+    if (!damaged.Valid()) {
+        return false;
+    }
+    if (!MoveTo(damaged.Get(), 0, FILE_END) || !WriteAll(damaged.Get(), tail + "\n") ||
+        !::FlushFileBuffers(damaged.Get())) {
+        error = Reason(path + ".damaged", ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Cuts a partial last line off file into PATH.damaged; damaged says so. The file's end is read
+// first, and all of it only when the last byte is not a new line.
+bool CutPartialLine(HANDLE file, const std::string& path, std::string& error,
+                    std::string* damaged) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) {
+        error = Reason(path, ::GetLastError());
+        return false;
+    }
+    if (size.QuadPart == 0) {
+        return true;
+    }
+    char last = '\n';
+    DWORD got = 0;
+    if (!MoveTo(file, size.QuadPart - 1, FILE_BEGIN) ||
+        !::ReadFile(file, &last, 1, &got, nullptr)) {
+        error = Reason(path, ::GetLastError());
+        return false;
+    }
+    if (got != 1 || last == '\n') {
+        return true;
+    }
+    std::string all;
+    if (!MoveTo(file, 0, FILE_BEGIN) || !ReadAll(file, all)) {
+        error = Reason(path, ::GetLastError());
+        return false;
+    }
+    const std::size_t keep = WholeLinesLength(all);
+    if (!KeepDamaged(path, all.substr(keep), error)) {
+        return false;
+    }
+    if (!MoveTo(file, static_cast<LONGLONG>(keep), FILE_BEGIN) || !::SetEndOfFile(file) ||
+        !::FlushFileBuffers(file)) {
+        error = Reason(path, ::GetLastError());
+        return false;
+    }
+    if (damaged != nullptr) {
+        *damaged = DamagedText(path, all.size() - keep);
+    }
+    return true;
+}
+
+// Writes text as the queue's new contents: a new file, flushed, moved over the old one.
+bool Replace(const std::string& path, const std::string& text, std::string& error) {
+    const std::string newPath = path + ".new";
+    {
+        const File file(newPath, CREATE_ALWAYS, error);
+        if (!file.Valid()) {
+            return false;
+        }
+        if (!WriteAll(file.Get(), text) || !::FlushFileBuffers(file.Get())) {
+            error = Reason(newPath, ::GetLastError());
+            return false;
+        }
+    }
+    if (!::MoveFileExA(newPath.c_str(), path.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = Reason(path, ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool AppendToQueue(const std::string& path, const std::string& text, std::string& error,
                    std::string* damaged) {
     if (damaged != nullptr) {
-        damaged->clear();  // a partial last line is not cut off here (see the header)
+        damaged->clear();
     }
-    const LockedFile file(path, OPEN_ALWAYS, error);
-    if (!file.Valid()) {
+    const File lock = Lock(path, error);
+    if (!lock.Valid()) {
+        return false;
+    }
+    const File file(path, OPEN_ALWAYS, error);
+    if (!file.Valid() || !CutPartialLine(file.Get(), path, error, damaged)) {
         return false;
     }
     // Under the lock nobody else writes: the end found here is where the lines go.
@@ -109,57 +222,35 @@ bool AppendToQueue(const std::string& path, const std::string& text, std::string
 bool DrainQueue(const std::string& path, const std::function<bool(const std::string&)>& send,
                 std::size_t& sent, std::size_t& left, std::string& error) {
     sent = left = 0;
-    const LockedFile file(path, OPEN_EXISTING, error);
-    if (!file.Valid()) {
-        const DWORD code = ::GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            error.clear();
-            return true;  // no file: an empty queue
-        }
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) {
+        return true;
+    }
+    const File lock = Lock(path, error);
+    if (!lock.Valid()) {
         return false;
     }
     std::string text;
-    char chunk[4096];
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr)) {
+    {
+        const File file(path, OPEN_EXISTING, error);
+        if (!file.Valid()) {
+            const DWORD code = file.OpenError();
+            if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+                error.clear();
+                return true;  // no file: an empty queue
+            }
+            return false;
+        }
+        if (!ReadAll(file.Get(), text)) {
             error = Reason(path, ::GetLastError());
             return false;
         }
-        if (got == 0) {
-            break;
-        }
-        text.append(chunk, got);
     }
-    std::string kept;
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        const std::size_t end = text.find('\n', begin);
-        if (end == std::string::npos) {
-            kept += text.substr(begin);  // a line still being written: not ours to judge
-            break;
-        }
-        const std::string line = text.substr(begin, end - begin);
-        begin = end + 1;
-        if (line.empty()) {
-            continue;
-        }
-        if (send(line)) {
-            ++sent;
-        } else {
-            kept += line + "\n";
-            ++left;
-        }
-    }
+    const std::string kept = DrainLines(text, send, sent, left);
     if (sent == 0) {
         return true;
     }
-    if (!MoveTo(file.Get(), 0, FILE_BEGIN) || !::SetEndOfFile(file.Get()) ||
-        !WriteAll(file.Get(), kept) || !::FlushFileBuffers(file.Get())) {
-        error = Reason(path, ::GetLastError());
-        return false;
-    }
-    return true;
+    return Replace(path, kept, error);
 }
 
 }  // namespace koru

@@ -33,6 +33,20 @@ std::optional<QString> TestWindow::RunFileDialog(FileDialogKind, const QString& 
     return answer;
 }
 
+std::optional<QString> TestWindow::AskText(const QString&, const QString& label, bool) {
+    questions.push_back(label);
+    if (m_textAnswers.empty()) {
+        return std::nullopt;
+    }
+    const QString answer = m_textAnswers.front();
+    m_textAnswers.pop_front();
+    return answer;
+}
+
+bool TestWindow::RunJobSaveDialog(JobSaveChoice& choice) {
+    return jobSaveDialog ? jobSaveDialog(choice) : false;
+}
+
 bool TestWindow::RunCounterDialog(CounterSettings& settings) {
     counterDialogShown.push_back(settings);
     if (realDialogs) {

@@ -11,6 +11,7 @@
 
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
+#include "window/window_job.h"
 
 namespace koru::test {
 
@@ -33,6 +34,16 @@ class TestWindow : public CProgrammerDlg {
     std::optional<QString> RunEditDialog(const QString& value, const QString& address) override;
 
     std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter) override;
+    std::optional<QString> AskText(const QString& caption, const QString& label,
+                                   bool secret) override;
+    bool RunJobSaveDialog(JobSaveChoice& choice) override;
+
+    // Texts the next questions return, in order; none queued means Cancel. Every question asked
+    // is kept.
+    void QueueTextAnswer(const QString& text) { m_textAnswers.push_back(text); }
+    std::vector<QString> questions;
+    // Answers the job save dialog; unset means Cancel.
+    std::function<bool(JobSaveChoice&)> jobSaveDialog;
     bool RunCounterDialog(CounterSettings& settings) override;
 
     // Paths the next file dialogs return, in order; none queued means Cancel.
@@ -56,6 +67,7 @@ class TestWindow : public CProgrammerDlg {
   private:
     std::deque<QString> m_editAnswers;
     std::deque<QString> m_fileAnswers;
+    std::deque<QString> m_textAnswers;
 };
 
 // The colour a widget was last painted in for role: paints it first.
