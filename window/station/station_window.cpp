@@ -308,6 +308,11 @@ bool StationSetupFromArguments(const std::vector<std::string>& words, StationSet
             }
         } else if (word == "--code") {
             code = words[++i];
+        } else if (word == "--port" || word.rfind("--port=", 0) == 0 || word == "--events" ||
+                   word.rfind("--events=", 0) == 0 || word == "--repeat") {
+            // Each site's run has its own port and runs with the event stream, chip after chip.
+            error = word + " is the station's own: give the ports with --ports";
+            return false;
         } else {
             args.push_back(word);
         }
