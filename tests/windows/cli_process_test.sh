@@ -94,3 +94,19 @@ expect 0 --port COM12,COM15 --mtp --erase --verify --range 0000-1FFF program cod
 grep -q 'COM15' "$work/out" "$work/err" || fail "the gang's table names no COM15: $(cat "$work/out" "$work/err")"
 expect 0 --port COM15 --range 0000-1FFF verify code.bin
 echo "ok: a gang of COM12 and COM15 programmed both chips"
+
+# A production job made from code.bin, which then changes on disk: a wrong checksum is refused
+# before anything is sent (exit 3), the right one programs the job's bytes, and the record
+# carries the job.
+expect 0 job create board.korujob --code code.bin --range 0000-1FFF --mtp --erase --verify
+checksum=$(sed -n 's/^job checksum: *\([0-9a-f]\{8\}\) .*/\1/p' "$work/out")
+[ -n "$checksum" ] || fail "job create printed no checksum: $(cat "$work/out")"
+cp "$work/code.bin" "$work/approved.bin"
+printf '\x00' | dd of="$work/code.bin" bs=1 seek=16 conv=notrunc status=none
+expect 0 job show board.korujob
+grep -q "$checksum" "$work/out" || fail "job show names another checksum: $(cat "$work/out")"
+expect 3 --port COM12 --job board.korujob --confirm 00000000 program
+grep -q "$checksum" "$work/err" || fail "the refusal does not name the job's checksum: $(cat "$work/err")"
+expect 0 --port COM12 --job board.korujob --confirm "$checksum" program
+expect 0 --port COM12 --range 0000-1FFF verify approved.bin
+echo "ok: job $checksum programmed its own bytes after code.bin changed on disk"
