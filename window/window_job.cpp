@@ -29,9 +29,9 @@ constexpr int kIdFastMode = 200;
 // operations that change a chip outside the job, the memory view (its cell editor changes the
 // image) and the counter settings. Auto-programming, verify, blank check, both checksums, the
 // counters' reset, the port and the exit stay.
-constexpr int kOperatorModeLocks[] = {114, 115, 116, 117, 118, 119, 120, 121, 122, 123,
-                                      124, 125, 126, 127, 200, 129, 131, 139, 142, 143,
-                                      144, 145, 146, 147, 148, 149, 151, 173, 175};
+constexpr int kOperatorModeLocks[] = {114, 115, 116, 117, 118, 119, 120, 121, 122, 123, 124,
+                                      125, 126, 127, 200, 129, 131, 139, 142, 143, 144, 145,
+                                      146, 147, 148, 149, 151, 173, 175};
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -59,8 +59,7 @@ JobConfirmRule ConfirmRule() {
     SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
     store.Load();
     const std::uint32_t value =
-        store.GetNumber(kValueJobConfirm)
-            .value_or(static_cast<std::uint32_t>(JobConfirmRule::LockedJobs));
+        store.GetNumber(kValueJobConfirm).value_or(static_cast<std::uint32_t>(JobConfirmRule::LockedJobs));
     return value > static_cast<std::uint32_t>(JobConfirmRule::EveryJob)
                ? JobConfirmRule::LockedJobs
                : static_cast<JobConfirmRule>(value);
@@ -76,8 +75,8 @@ void WindowJob::Refuse(const QString& text) {
 }
 
 bool WindowJob::PasswordGiven() {
-    const std::optional<QString> typed = m_window.AskText(
-        QString::fromUtf8(kJobCaption), QString::fromUtf8(kJobPasswordPrompt), true);
+    const std::optional<QString> typed =
+        m_window.AskText(QString::fromUtf8(kJobCaption), QString::fromUtf8(kJobPasswordPrompt), true);
     if (!typed) {
         return false;
     }
@@ -115,8 +114,7 @@ bool WindowJob::Open(const QString& path) {
             return false;
         }
         if (place->first != job.serial->address || place->second != job.serial->size) {
-            Refuse(QStringLiteral(
-                       "序列号 %1 现在写在 %2 (%3 字节),作业批准的是 %4 (%5 字节)。\n作业未打开。")
+            Refuse(QStringLiteral("序列号 %1 现在写在 %2 (%3 字节),作业批准的是 %4 (%5 字节)。\n作业未打开。")
                        .arg(Text(job.serial->job), Text(Hex(place->first, 4)))
                        .arg(place->second)
                        .arg(Text(Hex(job.serial->address, 4)))
@@ -150,9 +148,8 @@ bool WindowJob::Install(Job job, const std::string& checksum, const QString& pat
     if (locked && operatorMode) {
         SetOperatorMode(true);
     }
-    m_window.SetStatusText(
-        QStringLiteral("作业 %1 已打开,作业检查和 %2")
-            .arg(Text(m_job->name), Text(m_checksum.substr(0, kJobShortChecksumDigits))));
+    m_window.SetStatusText(QStringLiteral("作业 %1 已打开,作业检查和 %2")
+                               .arg(Text(m_job->name), Text(m_checksum.substr(0, kJobShortChecksumDigits))));
     m_window.RefreshTitle();
     return true;
 }
@@ -363,9 +360,8 @@ void WindowJob::SaveFromDialog() {
     }
     JobSaveChoice choice;
     const std::optional<CodeFileIdentity> identity = LoadedCodeFile();
-    choice.name = m_job
-                      ? Text(m_job->name)
-                      : (identity ? QFileInfo(Text(identity->path)).completeBaseName() : QString());
+    choice.name = m_job ? Text(m_job->name)
+                        : (identity ? QFileInfo(Text(identity->path)).completeBaseName() : QString());
     if (!m_window.RunJobSaveDialog(choice)) {
         return;
     }

@@ -154,8 +154,7 @@ class JobWindowTest : public QObject {
         }
         QCOMPARE(W().questions.size(), std::size_t{2});  // asked once per job, not per chip
         QCOMPARE(SuccessCount.load(), 2u);
-        QTRY_VERIFY2(W().windowTitle().contains(QStringLiteral(" 2")),
-                     qPrintable(W().windowTitle()));
+        QTRY_VERIFY2(W().windowTitle().contains(QStringLiteral(" 2")), qPrintable(W().windowTitle()));
         int ofJob = 0;
         for (const nlohmann::json& record : Records()) {
             if (record.contains("job") && record["job"]["checksum"] == load.checksum) {
@@ -170,7 +169,7 @@ class JobWindowTest : public QObject {
         W().Job().LeaveOperatorMode();
         QVERIFY(W().Job().InOperatorMode());
         QVERIFY(!W().Control(146)->isEnabled());
-        m_program->Click(146);                             // a disabled control: no file dialog
+        m_program->Click(146);  // a disabled control: no file dialog
         QCOMPARE(W().fileFilters.size(), std::size_t{1});  // the job's own dialog only
         W().QueueTextAnswer(QStringLiteral("secret"));
         W().Job().LeaveOperatorMode();
