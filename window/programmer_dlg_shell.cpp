@@ -21,6 +21,7 @@
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/station/station_window.h"
 #include "window/window_job.h"
 #include "window/window_serial.h"
 
@@ -175,6 +176,15 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
         menu->addAction(QString::fromUtf8(kLeaveOperatorModeEntryText), this,
                         later(&WindowJob::LeaveOperatorMode));
     }
+    // The station runs the window's code file, chip kind and steps; an open job's approved
+    // set-up is not what it would run, so it waits until no job is open.
+    menu->addAction(QString::fromUtf8(kStationEntryText), this,
+                    [] {
+                        auto* station = new StationWindow(StationSetupFromWindow());
+                        station->setAttribute(Qt::WA_DeleteOnClose);
+                        station->show();
+                    })
+        ->setEnabled(!m_job->IsOpen());
     return menu;
 }
 
