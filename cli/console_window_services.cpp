@@ -101,6 +101,11 @@ bool ConsoleWindowServices::QuestionRefused() const {
     return questionRefused_;
 }
 
+void ConsoleWindowServices::SetStatusObserver(StatusObserver observer) {
+    std::lock_guard lock(mutex_);
+    statusObserver_ = std::move(observer);
+}
+
 ChoiceState ConsoleWindowServices::GetChoice(Choice choice) {
     const bool mtp = !selections_.otp;
     auto option = [&](std::uint32_t bit, bool mtpOnly) {
@@ -193,6 +198,9 @@ void ConsoleWindowServices::SetStatusLine(const std::string& text) {
     recordsSeen_ = records;
     if (result) {
         meter_.End();
+    }
+    if (statusObserver_) {
+        statusObserver_(text, result);
     }
     if (display_.status != StatusDisplay::Lines && !result && ShowProgressLocked(text)) {
         return;

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -62,6 +63,10 @@ class ConsoleWindowServices final : public WindowServices {
     bool IsOtp() const { return selections_.otp; }
     // Whether a question was answered no for want of --yes.
     bool QuestionRefused() const;
+    // observer sees every status text as it is shown, and whether it states a step's result
+    // (the event stream); called with the console's lock held, so it must not call back.
+    using StatusObserver = std::function<void(const std::string& text, bool result)>;
+    void SetStatusObserver(StatusObserver observer);
 
     ChoiceState GetChoice(Choice choice) override;
     std::string ReadField(TextField field) override;
@@ -101,6 +106,7 @@ class ConsoleWindowServices final : public WindowServices {
     bool linkFailed_ = false;
     bool questionRefused_ = false;
     bool stopping_ = false;
+    StatusObserver statusObserver_;
     std::condition_variable tick_;
     std::thread ticker_;  // last: it starts once everything else is in place
 };

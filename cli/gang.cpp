@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/event_stream.h"
 #include "cli/gang_display.h"
 #include "operations/production_log.h"
 #include "platform/child_process.h"
@@ -29,15 +30,61 @@ struct PortTotals {
 struct PortRun {
     ChildProcess child;
     std::string output;
+    std::string errors;        // with --events: its status lines, apart from its events
+    bool outcomeSeen = false;  // with --events: it wrote its outcome
     std::chrono::steady_clock::time_point started;
     PortResult result;
     bool ended = false;
 };
 
+// With --events: passes the whole lines of a port's events in output on to standard output,
+// one write each, so the ports' lines never mix; a part line waits for its end.
+void ForwardEvents(PortRun& run) {
+    std::size_t begin = 0;
+    for (std::size_t end = run.output.find('\n'); end != std::string::npos;
+         end = run.output.find('\n', begin)) {
+        const std::string_view line(run.output.data() + begin, end - begin);
+        const auto event = ParseEvent(line);
+        if (event) {
+            run.outcomeSeen = run.outcomeSeen || (*event)["type"] == "outcome";
+            std::fwrite(run.output.data() + begin, 1, end + 1 - begin, stdout);
+        } else if (!line.empty()) {
+            // Not an event: it goes with the human texts, never into the stream.
+            std::fprintf(stderr, "%s: %.*s\n", run.result.port.c_str(),
+                         static_cast<int>(line.size()), line.data());
+        }
+        begin = end + 1;
+    }
+    run.output.erase(0, begin);
+    std::fflush(stdout);
+}
+
+// With --events: a port's run ended; one that stated no outcome (it crashed, was killed or
+// never started) gets one here, so every port's stream ends with its outcome.
+void EndEvents(PortRun& run) {
+    if (!run.output.empty()) {
+        std::fprintf(stderr, "%s: its last event was cut off: %s\n", run.result.port.c_str(),
+                     run.output.c_str());
+        run.output.clear();
+    }
+    if (!run.outcomeSeen) {
+        const std::string text = run.result.lastStatus.empty()
+                                     ? "the port's run ended: " + ResultName(run.result.exitStatus)
+                                     : run.result.lastStatus;
+        const std::string line =
+            OutcomeEvent(run.result.port, "ended", "", text, run.result.exitStatus)
+                .dump(-1, ' ', false, Event::error_handler_t::replace) +
+            "\n";
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+        run.outcomeSeen = true;
+    }
+}
+
 // Runs one round on every port; returns each port's result in port order.
 std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
                                  const std::vector<std::string>& args, GangDisplay& display,
-                                 bool live) {
+                                 bool live, bool events) {
     const std::string program = OwnProgramPath();
     std::vector<std::string> environment;
     if (live) {
@@ -52,11 +99,16 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
         std::vector<std::string> childArgs = PortRunArguments(args, port);
         childArgs.insert(childArgs.begin(), program);
         std::string error;
-        if (program.empty() || !run->child.Start(childArgs, error, environment)) {
+        ChildSetup setup;
+        setup.errorsApart = events;
+        if (program.empty() || !run->child.Start(childArgs, error, environment, setup)) {
             run->ended = true;
             run->result.exitStatus = kBadUsage;
             run->result.lastStatus = "could not start: " + error;
             display.Finished(run->result, runs.size());
+            if (events) {
+                EndEvents(*run);
+            }
         }
         children.push_back(&run->child);
         runs.push_back(std::move(run));
@@ -69,8 +121,17 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
             if (run.ended) {
                 continue;
             }
-            const bool open = run.child.ReadOutput(run.output);
-            run.result.lastStatus = LastLine(run.output);
+            bool open = run.child.ReadOutput(run.output);
+            if (events) {
+                ForwardEvents(run);
+                open = run.child.ReadErrors(run.errors) || open;
+                // Only the last line is wanted: the rest need not pile up round after round.
+                constexpr std::size_t kKeptErrorBytes = 4096;
+                if (run.errors.size() > 2 * kKeptErrorBytes) {
+                    run.errors.erase(0, run.errors.size() - kKeptErrorBytes);
+                }
+            }
+            run.result.lastStatus = LastLine(events ? run.errors : run.output);
             display.Status(i, run.result.lastStatus);
             if (open) {
                 running = true;
@@ -81,6 +142,9 @@ std::vector<PortResult> RunRound(const std::vector<std::string>& ports,
                 std::chrono::steady_clock::now() - run.started);
             run.ended = true;
             display.Finished(run.result, i);
+            if (events) {
+                EndEvents(run);
+            }
         }
         // Live lines are redrawn at most ten times a second, and once more at the end.
         const auto now = std::chrono::steady_clock::now();
@@ -182,29 +246,42 @@ int RunGang(const Options& options, const std::vector<std::string>& args) {
             return kBadUsage;
         }
     }
-    const bool live = ::isatty(STDOUT_FILENO) != 0;
+    // With --events standard output carries the events alone; what people read goes to
+    // standard error, a line per port as it ends.
+    const bool events = options.events;
+    std::FILE* const human = events ? stderr : stdout;
+    const bool live = !events && ::isatty(STDOUT_FILENO) != 0;
     std::vector<PortTotals> totals(ports.size());
     std::vector<int> statuses;
     for (int round = 1;; ++round) {
         if (options.repeat) {
-            std::printf("round %d\n", round);
+            std::fprintf(human, "round %d\n", round);
         }
-        GangDisplay display(ports, stdout, live);
-        const std::vector<PortResult> results = RunRound(ports, args, display, live);
-        std::fputs(RoundTable(results).c_str(), stdout);
+        GangDisplay display(ports, human, live);
+        const std::vector<PortResult> results = RunRound(ports, args, display, live, events);
+        std::fputs(RoundTable(results).c_str(), human);
         for (std::size_t i = 0; i < results.size(); ++i) {
             statuses.push_back(results[i].exitStatus);
             (results[i].exitStatus == 0 ? totals[i].passed : totals[i].failed) += 1;
         }
         if (options.repeat) {
-            std::fputs(TotalsText(ports, totals).c_str(), stdout);
+            std::fputs(TotalsText(ports, totals).c_str(), human);
         }
-        std::fflush(stdout);
+        std::fflush(human);
         // A run that could not even start (bad file, bad usage) would fail every round alike.
         const bool unusable = std::any_of(results.begin(), results.end(), [](const PortResult& r) {
             return r.exitStatus == kBadUsage;
         });
-        if (!options.repeat || unusable || !NextRoundWanted()) {
+        if (!options.repeat || unusable) {
+            break;
+        }
+        if (events) {
+            for (const std::string& port : ports) {
+                std::fputs((MakeEvent("waiting", port).dump() + "\n").c_str(), stdout);
+            }
+            std::fflush(stdout);
+        }
+        if (!NextRoundWanted()) {
             break;
         }
     }

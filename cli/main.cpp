@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/console_window_services.h"
+#include "cli/event_stream.h"
 #include "cli/gang.h"
 #include "cli/job_command.h"
 #include "cli/line_link.h"
@@ -19,6 +20,7 @@
 #include "core/outcome.h"
 #include "core/settings_words.h"
 #include "core/shared_state.h"
+#include "core/step_report.h"
 #include "image/code_loader.h"
 #include "image/hex_writer.h"
 #include "image/program_memory.h"
@@ -85,6 +87,10 @@ class Session {
           job_(job),
           console_(MakeSelections(options, saved), stderr,
                    DisplayFor(stderr, options.quiet, FigureLinesWanted())) {
+        if (options.events) {
+            // Each event names the port as it was given, as the gang and the station know it.
+            events_.emplace(stdout, options.port.value_or(saved.port.value_or("")));
+        }
         InstallWindowServices(&console_);
         AutoFunc = kFuncAlwaysSet | (options.beep ? kFuncBuzzerOn : 0) |
                    (!options.stepsGiven && saved.lockedProduction ? kFuncLockedProduction : 0);
@@ -92,6 +98,20 @@ class Session {
         console_.WriteField(TextField::EndAddress, "1FFF");
     }
     ~Session() { InstallWindowServices(nullptr); }
+
+    // Runs the command; with --events, its outcome and exit status end the stream.
+    int RunWithEvents(const Saved& saved) {
+        const int status = RunCommand(saved);
+        if (events_) {
+            Outcome outcome = LastOutcome();
+            if (status == kBadUsage && outcome.kind == OutcomeKind::Success) {
+                outcome.kind = OutcomeKind::Refused;  // refused before any operation ran
+                outcome.status = console_.LastStatus();
+            }
+            events_->Outcome(outcome, status);
+        }
+        return status;
+    }
 
     int RunCommand(const Saved& saved) {
         if (options_.command == Command::ImageChecksum) {
@@ -120,7 +140,16 @@ class Session {
         std::optional<ProductionRecorder> recorder;
         if (options_.command == Command::Program) {
             std::string error;
-            const auto upload = [this](const nlohmann::json& record) { line_.Store(record); };
+            const auto upload = [this](const nlohmann::json& record) {
+                if (events_) {
+                    const nlohmann::json* serial =
+                        record.contains("serial") ? &record["serial"] : nullptr;
+                    events_->Record(record.value("id", ""),
+                                    serial != nullptr ? serial->value("value", "") : "",
+                                    LastOutcome());
+                }
+                line_.Store(record);
+            };
             if (!recorder.emplace(options_.log).Start(error, upload)) {
                 std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
                              error.c_str());
@@ -160,6 +189,12 @@ class Session {
                 return status;
             }
         }
+        if (events_) {
+            console_.SetStatusObserver([this](const std::string& text, bool result) {
+                events_->Status(text, result, CurrentStep(),
+                                LastOutcome().kind != OutcomeKind::Success);
+            });
+        }
         const auto probeStarted = std::chrono::system_clock::now();
         const auto probeStartedSteady = std::chrono::steady_clock::now();
         ProbePort(port_);
@@ -169,6 +204,9 @@ class Session {
                 RecordNoProgrammer(probeStarted, probeStartedSteady);
             }
             return DropUnusedOutput(Finish(ExitStatusFor(LastOutcome().kind)));
+        }
+        if (events_) {
+            events_->Connected();
         }
         if (options_.command == Command::Probe) {
             return Finish(kSuccess);
@@ -326,12 +364,14 @@ class Session {
         }
     }
 
-    // serial: the value just programmed and the next one, after the status.
+    // serial: the value just programmed and the next one, after the status. With --events
+    // standard output carries only events: the line goes to standard error.
     int Finish(int status, const std::string& serial = {}) {
         console_.FinishLine();
-        std::printf("%s%s%s\n", console_.LastStatus().c_str(), serial.empty() ? "" : "  ",
-                    serial.c_str());
-        std::fflush(stdout);
+        std::FILE* const out = events_ ? stderr : stdout;
+        std::fprintf(out, "%s%s%s\n", console_.LastStatus().c_str(), serial.empty() ? "" : "  ",
+                     serial.c_str());
+        std::fflush(out);
         return status;
     }
 
@@ -341,6 +381,7 @@ class Session {
     std::string port_;
     bool outputCreated_ = false;
     LineLink line_;
+    std::optional<EventStream> events_;  // --events: the stream on standard output
 };
 
 }  // namespace
@@ -398,5 +439,5 @@ int main(int argc, char** argv) {
     }
     const Saved saved = ReadSavedSettings();
     Session session(run, saved, job ? &*job : nullptr);
-    return session.RunCommand(saved);
+    return session.RunWithEvents(saved);
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 
+#include "cli/event_stream.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "operations/job_file.h"
@@ -42,6 +43,29 @@ std::map<std::string, std::optional<std::string>*> DefineOptions(SerialDefinitio
     return {{"--at", &define.at},       {"--size", &define.size},      {"--format", &define.format},
             {"--start", &define.start}, {"--step", &define.step},      {"--last", &define.last},
             {"--list", &define.list},   {"--command", &define.command}};
+}
+
+// The commands that open a port and speak to the programmer there.
+bool SpeaksToProgrammer(Command command) {
+    switch (command) {
+        case Command::Probe:
+        case Command::BlankCheck:
+        case Command::Checksum:
+        case Command::Verify:
+        case Command::Read:
+        case Command::Erase:
+        case Command::Protect:
+        case Command::Program:
+            return true;
+        case Command::ImageChecksum:
+        case Command::Report:
+        case Command::Ports:
+        case Command::Serial:
+        case Command::Sync:
+        case Command::Job:
+            break;
+    }
+    return false;
 }
 
 bool NeedsFile(const Options& options) {
@@ -83,6 +107,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     value("--job", options.job, "a job file");
     value("--confirm", options.confirm, "the job checksum");
     value("--lot", options.lot, "a lot's name");
+    std::optional<std::string> events;
+    value("--events", events, "a format (jsonl)");
     JobCreation& creation = options.creation;
     value("--code", creation.code, "a code file");
     value("--password-file", creation.passwordFile, "a file");
@@ -277,6 +303,17 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         error = "several ports and --repeat work only with program";
         return std::nullopt;
     }
+    if (events) {
+        if (*events != kEventFormat) {
+            error = "--events takes jsonl";
+            return std::nullopt;
+        }
+        if (!SpeaksToProgrammer(options.command)) {
+            error = "--events works only with the commands that speak to a programmer";
+            return std::nullopt;
+        }
+        options.events = true;
+    }
     if (options.html && options.command != Command::Report) {
         error = "--html works only with report";
         return std::nullopt;
@@ -403,6 +440,10 @@ options:
   --yes                  answer yes to the confirmation questions
   --beep                 sound the buzzer as the window does
   --quiet                show only the results of the steps, no progress
+  --events jsonl         machine-readable events on standard output, one JSON object a line
+                         (version 1: connected, step, progress, step-result, record, waiting,
+                         outcome; see the manual page); the status lines stay on standard
+                         error
   --help                 this text
 
 Status lines go to standard error as they change; the last one also goes to standard output.

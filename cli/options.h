@@ -56,6 +56,7 @@ struct Options {
     bool quiet = false;  // results only
     bool help = false;
     bool repeat = false;                   // program: round after round until the operator stops
+    bool events = false;                   // --events jsonl: the event stream on standard output
     bool csv = false;                      // report: comma-separated values
     std::vector<std::string> reportArgs;   // report: files, days or day ranges
     std::optional<std::string> serialJob;  // program: the serial job of every chip

@@ -26,6 +26,10 @@ void SetCurrentStep(std::uint8_t code) {
     currentStep = code;
 }
 
+std::uint8_t CurrentStep() {
+    return currentStep.load();
+}
+
 void ReportOutcome(OutcomeKind kind, const std::string& status, ChipFault fault,
                    std::optional<std::uint32_t> address) {
     ++records;

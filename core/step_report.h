@@ -16,6 +16,8 @@ inline constexpr char kLinkLostText[] = "读取串口错误,该端口可能不�
 
 // The operation code the running step records its outcome under; set by the runner.
 void SetCurrentStep(std::uint8_t code);
+// The operation code set last by SetCurrentStep (0 before any).
+std::uint8_t CurrentStep();
 
 // Shows status and records kind (with fault and address for a chip failure). When the link
 // has been lost in this operation, shows the lost-link text instead (see ShowLinkLost).

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace koru {
@@ -23,6 +24,8 @@ struct ChildSetup {
     // The child's environment is the extra entries only, nothing of this process's (which
     // may hold passwords).
     bool extraEnvironmentOnly = false;
+    // Its standard input is a pipe this process writes through WriteInput (else /dev/null).
+    bool inputPipe = false;
 };
 
 class ChildProcess {
@@ -33,8 +36,8 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts args[0] (a path) with args and this process's environment plus the NAME=VALUE
-    // entries of extraEnvironment; its standard input is /dev/null. False with the reason in
-    // error when it could not be started.
+    // entries of extraEnvironment; its standard input is /dev/null unless setup asks for a pipe.
+    // False with the reason in error when it could not be started.
     bool Start(const std::vector<std::string>& args, std::string& error,
                const std::vector<std::string>& extraEnvironment = {}, ChildSetup setup = {});
 
@@ -51,6 +54,12 @@ class ChildProcess {
     // The same for its standard error when it comes apart; false at once otherwise.
     bool ReadErrors(std::string& out);
 
+    // Writes text whole to its standard input pipe (blocking while the pipe is full). False
+    // when there is no pipe or the child has closed its end (never a signal to this process).
+    bool WriteInput(std::string_view text);
+    // Closes its standard input pipe: the child reads the end of its input.
+    void CloseInput();
+
     // Waits for the child to end. Its exit status, or 128 + the signal that ended it.
     int Wait();
     // Its exit status as Wait gives it when it has ended; nothing, without waiting, while it
@@ -64,6 +73,7 @@ class ChildProcess {
     int pid_ = -1;
     int output_ = -1;
     int errors_ = -1;
+    int input_ = -1;  // the write end of its standard input pipe
     int status_ = -1;
     int group_ = -1;  // the child's own process group, when it has one
     // Windows: the child's process handle, and the job object that holds it and everything it

@@ -3,11 +3,14 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "link/reset_listener.h"
 #include "operations/runner.h"
 #include "window/programmer_dlg.h"
 #include "window/qt_window_services.h"
+#include "window/station/station_window.h"
 #include "window/toolkit_translation.h"
 
 namespace koru {
@@ -38,6 +41,24 @@ int CProgrammerApp::Run(int argc, char** argv) {
         std::fprintf(stderr,
                      "koru: the toolkit's Chinese texts are not installed "
                      "(qt6-translations-l10n); standard dialogs speak English\n");
+    }
+
+    // koru --station [--ports A,B,...] --code FILE [koru-cli options]: the station alone.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && arguments[1] == QStringLiteral("--station")) {
+        std::vector<std::string> words;
+        for (qsizetype i = 2; i < arguments.size(); ++i) {
+            words.push_back(arguments[i].toStdString());
+        }
+        StationSetup setup;
+        std::string error;
+        if (!StationSetupFromArguments(words, setup, error)) {
+            std::fprintf(stderr, "koru --station: %s\n", error.c_str());
+            return 3;
+        }
+        StationWindow station(setup);
+        station.show();
+        return application.exec();
     }
 
     CProgrammerDlg window;

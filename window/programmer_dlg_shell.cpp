@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 
 #include "core/shared_state.h"
 #include "image/program_memory.h"
@@ -20,6 +21,7 @@
 #include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/station/station_window.h"
 #include "window/window_job.h"
 #include "window/window_serial.h"
 
@@ -160,15 +162,29 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
                         [this] { m_serial->ShowDialog(); })
             ->setEnabled(!m_job->InOperatorMode());
     }
+    // The job entries run once the menu has closed and gone: the system's file dialog runs a
+    // message loop of its own, in which the menu (deleted on close) would go while its action
+    // is still being delivered.
+    const auto later = [this](void (WindowJob::*entry)()) {
+        return [this, entry] { QTimer::singleShot(0, this, [this, entry] { (*m_job.*entry)(); }); };
+    };
     menu->addSeparator();
-    menu->addAction(QString::fromUtf8(kOpenJobEntryText), this,
-                    [this] { m_job->OpenFromDialog(); });
-    menu->addAction(QString::fromUtf8(kSaveJobEntryText), this, [this] { m_job->SaveFromDialog(); })
+    menu->addAction(QString::fromUtf8(kOpenJobEntryText), this, later(&WindowJob::OpenFromDialog));
+    menu->addAction(QString::fromUtf8(kSaveJobEntryText), this, later(&WindowJob::SaveFromDialog))
         ->setEnabled(!m_job->InOperatorMode());
     if (m_job->InOperatorMode()) {
         menu->addAction(QString::fromUtf8(kLeaveOperatorModeEntryText), this,
-                        [this] { m_job->LeaveOperatorMode(); });
+                        later(&WindowJob::LeaveOperatorMode));
     }
+    // The station runs the window's code file, chip kind and steps; an open job's approved
+    // set-up is not what it would run, so it waits until no job is open.
+    menu->addAction(QString::fromUtf8(kStationEntryText), this,
+                    [] {
+                        auto* station = new StationWindow(StationSetupFromWindow());
+                        station->setAttribute(Qt::WA_DeleteOnClose);
+                        station->show();
+                    })
+        ->setEnabled(!m_job->IsOpen());
     return menu;
 }
 

@@ -16,7 +16,7 @@ _koru_cli() {
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
     local commands='probe blank-check checksum image-checksum verify read erase protect program ports report serial sync job'
     local options='--port --repeat --log --csv --html --otp --mtp --range --fast --slow --blank-check --erase --verify
-        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --help --serial --db --json --force
+        --read-protect --ldc-protect --hw-protect --smart --yes --beep --quiet --events --help --serial --db --json --force
         --at --size --format --start --step --last --list --command --job --confirm --lot --code --quota --lock
         --password-file --name --description --by'
     local IFS=$'\n'
@@ -37,6 +37,10 @@ _koru_cli() {
         --format)
             IFS=$' \t\n'
             COMPREPLY=($(compgen -W 'le be bcd ascii hex' -- "$cur"))
+            return
+            ;;
+        --events)
+            COMPREPLY=($(compgen -W 'jsonl' -- "$cur"))
             return
             ;;
         --serial | --db | --at | --size | --start | --step | --last | --command | --confirm | --lot | --quota | \
@@ -62,7 +66,7 @@ _koru_cli() {
     local i command='' after=0
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-            --port | --range | --log | --html | --serial | --db | --at | --size | --format | --start | \
+            --port | --range | --log | --html | --serial | --db | --at | --size | --format | --events | --start | \
                 --step | --last | --list | --command | --job | --confirm | --lot | --code | --quota | \
                 --password-file | --name | --description | --by) ((i++)) ;;
             -*) ;;

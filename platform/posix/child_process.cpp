@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,6 +58,7 @@ int StatusOf(int status) {
 }  // namespace
 
 ChildProcess::~ChildProcess() {
+    CloseInput();  // a child waiting for input sees its end instead of waiting on
     Wait();
     for (const int descriptor : {output_, errors_}) {
         if (descriptor >= 0) {
@@ -89,19 +92,29 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
     }
     std::array<int, 2> pipeEnds{-1, -1};
     std::array<int, 2> errorEnds{-1, -1};
-    if (::pipe2(pipeEnds.data(), O_CLOEXEC) != 0 ||
-        (setup.errorsApart && ::pipe2(errorEnds.data(), O_CLOEXEC) != 0)) {
-        error = std::strerror(errno);
-        for (const int end : {pipeEnds[0], pipeEnds[1]}) {
+    std::array<int, 2> inputEnds{-1, -1};
+    const auto closeAll = [&] {
+        for (const int end :
+             {pipeEnds[0], pipeEnds[1], errorEnds[0], errorEnds[1], inputEnds[0], inputEnds[1]}) {
             if (end >= 0) {
                 ::close(end);
             }
         }
+    };
+    if (::pipe2(pipeEnds.data(), O_CLOEXEC) != 0 ||
+        (setup.errorsApart && ::pipe2(errorEnds.data(), O_CLOEXEC) != 0) ||
+        (setup.inputPipe && ::pipe2(inputEnds.data(), O_CLOEXEC) != 0)) {
+        error = std::strerror(errno);
+        closeAll();
         return false;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (setup.inputPipe) {
+        posix_spawn_file_actions_adddup2(&actions, inputEnds[0], 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, setup.errorsApart ? errorEnds[1] : pipeEnds[1], 2);
     posix_spawnattr_t attributes;
@@ -130,17 +143,15 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
         ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    if (errorEnds[1] >= 0) {
-        ::close(errorEnds[1]);
-    }
     if (result != 0) {
-        ::close(pipeEnds[0]);
-        if (errorEnds[0] >= 0) {
-            ::close(errorEnds[0]);
-        }
+        closeAll();
         error = args[0] + ": " + std::strerror(result);
         return false;
+    }
+    for (int* end : {&pipeEnds[1], &errorEnds[1], &inputEnds[0]}) {
+        if (*end >= 0) {
+            ::close(*end);  // the child's ends
+        }
     }
     for (const int end : {pipeEnds[0], errorEnds[0]}) {
         if (end >= 0) {
@@ -150,6 +161,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
     pid_ = pid;
     output_ = pipeEnds[0];
     errors_ = errorEnds[0];
+    input_ = inputEnds[1];
     group_ = setup.ownGroup ? pid : -1;
     return true;
 }
@@ -160,6 +172,48 @@ bool ChildProcess::ReadOutput(std::string& out) {
 
 bool ChildProcess::ReadErrors(std::string& out) {
     return ReadPipe(errors_, out);
+}
+
+bool ChildProcess::WriteInput(std::string_view text) {
+    if (input_ < 0) {
+        return false;
+    }
+    // A child that has gone would raise SIGPIPE: it is held back on this thread for the write
+    // and taken away again if it came, so the caller learns of it as a false.
+    sigset_t pipeSignal;
+    sigset_t before;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t pendingBefore;
+    sigpending(&pendingBefore);
+    const bool alreadyPending = sigismember(&pendingBefore, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    bool written = true;
+    while (!text.empty()) {
+        const ssize_t put = ::write(input_, text.data(), text.size());
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            written = false;
+            break;
+        }
+        text.remove_prefix(static_cast<std::size_t>(put));
+    }
+    if (!written && !alreadyPending) {
+        const timespec none{0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &none) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return written;
+}
+
+void ChildProcess::CloseInput() {
+    if (input_ >= 0) {
+        ::close(input_);
+        input_ = -1;
+    }
 }
 
 int ChildProcess::Wait() {

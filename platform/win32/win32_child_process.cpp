@@ -119,6 +119,16 @@ bool MakePipe(int& readDescriptor, HANDLE& writeEnd) {
     return true;
 }
 
+// A pipe whose read end the child inherits as its standard input; the write end stays here.
+bool MakeInputPipe(HANDLE& readEnd, HANDLE& writeEnd) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return false;
+    }
+    ::SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
 // Bytes waiting in the pipe, or -1 once its writers are gone and it is empty.
 long long Waiting(int descriptor) {
     DWORD available = 0;
@@ -166,6 +176,7 @@ int StatusOf(HANDLE process) {
 }  // namespace
 
 ChildProcess::~ChildProcess() {
+    CloseInput();  // a child waiting for input sees its end instead of waiting on
     Wait();
     for (const int descriptor : {output_, errors_}) {
         if (descriptor >= 0) {
@@ -197,8 +208,23 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
         return false;
     }
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    const HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE input = INVALID_HANDLE_VALUE;
+    HANDLE inputWrite = nullptr;
+    if (setup.inputPipe) {
+        if (!MakeInputPipe(input, inputWrite)) {
+            error = SystemText(::GetLastError());
+            ::_close(outputRead);
+            ::CloseHandle(outputWrite);
+            if (errorsRead >= 0) {
+                ::_close(errorsRead);
+                ::CloseHandle(errorsWrite);
+            }
+            return false;
+        }
+    } else {
+        input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    }
 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -230,6 +256,9 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
         ::CloseHandle(input);
     }
     if (!created) {
+        if (inputWrite != nullptr) {
+            ::CloseHandle(inputWrite);
+        }
         ::_close(outputRead);
         if (errorsRead >= 0) {
             ::_close(errorsRead);
@@ -260,7 +289,34 @@ bool ChildProcess::Start(const std::vector<std::string>& args, std::string& erro
     pid_ = static_cast<int>(started.dwProcessId);
     output_ = outputRead;
     errors_ = errorsRead;
+    if (inputWrite != nullptr) {
+        input_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(inputWrite), _O_WRONLY | _O_BINARY);
+        if (input_ < 0) {
+            ::CloseHandle(inputWrite);
+        }
+    }
     return true;
+}
+
+bool ChildProcess::WriteInput(std::string_view text) {
+    if (input_ < 0) {
+        return false;
+    }
+    while (!text.empty()) {
+        const int put = ::_write(input_, text.data(), static_cast<unsigned>(text.size()));
+        if (put <= 0) {
+            return false;  // the child has closed its end
+        }
+        text.remove_prefix(static_cast<std::size_t>(put));
+    }
+    return true;
+}
+
+void ChildProcess::CloseInput() {
+    if (input_ >= 0) {
+        ::_close(input_);
+        input_ = -1;
+    }
 }
 
 void ChildProcess::Kill() {

@@ -3,6 +3,7 @@
 // set-up no longer is its job's.
 
 #include <QFile>
+#include <QMenu>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -77,6 +78,17 @@ class JobWindowTest : public QObject {
         return records;
     }
 
+    void TriggerMenuEntry(const char* text) {
+        std::unique_ptr<QMenu> menu(W().CreateContextMenu());
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QString::fromUtf8(text)) {
+                action->trigger();
+                return;
+            }
+        }
+        QFAIL(text);
+    }
+
     void Restart() {
         m_program.reset();  // its services go before the next window's come
         m_program = std::make_unique<StartedWindow>();
@@ -124,8 +136,9 @@ class JobWindowTest : public QObject {
         Restart();  // the operator's window
         m_sim.ClearRecords();
         W().QueueFileAnswer(path);
-        W().Job().OpenFromDialog();
-        QVERIFY(W().Job().InOperatorMode());
+        TriggerMenuEntry(kOpenJobEntryText);  // runs once the menu is gone
+        QVERIFY(!W().Job().IsOpen());
+        QTRY_VERIFY(W().Job().InOperatorMode());
         for (const int id : {146, 147, 148, 129, 131, 114, 115, 121, 122, 139, 143}) {
             QVERIFY2(!W().Control(id)->isEnabled(), qPrintable(QString::number(id)));
         }

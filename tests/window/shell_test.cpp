@@ -30,6 +30,7 @@
 #include "window/port_settings_dialog.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
+#include "window/station/station_window.h"
 #include "window/window_job.h"
 #include "window/window_serial.h"
 
@@ -585,7 +586,8 @@ class ShellTest : public QObject {
         m_program->Start();
         std::unique_ptr<QMenu> menu(W().CreateContextMenu());
         const int entries = WindowSerial::Available() ? 3 : 2;
-        QCOMPARE(menu->actions().size(), entries + 3);  // a separator and the two job entries
+        // a separator, the two job entries and the station
+        QCOMPARE(menu->actions().size(), entries + 4);
         QCOMPARE(menu->actions()[entries + 1]->text(), Utf8(kOpenJobEntryText));
         QCOMPARE(menu->actions()[entries + 2]->text(), Utf8(kSaveJobEntryText));
         QCOMPARE(menu->actions()[0]->text(), Utf8(kAboutEntryText));
@@ -593,6 +595,8 @@ class ShellTest : public QObject {
         if (entries == 3) {
             QCOMPARE(menu->actions()[2]->text(), Utf8(kSerialSettingsEntryText));
         }
+        QCOMPARE(menu->actions().back()->text(), Utf8(kStationEntryText));
+        QVERIFY(menu->actions().back()->isEnabled());  // no job is open
         bool portDialogShown = false;
         QTimer::singleShot(0, [&portDialogShown] {
             auto* dialog = qobject_cast<PortSettingsDialog*>(QApplication::activeModalWidget());
@@ -676,8 +680,8 @@ class ShellTest : public QObject {
         QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu != nullptr);
         // about, the port settings, (with the line database) the serial settings, and after a
-        // separator the two job entries
-        QCOMPARE(menu->actions().size(), WindowSerial::Available() ? 6 : 5);
+        // separator the two job entries and the station
+        QCOMPARE(menu->actions().size(), WindowSerial::Available() ? 7 : 6);
         menu->actions()[0]->trigger();
         menu->close();
         QCOMPARE(BoxCaptions(), QStringList{QString::fromUtf8("关于KORU V2.0B")});

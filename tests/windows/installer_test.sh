@@ -14,7 +14,9 @@
 #      against a copy with a Chinese name;
 #   4. the window again: a counter job defined in its "序列号设置…" dialog stamps the next two
 #      chips with consecutive values; koru-cli.exe's serial status and serial find agree;
-#   5. silent uninstall: no program file is left, the menu entry, the Add/Remove entry and the
+#   5. a locked job made by koru-cli.exe opens in the window's operator mode, the checksum is
+#      typed into the window's question, and a chip passes under the job;
+#   6. silent uninstall: no program file is left, the menu entry, the Add/Remove entry and the
 #      PATH entry are gone, the settings and the day file stay.
 # The window holds its port while it is open, so koru-cli.exe runs while it is closed (Wine
 # does not refuse a second open of a COM port on a pseudo-terminal, as Windows would).
@@ -49,9 +51,14 @@ trap cleanup EXIT
 fail() {
     echo "FAILED: $*" >&2
     [ -n "${DISPLAY:-}" ] && timeout 20 import -window root "$out/failure.png" 2>/dev/null || true
+    cp "$work/koru.log" "$out/failure-koru.log" 2>/dev/null || true
     exit 1
 }
 step() { echo "-- $*"; }
+# A command that fails outside a condition ends the test through fail, with its line (in a
+# function too: errtrace).
+set -E
+trap 'fail "a command failed at line $LINENO"' ERR
 
 # Waits up to $1 seconds for the command after it to succeed.
 wait_for() {
@@ -298,6 +305,50 @@ for value in $serial_values; do
         fail "serial find $value: $(tr -d '\r' <"$work/find.log")"
     grep -q 'COM1' "$work/find.log" || fail "serial find $value names no chip on COM1: $(tr -d '\r' <"$work/find.log")"
 done
+
+step "a locked job made by koru-cli.exe opens in the window's operator mode: the checksum asked, one chip"
+printf 'line-password\n' >"$drive_c/job-password.txt"
+cli "$work/job.log" job create board.korujob --code 'C:\demo.hex' --range 0000-1FFF --mtp --erase \
+    --verify --lock --password-file 'C:\job-password.txt' ||
+    fail "job create: $(tr -d '\r' <"$work/job.log")"
+job_checksum=$(tr -d '\r' <"$work/job.log" | sed -n 's/^job checksum: *\([0-9a-f]\{8\}\) .*/\1/p')
+[ -n "$job_checksum" ] || fail "job create printed no checksum: $(tr -d '\r' <"$work/job.log")"
+open_window
+# The context menu's fourth entry (after a separator): 打开作业….
+xdotool mousemove --window "$window" $((client_x + 624)) $((client_y + 250)) click 3
+sleep 1
+xdotool key --delay 300 Down Down Down Down
+sleep 0.5
+xdotool key Return
+wait_for 30 find_dialog || fail "no file dialog for 打开作业…"
+sleep 1
+xdotool windowfocus --sync "$dialog" type --delay 20 'C:\board.korujob'
+xdotool key --window "$dialog" Return
+wait_for 30 dialog_closed || fail "the job's file dialog did not close"
+sleep 1
+timeout -k 5 30 import -window root "$out/koru-operator-mode.png" || true
+click_control 136
+wait_for 30 find_dialog || fail "自动编程 of a locked job asked for no checksum"
+sleep 1
+xdotool windowfocus --sync "$dialog" type --delay 20 "$job_checksum"
+xdotool key --window "$dialog" Return
+records=$((records + 1))
+wait_for 120 records_at_least "$records" || fail "no production record of the job's chip"
+record=$(tail -1 "$(day_files | head -1)")
+if [[ $record == *'"kind":"no-answer"'* ]] && loaded; then
+    echo "   no answer with the machine loaded ($(cut -d ' ' -f 1-3 /proc/loadavg)): once more"
+    sleep 1
+    auto_program  # the checksum is asked once per job
+fi
+python3 - "$record" "$job_checksum" <<'PY' || fail "the record is not a passed chip of the job: $record"
+import json, sys
+record = json.loads(sys.argv[1])
+assert record["passed"] is True, record
+assert record["job"]["name"] == "board", record.get("job")
+assert record["job"]["checksum"].startswith(sys.argv[2]), record.get("job")
+PY
+echo "job $job_checksum: operator mode, checksum confirmed, a passed chip"
+exit_window
 
 step "silent uninstall"
 timeout -k 5 300 wine "C:\\Program Files\\KORU\\uninstall.exe" /S || fail "the uninstaller exited with $?"
