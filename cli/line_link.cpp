@@ -349,6 +349,7 @@ struct LineLink::State {
     LotOfRun lot;
     std::optional<LotPlace> place;  // held for this chip
     bool passed = false;            // the chip's record said passed
+    std::string lotRefusal;         // why the chip got no place
 };
 
 LineLink::LineLink() : state_(std::make_unique<State>()) {}
@@ -433,14 +434,18 @@ int LineLink::Start(const Options& options, const LineSettings& settings, const 
 }
 
 int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string& port) {
+    const auto refuse = [this](const std::string& text) {
+        state_->lotRefusal = text;
+        Say(text);
+        return kBadUsage;
+    };
     if (!lot.quota) {
         return kSuccess;  // a lot without a quota has nothing to hold
     }
     if (!state_->database) {
-        Say("lot " + lot.name +
-            ": its quota is counted in the line database, which cannot be "
-            "used; nothing was sent");
-        return kBadUsage;
+        return refuse("lot " + lot.name +
+                      ": its quota is counted in the line database, which cannot be used; "
+                      "nothing was sent");
     }
     state_->lot = lot;
     const LotRun run{lot.name, lot.job, lot.checksum, static_cast<std::int64_t>(*lot.quota)};
@@ -456,22 +461,23 @@ int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string& port) {
             return kSuccess;
         case LotPlaceResult::Full:
             if (count.Complete()) {
-                Say(std::string(kLotCompleteText) + ": lot " + lot.name + " has its " +
-                    std::to_string(count.passed) + " passed chips; nothing was sent");
-            } else {
-                // Not complete yet: a chip under way that fails gives its place back.
-                Say(std::string(kLotFullText) + ": lot " + lot.name + " has " +
-                    std::to_string(count.passed) + " of " + std::to_string(*count.quota) +
-                    " chips passed and " + std::to_string(count.held) +
-                    " under way for the rest; nothing was sent");
+                return refuse(std::string(kLotCompleteText) + ": lot " + lot.name + " has its " +
+                              std::to_string(count.passed) + " passed chips; nothing was sent");
             }
-            return kBadUsage;
+            // Not complete yet: a chip under way that fails gives its place back.
+            return refuse(std::string(kLotFullText) + ": lot " + lot.name + " has " +
+                          std::to_string(count.passed) + " of " + std::to_string(*count.quota) +
+                          " chips passed and " + std::to_string(count.held) +
+                          " under way for the rest; nothing was sent");
         case LotPlaceResult::Refused:
         case LotPlaceResult::Failed:
             break;
     }
-    Say(error + "; nothing was sent");
-    return kBadUsage;
+    return refuse(error + "; nothing was sent");
+}
+
+std::string LineLink::LotRefusal() const {
+    return state_->lotRefusal;
 }
 
 std::string LineLink::FinishLot() {

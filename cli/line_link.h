@@ -59,6 +59,8 @@ class LineLink {
     // place in the lot in the line database. 0, or the exit status after saying why: 3 with
     // "本批已完成" once the lot has its quota of passed chips, or without a usable database.
     int TakeLotPlace(const LotOfRun& lot, const std::string& port);
+    // Why TakeLotPlace refused the chip ("本批已完成: lot ..."); empty when it did not.
+    std::string LotRefusal() const;
     // After the chip's run: its place counts in the lot when its record said passed, else it
     // goes back (a place never finished goes back when the link ends). The chip that completes
     // the lot writes the lot report (the HTML page of the lot's records) into the production

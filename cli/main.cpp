@@ -106,7 +106,8 @@ class Session {
             Outcome outcome = LastOutcome();
             if (status == kBadUsage && outcome.kind == OutcomeKind::Success) {
                 outcome.kind = OutcomeKind::Refused;  // refused before any operation ran
-                outcome.status = console_.LastStatus();
+                outcome.status =
+                    line_.LotRefusal().empty() ? console_.LastStatus() : line_.LotRefusal();
             }
             events_->Outcome(outcome, status);
         }

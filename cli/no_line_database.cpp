@@ -55,6 +55,10 @@ int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string&) {
     return kSuccess;
 }
 
+std::string LineLink::LotRefusal() const {
+    return {};
+}
+
 std::string LineLink::FinishLot() {
     return {};
 }

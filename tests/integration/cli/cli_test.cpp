@@ -1458,12 +1458,18 @@ void RunLotQuotaOverAGang(CliTest& test, const std::string& db) {
               std::string::npos)
         << second.out;
 
-    // The refusal holds for any later chip, alone or in a gang.
-    const Result single = test.Run(
-        {"--port", "COM1", "--db", db, "--log", log, "--job", job, "--lot", "L1", "program"});
+    // The refusal holds for any later chip, alone or in a gang; the event stream says why.
+    const Result single = test.Run({"--port", "COM1", "--db", db, "--log", log, "--job", job,
+                                    "--lot", "L1", "--events", "jsonl", "program"});
     EXPECT_EQ(single.status, 3) << single.err;
     EXPECT_NE(single.err.find("本批已完成: lot L1 has its 3 passed chips"), std::string::npos)
         << single.err;
+    const std::size_t lastLine = single.out.rfind('\n', single.out.size() - 2);
+    const nlohmann::json outcome = nlohmann::json::parse(
+        single.out.substr(lastLine == std::string::npos ? 0 : lastLine + 1), nullptr, false);
+    EXPECT_EQ(outcome.value("type", ""), "outcome") << single.out;
+    EXPECT_EQ(outcome.value("kind", ""), "refused") << single.out;
+    EXPECT_EQ(outcome.value("text", "").rfind("本批已完成", 0), 0u) << single.out;
     EXPECT_EQ(test.Run(run).status, 3);
     EXPECT_EQ(sim.Exchanges().size() + other.Exchanges().size(), after[0] + after[1]);
 
