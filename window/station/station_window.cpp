@@ -356,6 +356,11 @@ StationSetup StationSetupFromWindow() {
             setup.site.args.push_back(option);
         }
     }
+    // The range and the mode as the window shows them: a site never programs another range.
+    setup.site.args.push_back("--range");
+    setup.site.args.push_back(window.ReadField(TextField::StartAddress) + "-" +
+                              window.ReadField(TextField::EndAddress));
+    setup.site.args.push_back(window.GetChoice(Choice::FastMode).marked ? "--fast" : "--slow");
     setup.site.args.push_back("program");
     setup.site.args.push_back(window.ReadField(TextField::CodeFileName));
     return setup;

@@ -105,8 +105,8 @@ class StationWindow : public QWidget {
 bool StationSetupFromArguments(const std::vector<std::string>& words, StationSetup& setup,
                                std::string& error);
 
-// The station of the main window's set-up: COM1..COM4, its chip kind, its marked steps and its
-// code file. Call it on the window's thread.
+// The station of the main window's set-up: COM1..COM4, its chip kind, its marked steps, its
+// range and mode, and its code file. Call it on the window's thread.
 StationSetup StationSetupFromWindow();
 
 // The koru-cli beside this program (KORU_CLI in the environment overrides it).
