@@ -153,6 +153,15 @@ void EventStream::Record(const std::string& id, const std::string& serialValue,
     WriteLocked(event);
 }
 
+void EventStream::Lot(const std::string& name, std::int64_t passed, std::int64_t quota) {
+    std::lock_guard lock(mutex_);
+    Event event = MakeEvent("lot", port_);
+    event["name"] = name;
+    event["passed"] = passed;
+    event["quota"] = quota;
+    WriteLocked(event);
+}
+
 void EventStream::Outcome(const koru::Outcome& outcome, int exitStatus) {
     const bool failed = outcome.kind != OutcomeKind::Success;
     const std::string step = failed && outcome.step != 0 ? EventStepName(outcome.step) : "";

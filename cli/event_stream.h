@@ -68,6 +68,8 @@ class EventStream {
     // run's, which settles the result of the step it ended in.
     void Record(const std::string& id, const std::string& serialValue,
                 const koru::Outcome& outcome);
+    // A job's lot after the chip's place in it was settled: its passed chips and quota.
+    void Lot(const std::string& name, std::int64_t passed, std::int64_t quota);
     // The run's outcome and the exit status the process ends with.
     void Outcome(const koru::Outcome& outcome, int exitStatus);
 

@@ -347,9 +347,10 @@ struct LineLink::State {
     std::shared_ptr<LineDatabase> database;
     std::shared_ptr<LineSerialSource> source;
     LotOfRun lot;
-    std::optional<LotPlace> place;  // held for this chip
-    bool passed = false;            // the chip's record said passed
-    std::string lotRefusal;         // why the chip got no place
+    std::optional<LotPlace> place;      // held for this chip
+    bool passed = false;                // the chip's record said passed
+    std::optional<LotCount> lastCount;  // as the last FinishLot found it
+    std::string lotRefusal;             // why the chip got no place
 };
 
 LineLink::LineLink() : state_(std::make_unique<State>()) {}
@@ -476,6 +477,14 @@ int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string& port) {
     return refuse(error + "; nothing was sent");
 }
 
+std::optional<LotProgress> LineLink::LastLotProgress() const {
+    if (!state_->lastCount) {
+        return std::nullopt;
+    }
+    return LotProgress{state_->lot.name, state_->lastCount->passed,
+                       state_->lastCount->quota.value_or(0)};
+}
+
 std::string LineLink::LotRefusal() const {
     return state_->lotRefusal;
 }
@@ -496,6 +505,7 @@ std::string LineLink::FinishLot() {
             error);
         return {};
     }
+    state_->lastCount = count;
     const std::string progress =
         std::to_string(count.passed) + "/" + std::to_string(count.quota.value_or(0));
     if (!state_->passed || !count.Complete()) {

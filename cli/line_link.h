@@ -41,6 +41,13 @@ struct LotOfRun {
     std::optional<std::uint64_t> quota;
 };
 
+// A lot's passed chips and quota.
+struct LotProgress {
+    std::string name;
+    std::int64_t passed = 0;
+    std::int64_t quota = 0;
+};
+
 class LineLink {
   public:
     LineLink();
@@ -67,6 +74,8 @@ class LineLink {
     // record folder. What the status line adds: "本批 N/Q", "本批已完成 Q/Q, 报告 PATH"; empty
     // without a place.
     std::string FinishLot();
+    // The lot as the last FinishLot left it; nothing before.
+    std::optional<LotProgress> LastLotProgress() const;
     // "序列号 V, 下一个 N" after a serialized run; empty otherwise.
     std::string SerialText();
 

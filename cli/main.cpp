@@ -252,6 +252,9 @@ class Session {
         std::string after = line_.SerialText();
         if (const std::string lot = line_.FinishLot(); !lot.empty()) {
             after += (after.empty() ? "" : "  ") + lot;
+            if (const auto progress = line_.LastLotProgress(); progress && events_) {
+                events_->Lot(progress->name, progress->passed, progress->quota);
+            }
         }
         const int status = Finish(ExitStatusFor(LastOutcome().kind), after);
         if (LastOutcome().kind == OutcomeKind::LinkLost) {

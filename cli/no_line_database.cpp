@@ -63,6 +63,10 @@ std::string LineLink::FinishLot() {
     return {};
 }
 
+std::optional<LotProgress> LineLink::LastLotProgress() const {
+    return std::nullopt;
+}
+
 void LineLink::Store(const nlohmann::json&) {}
 
 std::string LineLink::SerialText() {

@@ -215,6 +215,10 @@ void SiteDriver::TakeLine(std::string_view line) {
         snapshot_.state = SiteState::Finishing;
         snapshot_.step.clear();
         snapshot_.done = snapshot_.total = 0;
+    } else if (type == "lot") {
+        snapshot_.lot = Text(event, "name");
+        snapshot_.lotPassed = Number(event, "passed");
+        snapshot_.lotQuota = Number(event, "quota");
     } else if (type == "waiting") {
         if (snapshot_.state == SiteState::Finishing) {
             snapshot_.state = SiteState::Ready;

@@ -60,6 +60,10 @@ struct SiteSnapshot {
     std::uint64_t passed = 0;
     std::uint64_t failed = 0;
     std::uint64_t events = 0;  // events read so far (every process of this site)
+    // The job's lot as this site last heard of it (every site of a line counts in one lot).
+    std::string lot;
+    std::uint64_t lotPassed = 0;
+    std::uint64_t lotQuota = 0;
 };
 
 struct SiteSetup {

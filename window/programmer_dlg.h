@@ -30,6 +30,7 @@ class CMyedit;
 class WindowProductionRecord;
 class WindowSerial;
 class WindowJob;
+class StationWindow;
 struct CounterSettings;
 struct JobSaveChoice;
 
@@ -134,6 +135,9 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     void ShowThanks();
     // The context menu of the window's background: the about entry and the port settings.
     QMenu* CreateContextMenu();
+    // "工作站…": the station window of the open job, else of the window's set-up; the window
+    // gives up its port to the sites. Nothing while an operation runs or a job is refused.
+    StationWindow* OpenStation();
     // F8 fills the random sequence into the image, F5 shows the contact box.
     void OnFunctionKey(int vk);
 

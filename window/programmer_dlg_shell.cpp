@@ -12,7 +12,9 @@
 
 #include "core/shared_state.h"
 #include "image/program_memory.h"
+#include "link/connection.h"
 #include "link/reset_listener.h"
+#include "platform/serial_port.h"
 #include "resources/dialog_texts.h"
 #include "window/command_router.h"
 #include "window/job_save_dialog.h"
@@ -176,16 +178,31 @@ QMenu* CProgrammerDlg::CreateContextMenu() {
         menu->addAction(QString::fromUtf8(kLeaveOperatorModeEntryText), this,
                         later(&WindowJob::LeaveOperatorMode));
     }
-    // The station runs the window's code file, chip kind and steps; an open job's approved
-    // set-up is not what it would run, so it waits until no job is open.
     menu->addAction(QString::fromUtf8(kStationEntryText), this,
-                    [] {
-                        auto* station = new StationWindow(StationSetupFromWindow());
-                        station->setAttribute(Qt::WA_DeleteOnClose);
-                        station->show();
-                    })
-        ->setEnabled(!m_job->IsOpen());
+                    [this] { QTimer::singleShot(0, this, [this] { OpenStation(); }); });
     return menu;
+}
+
+StationWindow* CProgrammerDlg::OpenStation() {
+    if (BusyFlag.load() != 0) {
+        return nullptr;
+    }
+    // A job's station runs the job, confirmed as a chip of this window would be.
+    if (m_job->IsOpen() && !m_job->ReadyForRun()) {
+        return nullptr;
+    }
+    StationSetup setup = m_job->IsOpen()
+                             ? StationSetupForJob(m_job->Path().toStdString(), m_job->Checksum())
+                             : StationSetupFromWindow();
+    // Each site opens its programmer's port itself: the window lets go of its own.
+    EndResetListener();
+    Port().Close();
+    ProgrammerFoundFlag = 0;
+    SetStatusText(QString::fromUtf8(kPortToStationText));
+    auto* station = new StationWindow(std::move(setup));
+    station->setAttribute(Qt::WA_DeleteOnClose);
+    station->show();
+    return station;
 }
 
 void CProgrammerDlg::OnFunctionKey(int vk) {

@@ -145,6 +145,7 @@ bool WindowJob::Install(Job job, const std::string& checksum, const QString& pat
     m_confirmed = false;
     m_passed = 0;
     m_checksum = checksum;
+    m_path = path;
     const bool locked = job.lock.has_value();
     m_job = std::move(job);
     if (locked && operatorMode) {
@@ -163,6 +164,7 @@ void WindowJob::Close() {
     }
     m_job.reset();
     m_checksum.clear();
+    m_path.clear();
     m_confirmed = false;
     SetRunningJob(std::nullopt);
     m_window.Serial().LoadChoice();

@@ -55,6 +55,7 @@ class WindowJob {
     bool InOperatorMode() const { return m_operatorMode; }
     const std::optional<Job>& OpenJob() const { return m_job; }
     const std::string& Checksum() const { return m_checksum; }
+    const QString& Path() const { return m_path; }
 
     // In operator mode: whether a command of control id is refused.
     bool Refuses(int id) const;
@@ -82,6 +83,7 @@ class WindowJob {
     CProgrammerDlg& m_window;
     std::optional<Job> m_job;
     std::string m_checksum;
+    QString m_path;
     bool m_operatorMode = false;
     bool m_confirmed = false;
     std::map<int, bool> m_lockedControls;  // id -> enabled before operator mode

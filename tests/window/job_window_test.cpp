@@ -17,6 +17,7 @@
 #include "tests/support/process_state.h"
 #include "tests/window/shell_fixture.h"
 #include "window/programmer_dlg.h"
+#include "window/station/station_window.h"
 #include "window/window_job.h"
 
 namespace koru::test {
@@ -211,6 +212,29 @@ class JobWindowTest : public QObject {
         m_program->Click(136);
         QVERIFY(StartedWindow::WaitForThreads());
         QCOMPARE(SuccessCount.load(), 1u);
+    }
+
+    // The station of an open job: the window gives its port to the sites, a site runs koru-cli
+    // with the job (not the window's code file) and its chip's record carries the job.
+    void theStationOfAnOpenJobProgramsTheJob() {
+        const QString path = MakeJob(QStringLiteral("LINE"), QString());
+        const JobLoad load = LoadJobFile(path.toStdString());
+        QVERIFY(load.job);
+        qputenv("KORU_CLI", KORU_CLI_PATH);
+        StationWindow* station = W().OpenStation();
+        QVERIFY(station != nullptr);
+        QCOMPARE(W().FieldText(157), QString::fromUtf8(kPortToStationText));
+        m_sim.SetChip(device::ChipKind::Mtp, 0x10000);
+        QVERIFY(station->Tile(0).StartSite());  // COM1 only: the others map to no simulator
+        QTRY_VERIFY_WITH_TIMEOUT(
+            station->Tile(0).Driver().Snapshot().result == station::SiteResult::Passed, 60000);
+        QCOMPARE(int(m_sim.ChipContents()[0x3F]), 0x5A);
+        station->close();
+        int ofJob = 0;
+        for (const nlohmann::json& record : Records()) {
+            ofJob += record.contains("job") && record["job"]["checksum"] == load.checksum;
+        }
+        QCOMPARE(ofJob, 1);
     }
 
     // A job file changed by hand is refused whole: nothing of it reaches the window.

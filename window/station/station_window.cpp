@@ -242,19 +242,30 @@ std::vector<std::string> StationWindow::StopAll() {
 void StationWindow::RefreshTotals() {
     std::uint64_t passed = 0;
     std::uint64_t failed = 0;
+    SiteSnapshot lot;  // the lot's count is shared: the highest any site heard is the newest
     for (SiteTile* tile : m_tiles) {
         tile->Refresh();
         const SiteSnapshot site = tile->Driver().Snapshot();
         passed += site.passed;
         failed += site.failed;
+        if (!site.lot.empty() && site.lotPassed >= lot.lotPassed) {
+            lot = site;
+        }
     }
     const std::uint64_t all = passed + failed;
-    m_totals->setText(
+    QString text =
         QStringLiteral("合计: 通过 %1  失败 %2  良率 %3%")
             .arg(passed)
             .arg(failed)
             .arg(all == 0 ? 0.0 : 100.0 * static_cast<double>(passed) / static_cast<double>(all), 0,
-                 'f', 1));
+                 'f', 1);
+    if (!lot.lot.empty()) {
+        text += QStringLiteral("    本批 %1: %2/%3")
+                    .arg(QString::fromStdString(lot.lot))
+                    .arg(lot.lotPassed)
+                    .arg(lot.lotQuota);
+    }
+    m_totals->setText(text);
 }
 
 void StationWindow::keyPressEvent(QKeyEvent* event) {
@@ -363,6 +374,14 @@ StationSetup StationSetupFromWindow() {
     setup.site.args.push_back(window.GetChoice(Choice::FastMode).marked ? "--fast" : "--slow");
     setup.site.args.push_back("program");
     setup.site.args.push_back(window.ReadField(TextField::CodeFileName));
+    return setup;
+}
+
+StationSetup StationSetupForJob(const std::string& jobPath, const std::string& checksum) {
+    StationSetup setup;
+    setup.ports = {"COM1", "COM2", "COM3", "COM4"};
+    setup.site.program = StationCliPath();
+    setup.site.args = {"--job", jobPath, "--confirm", checksum, "program"};
     return setup;
 }
 

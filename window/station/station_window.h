@@ -30,7 +30,8 @@ inline constexpr int kStationMaxSites = 16;
 inline constexpr char kStationTitle[] = "KORU 工作站";
 inline constexpr char kStartAllText[] = "全部开始";
 inline constexpr char kStartText[] = "开始";
-inline constexpr char kStationEntryText[] = "工作站…";  // the main window's context menu
+inline constexpr char kStationEntryText[] = "工作站…";            // the main window's context menu
+inline constexpr char kPortToStationText[] = "端口已交给工作站";  // the main window's status
 
 struct StationSetup {
     std::vector<std::string> ports;  // at most kStationMaxSites
@@ -108,6 +109,9 @@ bool StationSetupFromArguments(const std::vector<std::string>& words, StationSet
 // The station of the main window's set-up: COM1..COM4, its chip kind, its marked steps, its
 // range and mode, and its code file. Call it on the window's thread.
 StationSetup StationSetupFromWindow();
+// The station of an open job: every site runs koru-cli --job with the job's whole checksum, so
+// each process checks the file it reads against the job the window confirmed.
+StationSetup StationSetupForJob(const std::string& jobPath, const std::string& checksum);
 
 // The koru-cli beside this program (KORU_CLI in the environment overrides it).
 std::string StationCliPath();

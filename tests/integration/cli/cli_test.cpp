@@ -1498,6 +1498,14 @@ void RunLotQuotaOverAGang(CliTest& test, const std::string& db) {
         {"--port", "COM1", "--db", db, "--log", log, "--job", job, "--lot", "L2", "program"});
     EXPECT_EQ(next.status, 0) << next.err;
     EXPECT_NE(next.out.find("本批 1/3"), std::string::npos) << next.out;
+    // The event stream says the same, for a station to show.
+    const Result streamed = test.Run({"--port", "COM1", "--db", db, "--log", log, "--job", job,
+                                      "--lot", "L2", "--events", "jsonl", "program"});
+    EXPECT_EQ(streamed.status, 0) << streamed.err;
+    EXPECT_NE(streamed.out.find(R"("type":"lot","port":"COM1",)"), std::string::npos)
+        << streamed.out;
+    EXPECT_NE(streamed.out.find(R"("name":"L2","passed":2,"quota":3})"), std::string::npos)
+        << streamed.out;
 }
 
 TEST_F(CliTest, ALotQuotaHoldsAcrossAGangOnSqlite) {
