@@ -11,6 +11,7 @@
 #include "image/numbers.h"
 #include "image/program_memory.h"
 #include "link/command_block.h"
+#include "link/connection.h"
 #include "operations/job_install.h"
 #include "platform/host_clock.h"
 #include "platform/settings_store.h"
@@ -140,7 +141,16 @@ bool WindowJob::Install(Job job, const std::string& checksum, const QString& pat
         m_window.SetMarked(TickId(step.tick), (job.steps & step.mark) != 0);
     }
     m_window.SetMarked(kIdFastMode, job.fast);
-    InstallJob(job, checksum, path.toStdString());
+    const std::string lot =
+        DefaultLotName(job.name, LocalDateText(std::chrono::system_clock::now()));
+    if (const std::string problem = LotNameProblem(lot); !problem.empty()) {
+        Refuse(QStringLiteral("作业名称不能作为批名 (%1)。作业未打开。").arg(Text(problem)));
+        return false;
+    }
+    InstallJob(job, checksum, path.toStdString(), lot);
+    m_lot.Use(job.quota ? std::optional<WindowLotChoice>(
+                              WindowLotChoice{lot, job.name, checksum, *job.quota})
+                        : std::nullopt);
     m_window.Serial().Choose(job.serial ? job.serial->job : std::string(), false);
     m_confirmed = false;
     m_passed = 0;
@@ -165,6 +175,7 @@ void WindowJob::Close() {
     m_job.reset();
     m_checksum.clear();
     m_path.clear();
+    m_lot.Use(std::nullopt);
     m_confirmed = false;
     SetRunningJob(std::nullopt);
     m_window.Serial().LoadChoice();
@@ -254,21 +265,39 @@ bool WindowJob::ReadyForRun() {
                    .arg(name, Text(difference)));
         return false;
     }
-    return ChecksumConfirmedNow();
+    if (!ChecksumConfirmedNow()) {
+        return false;
+    }
+    std::string refusal;
+    if (!m_lot.TakePlace(OpenPortName(), refusal)) {
+        Refuse(Text(refusal));
+        m_window.RefreshTitle();
+        return false;
+    }
+    return true;
 }
 
 void WindowJob::AfterRecord(const nlohmann::json& record) {
     const auto job = record.find("job");
-    if (job == record.end() || !job->is_object() || !record.value("passed", false)) {
+    if (job == record.end() || !job->is_object()) {
         return;
     }
+    const bool passed = record.value("passed", false);
     const std::string checksum = job->value("checksum", std::string());
+    // The record is in the database by now: a passed chip's place in the lot counts, a failed
+    // chip's goes back.
+    const std::string lot = m_lot.Finish(passed);
     QMetaObject::invokeMethod(
         &m_window,
-        [this, checksum] {
-            if (m_job && checksum == m_checksum) {
-                ++m_passed;
-                m_window.RefreshTitle();
+        [this, checksum, lot, passed] {
+            if (!m_job || checksum != m_checksum) {
+                return;
+            }
+            m_passed += passed ? 1 : 0;
+            m_window.RefreshTitle();
+            if (lot.rfind(kLotCompleteText, 0) == 0) {
+                m_window.ShowMessage(QString::fromUtf8(kJobCaption), Text(lot),
+                                     MessageIcon::Information, MessageButtons::Ok);
             }
         },
         Qt::QueuedConnection);
@@ -278,12 +307,10 @@ QString WindowJob::TitleText() const {
     if (!m_job) {
         return {};
     }
-    QString text = QStringLiteral("   作业 %1 [%2] %3")
-                       .arg(Text(m_job->name), Text(m_checksum.substr(0, kJobShortChecksumDigits)))
-                       .arg(m_passed);
-    if (m_job->quota) {
-        text += QStringLiteral("/%1").arg(*m_job->quota);
-    }
+    QString text = QStringLiteral("   作业 %1 [%2]")
+                       .arg(Text(m_job->name), Text(m_checksum.substr(0, kJobShortChecksumDigits)));
+    const QString lot = m_lot.TitleText();
+    text += lot.isEmpty() ? QStringLiteral(" %1").arg(m_passed) : lot;
     if (m_operatorMode) {
         text += QStringLiteral("   操作员模式");
     }

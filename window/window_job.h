@@ -6,13 +6,13 @@
 // first chip of a job the operator may have to type the job checksum from the work order.
 
 #include <QString>
-#include <atomic>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
 #include "operations/job_file.h"
+#include "window/window_lot.h"
 
 namespace koru {
 
@@ -87,7 +87,8 @@ class WindowJob {
     bool m_operatorMode = false;
     bool m_confirmed = false;
     std::map<int, bool> m_lockedControls;  // id -> enabled before operator mode
-    std::atomic<std::uint64_t> m_passed{0};
+    std::uint64_t m_passed = 0;            // the job's passed chips in this window
+    WindowLot m_lot;
 };
 
 }  // namespace koru

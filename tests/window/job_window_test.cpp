@@ -43,7 +43,8 @@ class JobWindowTest : public QObject {
 
     // An engineer's job of code filled with 0x5A over 0000-003F, verify ticked; locked when
     // password is not empty.
-    QString MakeJob(const QString& name, const QString& password) {
+    QString MakeJob(const QString& name, const QString& password,
+                    const QString& quota = QString()) {
         const QString code = m_config.filePath(name + QStringLiteral(".hex"));
         const QString job = m_config.filePath(name + QStringLiteral(".korujob"));
         WriteCode(code, 0x5A);
@@ -57,6 +58,7 @@ class JobWindowTest : public QObject {
         W().jobSaveDialog = [&](JobSaveChoice& choice) {
             choice.name = name;
             choice.password = choice.repeated = password;
+            choice.quota = quota;
             return true;
         };
         W().QueueFileAnswer(job);
@@ -236,6 +238,39 @@ class JobWindowTest : public QObject {
         }
         QCOMPARE(ofJob, 1);
     }
+
+#if KORU_WITH_LINEDB
+    // A quota of 2: two chips pass and complete the lot (said in a box, counted in the line
+    // database, shown in the title); the third is refused before any traffic.
+    void aLotQuotaRefusesTheChipAfterItBeforeAnyTraffic() {
+        MakeJob(QStringLiteral("QUOTA"), QString(), QStringLiteral("2"));
+        QVERIFY(W().Job().IsOpen());
+        for (int chip = 0; chip < 2; ++chip) {
+            m_sim.SetChip(device::ChipKind::Mtp, 0x10000);
+            m_program->Click(136);
+            QVERIFY(StartedWindow::WaitForThreads());
+        }
+        QCOMPARE(SuccessCount.load(), 2u);
+        QTRY_VERIFY2(W().windowTitle().contains(QStringLiteral(" 2/2")),
+                     qPrintable(W().windowTitle()));
+        QTRY_COMPARE(W().boxes.size(), std::size_t{1});
+        QVERIFY2(W().boxes[0].text.startsWith(QString::fromUtf8(kLotCompleteText)),
+                 qPrintable(W().boxes[0].text));
+        m_sim.ClearRecords();
+        m_program->Click(136);
+        QVERIFY(StartedWindow::WaitForThreads());
+        QCOMPARE(W().boxes.size(), std::size_t{2});
+        QVERIFY2(W().boxes[1].text.startsWith(QString::fromUtf8(kLotCompleteText)),
+                 qPrintable(W().boxes[1].text));
+        QVERIFY(m_sim.Exchanges().empty());
+        QCOMPARE(SuccessCount.load(), 2u);
+        int inLot = 0;
+        for (const nlohmann::json& record : Records()) {
+            inLot += record.value("lot", std::string()).rfind("QUOTA ", 0) == 0;
+        }
+        QCOMPARE(inLot, 2);
+    }
+#endif
 
     // A job file changed by hand is refused whole: nothing of it reaches the window.
     void anEditedJobFileIsRefusedWhole() {
