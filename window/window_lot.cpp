@@ -1,5 +1,7 @@
 #include "window/window_lot.h"
 
+#include <chrono>
+#include <filesystem>
 #include <mutex>
 
 #include "core/settings_words.h"
@@ -7,15 +9,62 @@
 #include "linedb/line_database_location.h"
 #include "linedb/line_serial_source.h"
 #include "operations/job_file.h"
+#include "operations/production_log.h"
+#include "platform/child_process.h"
 #include "platform/host_clock.h"
 #include "platform/settings_store.h"
+#include "window/station/station_window.h"
 
 namespace koru {
+namespace {
+
+constexpr auto kReportTimeLimit = std::chrono::seconds(60);
+constexpr std::size_t kKeptOutput = 4096;
+
+// The lot's page beside the day files, where koru-cli's chip that completes a lot puts it, made
+// by koru-cli's own report from the line database (bounded in time). Its path, or nothing with
+// the reason.
+std::optional<std::string> WriteLotReport(const std::string& database, const std::string& lot,
+                                          std::string& error) {
+    const std::filesystem::path folder = DefaultProductionFolder();
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);
+    const std::string path = (folder / LotReportFileName(lot)).string();
+    ChildProcess child;
+    ChildSetup setup;
+    setup.ownGroup = true;
+    if (!child.Start({StationCliPath(), "report", "--db", database, "--lot", lot, "--html", path},
+                     error, {}, setup)) {
+        return std::nullopt;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kReportTimeLimit;
+    std::string output;
+    while (child.ReadOutput(output)) {
+        if (output.size() > kKeptOutput) {
+            output.erase(0, output.size() - kKeptOutput);  // the end says why, if anything
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            child.Kill();
+            child.Wait();
+            error = "koru-cli report did not end within 60 s";
+            return std::nullopt;
+        }
+        WaitForOutput({&child}, std::chrono::milliseconds(200));
+    }
+    if (const int status = child.Wait(); status != 0) {
+        error = "koru-cli report ended with " + std::to_string(status) + ": " + output;
+        return std::nullopt;
+    }
+    return path;
+}
+
+}  // namespace
 
 struct WindowLot::State {
     mutable std::mutex mutex;  // the window's thread takes, the worker finishes
     std::optional<WindowLotChoice> lot;
     std::unique_ptr<LineDatabase> database;
+    std::string databaseName;  // as the settings name it
     std::optional<LotPlace> place;
     std::optional<LotCount> count;
 };
@@ -40,8 +89,8 @@ bool WindowLot::TakePlace(const std::string& port, std::string& refusal) {
     if (!m_state->database) {
         SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
         store.Load();
-        m_state->database = LineDatabase::Open(
-            ChooseLineDatabase(std::nullopt, store.GetString(kValueLineDb)), error);
+        m_state->databaseName = ChooseLineDatabase(std::nullopt, store.GetString(kValueLineDb));
+        m_state->database = LineDatabase::Open(m_state->databaseName, error);
         if (!m_state->database) {
             refusal = "本批 " + lot.name + ": 数量记在生产线数据库中,数据库不能用: " + error +
                       "。芯片未编程。";
@@ -90,8 +139,11 @@ std::string WindowLot::Finish(bool passed) {
     const std::string progress =
         std::to_string(count.passed) + "/" + std::to_string(m_state->lot->quota);
     if (passed && count.Complete()) {
-        return std::string(kLotCompleteText) + " " + progress + " (koru-cli report --lot \"" +
-               m_state->lot->name + "\")";
+        // This chip completed the lot: every chip of it has stored its record by now.
+        const std::optional<std::string> report =
+            WriteLotReport(m_state->databaseName, m_state->lot->name, error);
+        return std::string(kLotCompleteText) + " " + progress +
+               (report ? ", 报告 " + *report : " (报告未写成: " + error + ")");
     }
     return "本批 " + progress;
 }

@@ -15,7 +15,8 @@ void WindowLot::Use(std::optional<WindowLotChoice> lot) {
 }
 bool WindowLot::TakePlace(const std::string&, std::string& refusal) {
     if (m_state->lot) {
-        refusal = "本批 " + m_state->lot->name + ": 这个版本没有生产线数据库,不能计批数量。芯片未编程。";
+        refusal =
+            "本批 " + m_state->lot->name + ": 这个版本没有生产线数据库,不能计批数量。芯片未编程。";
         return false;
     }
     return true;

@@ -73,6 +73,9 @@ class JobWindowTest : public QObject {
             return records;
         }
         for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (entry.path().extension() != ".jsonl") {
+                continue;  // a lot's page beside the day files
+            }
             std::ifstream day(entry.path());
             for (std::string line; std::getline(day, line);) {
                 records.push_back(nlohmann::json::parse(line));
@@ -243,6 +246,7 @@ class JobWindowTest : public QObject {
     // A quota of 2: two chips pass and complete the lot (said in a box, counted in the line
     // database, shown in the title); the third is refused before any traffic.
     void aLotQuotaRefusesTheChipAfterItBeforeAnyTraffic() {
+        qputenv("KORU_CLI", KORU_CLI_PATH);  // the lot's page is koru-cli's report
         MakeJob(QStringLiteral("QUOTA"), QString(), QStringLiteral("2"));
         QVERIFY(W().Job().IsOpen());
         for (int chip = 0; chip < 2; ++chip) {
@@ -256,6 +260,12 @@ class JobWindowTest : public QObject {
         QTRY_COMPARE(W().boxes.size(), std::size_t{1});
         QVERIFY2(W().boxes[0].text.startsWith(QString::fromUtf8(kLotCompleteText)),
                  qPrintable(W().boxes[0].text));
+        const qsizetype at = W().boxes[0].text.indexOf(QStringLiteral("报告 "));
+        QVERIFY2(at > 0, qPrintable(W().boxes[0].text));
+        QFile page(W().boxes[0].text.mid(at + 3));
+        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
+        QVERIFY(page.fileName().endsWith(QStringLiteral(".html")));
+        QVERIFY(page.readAll().contains("QUOTA"));
         m_sim.ClearRecords();
         m_program->Click(136);
         QVERIFY(StartedWindow::WaitForThreads());
