@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/hex_code.h"
 #include "device/simulator.h"
 #include "platform/child_process.h"
 
@@ -44,28 +45,6 @@ struct Figures {
 double CpuMs(const rusage& usage) {
     auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-// An Intel HEX file of size bytes, written line by line (no end record is needed).
-void WriteCode(const fs::path& path, std::size_t size) {
-    std::ofstream out(path, std::ios::binary);
-    constexpr std::size_t kLine = 16;
-    for (std::size_t address = 0; address < size; address += kLine) {
-        unsigned sum = kLine + (address >> 8) + (address & 0xFF);
-        char text[64];
-        int n = std::snprintf(text, sizeof text, ":%02X%04X00", static_cast<unsigned>(kLine),
-                              static_cast<unsigned>(address));
-        out.write(text, n);
-        for (std::size_t i = 0; i < kLine; ++i) {
-            const unsigned byte = (address + i) * 7 % 251;
-            sum += byte;
-            n = std::snprintf(text, sizeof text, "%02X", byte);
-            out.write(text, n);
-        }
-        n = std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        out.write(text, n);
-    }
-    out << ":00000001FF\r\n";
 }
 
 Figures RunGang(int ports, const fs::path& folder, const fs::path& code, std::size_t size) {
@@ -177,7 +156,7 @@ int main(int argc, char** argv) {
     }
     const fs::path folder = pattern;
     const fs::path code = folder / "code.hex";
-    WriteCode(code, size);
+    bench::WriteHexCode(code, size);
 
     std::printf("gang programming, %zu bytes per chip (program + verify), paced 19200-baud lines\n",
                 size);

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/hex_code.h"
 #include "device/simulator.h"
 #include "platform/child_process.h"
 #include "window/station/station_window.h"
@@ -47,27 +48,6 @@ struct Options {
     int swapMs = 3000;
     std::vector<int> sites{4, 8};
 };
-
-void WriteCode(const fs::path& path) {
-    std::ofstream out(path, std::ios::binary);
-    constexpr std::size_t kLine = 16;
-    for (std::size_t address = 0; address < kChipBytes; address += kLine) {
-        unsigned sum = kLine + (address >> 8) + (address & 0xFF);
-        char text[64];
-        int n = std::snprintf(text, sizeof text, ":%02X%04X00", static_cast<unsigned>(kLine),
-                              static_cast<unsigned>(address));
-        out.write(text, n);
-        for (std::size_t i = 0; i < kLine; ++i) {
-            const unsigned byte = (address + i) * 11 % 253;
-            sum += byte;
-            n = std::snprintf(text, sizeof text, "%02X", byte);
-            out.write(text, n);
-        }
-        n = std::snprintf(text, sizeof text, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        out.write(text, n);
-    }
-    out << ":00000001FF\r\n";
-}
 
 std::vector<std::unique_ptr<device::Simulator>> StartSimulators(int count) {
     std::vector<std::unique_ptr<device::Simulator>> sims;
@@ -287,7 +267,7 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/koru-bench-station-XXXXXX";
     const fs::path folder = mkdtemp(pattern);
     const fs::path code = folder / "code.hex";
-    WriteCode(code);
+    bench::WriteHexCode(code, kChipBytes);
     std::printf(
         "station: %d s per run, 8 KiB chips (program, verify) on paced lines, one operator "
         "taking %.1f s a chip\n",
