@@ -25,6 +25,7 @@ namespace {
 constexpr int kIdChipOtp = 114;
 constexpr int kIdChipMtp = 115;
 constexpr int kIdFastMode = 200;
+constexpr std::uint32_t kLargestFieldAddress = 0xFFFF;  // the address fields hold four digits
 
 // What operator mode disables: the file, range, kind, data, voltage and step controls, the
 // operations that change a chip outside the job, the memory view (its cell editor changes the
@@ -130,6 +131,17 @@ bool WindowJob::Open(const QString& path) {
 
 bool WindowJob::Install(Job job, const std::string& checksum, const QString& path,
                         bool operatorMode) {
+    // Everything that can refuse the job comes before anything of it reaches the window.
+    if (job.end > kLargestFieldAddress) {
+        Refuse(QStringLiteral("作业的地址范围超出四位地址栏。作业未打开。"));
+        return false;
+    }
+    const std::string lot =
+        DefaultLotName(job.name, LocalDateText(std::chrono::system_clock::now()));
+    if (const std::string problem = LotNameProblem(lot); !problem.empty()) {
+        Refuse(QStringLiteral("作业名称不能作为批名 (%1)。作业未打开。").arg(Text(problem)));
+        return false;
+    }
     if (m_operatorMode) {
         SetOperatorMode(false);
     }
@@ -141,12 +153,6 @@ bool WindowJob::Install(Job job, const std::string& checksum, const QString& pat
         m_window.SetMarked(TickId(step.tick), (job.steps & step.mark) != 0);
     }
     m_window.SetMarked(kIdFastMode, job.fast);
-    const std::string lot =
-        DefaultLotName(job.name, LocalDateText(std::chrono::system_clock::now()));
-    if (const std::string problem = LotNameProblem(lot); !problem.empty()) {
-        Refuse(QStringLiteral("作业名称不能作为批名 (%1)。作业未打开。").arg(Text(problem)));
-        return false;
-    }
     InstallJob(job, checksum, path.toStdString(), lot);
     m_lot.Use(job.quota ? std::optional<WindowLotChoice>(
                               WindowLotChoice{lot, job.name, checksum, *job.quota})
