@@ -162,6 +162,26 @@ class StationTest : public QObject {
     }
 
     // Site 2 by its key: only its programmer hears anything. Then all at once, with the first
+    // Past ten sites the keys go on along the row below the digits: W starts the twelfth.
+    void theRowBelowTheDigitsStartsSitesElevenToSixteen() {
+        AddSimulator(true);
+        StationSetup setup = Setup();
+        const std::string twelfth = setup.ports[0];
+        setup.ports.clear();
+        for (int i = 1; i <= 11; ++i) {
+            setup.ports.push_back((m_folder / ("no-port-" + std::to_string(i))).string());
+        }
+        setup.ports.push_back(twelfth);
+        StationWindow window(setup);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::keyClick(&window, Qt::Key_W);
+        QTRY_COMPARE_WITH_TIMEOUT(window.Tile(11).ResultText(), QStringLiteral("通过"), kChipMs);
+        for (int i = 0; i < 11; ++i) {
+            QCOMPARE(window.Tile(i).Driver().Snapshot().state, SiteState::Stopped);
+        }
+    }
+
     // programmer pulled mid-chip: its tile says the link was lost, the others pass, a running
     // site does not start twice, and every tile counts as its records do.
     void startsOnItsOwnAndAPulledSiteShowsLinkLost() {

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -56,11 +57,25 @@ QString Utf8(const std::string& text) {
 }
 
 // The number key of a site (1-9, then 0 for the tenth); none past the tenth.
+// The keys that start sites 1 to 16: the digits row (1-9, then 0), then the row below it.
+constexpr Qt::Key kSiteKeys[kStationMaxSites] = {
+    Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_5, Qt::Key_6, Qt::Key_7, Qt::Key_8,
+    Qt::Key_9, Qt::Key_0, Qt::Key_Q, Qt::Key_W, Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Y};
+
 QString KeyName(int number) {
-    if (number < 10) {
-        return QString::number(number);
+    return number >= 1 && number <= kStationMaxSites
+               ? QKeySequence(kSiteKeys[number - 1]).toString()
+               : QString();
+}
+
+// The site (from 0) that key starts; -1 for none.
+int SiteOfKey(int key) {
+    for (int index = 0; index < kStationMaxSites; ++index) {
+        if (kSiteKeys[index] == key) {
+            return index;
+        }
     }
-    return number == 10 ? QStringLiteral("0") : QString();
+    return -1;
 }
 
 }  // namespace
@@ -269,13 +284,10 @@ void StationWindow::RefreshTotals() {
 }
 
 void StationWindow::keyPressEvent(QKeyEvent* event) {
-    const int key = event->key();
-    int index = -1;
-    if (key >= Qt::Key_1 && key <= Qt::Key_9) {
-        index = key - Qt::Key_1;
-    } else if (key == Qt::Key_0) {
-        index = 9;
-    }
+    const int index =
+        event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier
+            ? SiteOfKey(event->key())
+            : -1;
     if (index >= 0 && index < SiteCount()) {
         m_tiles[static_cast<std::size_t>(index)]->StartSite();
         return;
