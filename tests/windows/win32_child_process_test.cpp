@@ -54,6 +54,22 @@ TEST(Win32ChildProcess, OutputAndErrorsComeApartWithTheExitStatus) {
     EXPECT_NE(errors.find("no key left"), std::string::npos) << errors;
 }
 
+// A station's site reads its "next chip" lines from its standard input pipe.
+TEST(Win32ChildProcess, ALineWrittenToItsInputReachesTheChild) {
+    ChildProcess child;
+    std::string error;
+    ASSERT_TRUE(child.Start({CommandShell(), "/v:on", "/c", "set /p line=& echo got !line!"}, error,
+                            {}, {.ownGroup = true, .errorsApart = true, .inputPipe = true}))
+        << error;
+    EXPECT_TRUE(child.WriteInput("next\r\n"));
+    child.CloseInput();
+    EXPECT_FALSE(child.WriteInput("late\r\n"));
+    std::string output, errors;
+    const std::optional<int> status = RunOut(child, output, errors);
+    ASSERT_TRUE(status);
+    EXPECT_NE(output.find("got next"), std::string::npos) << output << errors;
+}
+
 TEST(Win32ChildProcess, OnlyTheGivenEnvironmentReachesTheChild) {
     ::_putenv_s("KORU_TEST_SECRET", "s3cret");
     ChildProcess child;
