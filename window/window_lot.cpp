@@ -123,29 +123,34 @@ bool WindowLot::TakePlace(const std::string& port, std::string& refusal) {
 }
 
 std::string WindowLot::Finish(bool passed) {
-    std::lock_guard lock(m_state->mutex);
-    if (!m_state->lot || !m_state->place || !m_state->database) {
-        return {};
+    std::string lot, database, progress;
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (!m_state->lot || !m_state->place || !m_state->database) {
+            return {};
+        }
+        const LotPlace place = *m_state->place;
+        m_state->place.reset();
+        LotCount count;
+        std::string error;
+        if (!m_state->database->FinishLotPlace(m_state->lot->name, place, passed, count, error)) {
+            m_state->database.reset();
+            return "本批 " + m_state->lot->name + ": " + error;
+        }
+        m_state->count = count;
+        progress = std::to_string(count.passed) + "/" + std::to_string(m_state->lot->quota);
+        if (!passed || !count.Complete()) {
+            return "本批 " + progress;
+        }
+        lot = m_state->lot->name;
+        database = m_state->databaseName;
     }
-    const LotPlace place = *m_state->place;
-    m_state->place.reset();
-    LotCount count;
+    // This chip completed the lot: every chip of it has stored its record by now. The page is
+    // made without the lock, so the window's title never waits for it.
     std::string error;
-    if (!m_state->database->FinishLotPlace(m_state->lot->name, place, passed, count, error)) {
-        m_state->database.reset();
-        return "本批 " + m_state->lot->name + ": " + error;
-    }
-    m_state->count = count;
-    const std::string progress =
-        std::to_string(count.passed) + "/" + std::to_string(m_state->lot->quota);
-    if (passed && count.Complete()) {
-        // This chip completed the lot: every chip of it has stored its record by now.
-        const std::optional<std::string> report =
-            WriteLotReport(m_state->databaseName, m_state->lot->name, error);
-        return std::string(kLotCompleteText) + " " + progress +
-               (report ? ", 报告 " + *report : " (报告未写成: " + error + ")");
-    }
-    return "本批 " + progress;
+    const std::optional<std::string> report = WriteLotReport(database, lot, error);
+    return std::string(kLotCompleteText) + " " + progress +
+           (report ? ", 报告 " + *report : " (报告未写成: " + error + ")");
 }
 
 QString WindowLot::TitleText() const {
