@@ -188,7 +188,7 @@ StationWindow* CProgrammerDlg::OpenStation() {
         return nullptr;
     }
     // A job's station runs the job, confirmed as a chip of this window would be.
-    if (m_job->IsOpen() && !m_job->ReadyForRun()) {
+    if (m_job->IsOpen() && !m_job->Confirmed()) {
         return nullptr;
     }
     StationSetup setup = m_job->IsOpen()

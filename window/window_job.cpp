@@ -248,6 +248,22 @@ bool WindowJob::ReadyForRun() {
     if (!m_job) {
         return true;
     }
+    if (!Confirmed()) {
+        return false;
+    }
+    std::string refusal;
+    if (!m_lot.TakePlace(OpenPortName(), refusal)) {
+        Refuse(Text(refusal));
+        m_window.RefreshTitle();
+        return false;
+    }
+    return true;
+}
+
+bool WindowJob::Confirmed() {
+    if (!m_job) {
+        return true;
+    }
     RunSetUp setUp;
     setUp.otp = m_window.IsMarked(kIdChipOtp);
     ReadAddressRange();
@@ -271,16 +287,7 @@ bool WindowJob::ReadyForRun() {
                    .arg(name, Text(difference)));
         return false;
     }
-    if (!ChecksumConfirmedNow()) {
-        return false;
-    }
-    std::string refusal;
-    if (!m_lot.TakePlace(OpenPortName(), refusal)) {
-        Refuse(Text(refusal));
-        m_window.RefreshTitle();
-        return false;
-    }
-    return true;
+    return ChecksumConfirmedNow();
 }
 
 void WindowJob::AfterRecord(const nlohmann::json& record) {

@@ -63,11 +63,16 @@ class WindowJob {
     std::optional<bool> LockedAvailability(int id) const;
 
     // Before auto-programming: true when no job is open, or when the window still holds the
-    // job's set-up and the checksum is confirmed as the settings ask. Otherwise says why and
-    // refuses (a changed set-up also closes the job, so the next run is plainly not a job run).
+    // job's set-up, the checksum is confirmed as the settings ask and the chip has its place in
+    // a lot with a quota. Otherwise says why and refuses (a changed set-up also closes the job,
+    // so the next run is plainly not a job run).
     bool ReadyForRun();
+    // ReadyForRun without the lot's place: for runs that other processes make (the station's
+    // sites take their own places).
+    bool Confirmed();
 
-    // After each record (on the worker): counts the job's passed chips for the title.
+    // After each record (on the worker): settles the chip's place in the lot and counts the
+    // job's passed chips for the title.
     void AfterRecord(const nlohmann::json& record);
     QString TitleText() const;
 

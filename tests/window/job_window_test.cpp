@@ -220,9 +220,10 @@ class JobWindowTest : public QObject {
     }
 
     // The station of an open job: the window gives its port to the sites, a site runs koru-cli
-    // with the job (not the window's code file) and its chip's record carries the job.
+    // with the job (not the window's code file) and its chip's record carries the job. The
+    // window takes no place in the lot for it: a quota of 1 is the site's chip.
     void theStationOfAnOpenJobProgramsTheJob() {
-        const QString path = MakeJob(QStringLiteral("LINE"), QString());
+        const QString path = MakeJob(QStringLiteral("LINE"), QString(), QStringLiteral("1"));
         const JobLoad load = LoadJobFile(path.toStdString());
         QVERIFY(load.job);
         qputenv("KORU_CLI", KORU_CLI_PATH);
