@@ -44,9 +44,20 @@ class OutputFile {
 
   private:
     bool Flush();
-    bool WriteAll(std::string_view text);
     void Fail(int error);
     void Abandon();
+    bool OpenBeside(const std::string& path);
+
+    // Each system's own parts (posix/, win32/). Those returning int return 0 on success, else
+    // the error number of the failure.
+    static bool IsStream(const std::string& path);  // a device or pipe, written in place
+    int OpenInPlace(const std::string& path);
+    int CreateNew(const std::string& name);  // EEXIST when the name is taken
+    static std::string ProcessTag();         // part of a temporary's name, unique per process
+    void KeepModeOf(const std::string& path);
+    bool WriteAll(std::string_view text);
+    int SyncToDisk();
+    int MoveIntoPlace();  // the temporary over the target, made durable where the system can
 
     UniqueFd fd_;
     std::string buffer_;

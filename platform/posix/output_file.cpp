@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -14,11 +13,9 @@ namespace koru {
 namespace {
 
 constexpr mode_t kNewFileMode = 0666;  // narrowed by the process's umask
-constexpr char kTemporaryInfix[] = ".koru-save-";
-constexpr int kTemporaryNameTries = 100;
 
 // Pipes, FIFOs, terminals and other devices are written in place.
-bool IsStream(const struct stat& info) {
+bool IsStreamKind(const struct stat& info) {
     return S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISSOCK(info.st_mode);
 }
 
@@ -40,71 +37,41 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-OutputFile::OutputFile() {
-    buffer_.reserve(kBufferBytes);
-}
-
-OutputFile::~OutputFile() {
-    Abandon();
-}
-
-void OutputFile::Fail(int error) {
-    failed_ = true;
-    error_ = std::strerror(error);
-}
-
-void OutputFile::Abandon() {
-    fd_.Close();
-    if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
-    }
-}
-
-bool OutputFile::Create(const std::string& path) {
-    Abandon();
-    buffer_.clear();
-    error_.clear();
-    failed_ = false;
-    target_ = path;
+bool OutputFile::IsStream(const std::string& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && IsStream(info)) {
-        // Non-blocking only for the open, so that a FIFO without a reader is refused instead
-        // of waited for; then blocking, so that a slow reader is waited for.
-        fd_ = UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
-        if (!fd_.Valid()) {
-            Fail(errno);
-            return false;
-        }
-        const int flags = ::fcntl(fd_.Get(), F_GETFL);
-        if (flags < 0 || ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-            Fail(errno);
-            fd_.Close();
-            return false;
-        }
-        return true;
-    }
-    // A new name beside the target; the umask narrows its mode as for any new file, and a
-    // file that is replaced keeps the mode it had.
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < kTemporaryNameTries && !fd_.Valid(); ++attempt) {
-        const std::string name =
-            path + kTemporaryInfix + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-        fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
-        if (fd_.Valid()) {
-            temporary_ = name;
-        } else if (errno != EEXIST) {
-            break;
-        }
-    }
+    return ::stat(path.c_str(), &info) == 0 && IsStreamKind(info);
+}
+
+int OutputFile::OpenInPlace(const std::string& path) {
+    // Non-blocking only for the open, so that a FIFO without a reader is refused instead of
+    // waited for; then blocking, so that a slow reader is waited for.
+    fd_ = UniqueFd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd_.Valid()) {
-        Fail(errno);
-        return false;
+        return errno;
     }
+    const int flags = ::fcntl(fd_.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+int OutputFile::CreateNew(const std::string& name) {
+    fd_ = UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode));
+    return fd_.Valid() ? 0 : errno;
+}
+
+std::string OutputFile::ProcessTag() {
+    return std::to_string(::getpid());
+}
+
+// The umask narrows a new file's mode as for any new file; a file that is replaced keeps the
+// mode it had.
+void OutputFile::KeepModeOf(const std::string& path) {
+    struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         ::fchmod(fd_.Get(), info.st_mode & 07777);
     }
-    return true;
 }
 
 bool OutputFile::WriteAll(std::string_view text) {
@@ -125,33 +92,16 @@ bool OutputFile::WriteAll(std::string_view text) {
     return !failed_;
 }
 
-bool OutputFile::Close() {
-    if (!fd_.Valid()) {
-        return false;
+int OutputFile::SyncToDisk() {
+    return ::fsync(fd_.Get()) == 0 ? 0 : errno;
+}
+
+int OutputFile::MoveIntoPlace() {
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        return errno;
     }
-    bool ok = !failed_ && Flush();
-    if (ok && !temporary_.empty() && ::fsync(fd_.Get()) != 0) {
-        Fail(errno);
-        ok = false;
-    }
-    if (!fd_.Close() && ok) {
-        Fail(errno);
-        ok = false;
-    }
-    if (ok && !temporary_.empty()) {
-        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
-            Fail(errno);
-            ok = false;
-        } else {
-            temporary_.clear();
-            SyncFolder(FolderOf(target_));
-        }
-    }
-    if (!ok) {
-        Abandon();
-    }
-    failed_ = !ok;
-    return ok;
+    SyncFolder(FolderOf(target_));
+    return 0;
 }
 
 OutputCheck CheckOutputPath(const std::string& path) {
@@ -162,7 +112,7 @@ OutputCheck CheckOutputPath(const std::string& path) {
             check.problem = std::strerror(EISDIR);
             return check;
         }
-        if (IsStream(info)) {
+        if (IsStreamKind(info)) {
             if (::access(path.c_str(), W_OK) != 0) {
                 check.problem = std::strerror(errno);
             }

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -19,13 +18,11 @@ namespace koru {
 namespace {
 
 constexpr int kNewFileMode = _S_IREAD | _S_IWRITE;
-constexpr char kTemporaryInfix[] = ".koru-save-";
-constexpr int kTemporaryNameTries = 100;
 // Binary: the program writes its own CR LF; no child process inherits the descriptor.
 constexpr int kOpenFlags = _O_WRONLY | _O_BINARY | _O_NOINHERIT;
 
 // A console, printer, port, NUL or a pipe: written in place.
-bool IsStream(const std::string& path) {
+bool IsStreamPath(const std::string& path) {
     const HANDLE handle = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -43,58 +40,26 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
-OutputFile::OutputFile() {
-    buffer_.reserve(kBufferBytes);
+bool OutputFile::IsStream(const std::string& path) {
+    return IsStreamPath(path);
 }
 
-OutputFile::~OutputFile() {
-    Abandon();
+int OutputFile::OpenInPlace(const std::string& path) {
+    fd_ = UniqueFd(::_open(path.c_str(), kOpenFlags));
+    return fd_.Valid() ? 0 : errno;
 }
 
-void OutputFile::Fail(int error) {
-    failed_ = true;
-    error_ = std::strerror(error);
+int OutputFile::CreateNew(const std::string& name) {
+    fd_ = UniqueFd(::_open(name.c_str(), kOpenFlags | _O_CREAT | _O_EXCL, kNewFileMode));
+    return fd_.Valid() ? 0 : errno;
 }
 
-void OutputFile::Abandon() {
-    fd_.Close();
-    if (!temporary_.empty()) {
-        ::_unlink(temporary_.c_str());
-        temporary_.clear();
-    }
+std::string OutputFile::ProcessTag() {
+    return std::to_string(::GetCurrentProcessId());
 }
 
-bool OutputFile::Create(const std::string& path) {
-    Abandon();
-    buffer_.clear();
-    error_.clear();
-    failed_ = false;
-    target_ = path;
-    if (IsStream(path)) {
-        fd_ = UniqueFd(::_open(path.c_str(), kOpenFlags));
-        if (!fd_.Valid()) {
-            Fail(errno);
-            return false;
-        }
-        return true;
-    }
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < kTemporaryNameTries && !fd_.Valid(); ++attempt) {
-        const std::string name = path + kTemporaryInfix + std::to_string(::GetCurrentProcessId()) +
-                                 "-" + std::to_string(serial++);
-        fd_ = UniqueFd(::_open(name.c_str(), kOpenFlags | _O_CREAT | _O_EXCL, kNewFileMode));
-        if (fd_.Valid()) {
-            temporary_ = name;
-        } else if (errno != EEXIST) {
-            break;
-        }
-    }
-    if (!fd_.Valid()) {
-        Fail(errno);
-        return false;
-    }
-    return true;
-}
+// Nothing of a replaced file is carried over to its successor here.
+void OutputFile::KeepModeOf(const std::string& /*path*/) {}
 
 bool OutputFile::WriteAll(std::string_view text) {
     std::size_t done = 0;
@@ -113,33 +78,15 @@ bool OutputFile::WriteAll(std::string_view text) {
     return !failed_;
 }
 
-bool OutputFile::Close() {
-    if (!fd_.Valid()) {
-        return false;
-    }
-    bool ok = !failed_ && Flush();
-    if (ok && !temporary_.empty() && ::_commit(fd_.Get()) != 0) {
-        Fail(errno);
-        ok = false;
-    }
-    if (!fd_.Close() && ok) {
-        Fail(errno);
-        ok = false;
-    }
-    if (ok && !temporary_.empty()) {
-        if (::MoveFileExA(temporary_.c_str(), target_.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-            Fail(EACCES);
-            ok = false;
-        } else {
-            temporary_.clear();
-        }
-    }
-    if (!ok) {
-        Abandon();
-    }
-    failed_ = !ok;
-    return ok;
+int OutputFile::SyncToDisk() {
+    return ::_commit(fd_.Get()) == 0 ? 0 : errno;
+}
+
+// MoveFileEx, since a plain rename refuses an existing target here.
+int OutputFile::MoveIntoPlace() {
+    const BOOL moved = ::MoveFileExA(temporary_.c_str(), target_.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return moved != 0 ? 0 : EACCES;
 }
 
 OutputCheck CheckOutputPath(const std::string& path) {
@@ -148,7 +95,7 @@ OutputCheck CheckOutputPath(const std::string& path) {
         check.problem = std::strerror(EISDIR);
         return check;
     }
-    if (IsStream(path)) {
+    if (IsStreamPath(path)) {
         if (::_access(path.c_str(), 2) != 0) {
             check.problem = std::strerror(errno);
         }
