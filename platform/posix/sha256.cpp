@@ -4,12 +4,9 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
 
 namespace koru {
 namespace {
-
-constexpr std::size_t kChunkBytes = 64 * 1024;
 
 struct ContextFree {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -55,23 +52,6 @@ std::optional<std::string> Sha256::Finish() {
         text += pair.data();
     }
     return text;
-}
-
-std::optional<std::string> Sha256OfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
-    }
-    Sha256 digest;
-    std::array<char, kChunkBytes> chunk{};
-    while (file) {
-        file.read(chunk.data(), chunk.size());
-        digest.Add(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())));
-    }
-    if (file.bad()) {
-        return std::nullopt;
-    }
-    return digest.Finish();
 }
 
 }  // namespace koru

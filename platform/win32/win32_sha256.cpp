@@ -6,15 +6,12 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
-#include <vector>
 
 #include "platform/sha256.h"
 
 namespace koru {
 namespace {
 
-constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr std::size_t kDigestBytes = 32;
 constexpr std::size_t kLargestPiece = 0x40000000;  // what one BCryptHashData call takes at most
 
@@ -83,23 +80,6 @@ std::optional<std::string> Sha256::Finish() {
         text += pair;
     }
     return text;
-}
-
-std::optional<std::string> Sha256OfFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return std::nullopt;
-    }
-    Sha256 digest;
-    std::vector<char> chunk(kChunkBytes);
-    while (file) {
-        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        digest.Add(std::string_view(chunk.data(), static_cast<std::size_t>(file.gcount())));
-    }
-    if (file.bad()) {
-        return std::nullopt;
-    }
-    return digest.Finish();
 }
 
 }  // namespace koru
