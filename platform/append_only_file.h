@@ -30,6 +30,13 @@ class AppendOnlyFile {
     void Close();
 
   private:
+    // Each system's own parts (posix/, win32/); on failure errno says why.
+    static int OpenForAppend(const std::string& path);  // a descriptor, or -1
+    static bool IsRegularFile(int fd);
+    static long long WriteOnce(int fd, std::string_view record);  // bytes written, or -1
+    static bool SyncToDisk(int fd);
+    static void CloseDescriptor(int fd);
+
     int fd_ = -1;
     std::string path_;
 };
