@@ -86,9 +86,7 @@ void SaveImageAsHex() {
     SaveStopRequest = 0;
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
-    if (!RangeInImage(start, end)) {
-        FailureFlag = 1;
-        ReportRefusal(kRangeOutsideImageText);
+    if (RefuseRangeOutsideImage(start, end)) {
         return;
     }
     const std::optional<std::string> path =

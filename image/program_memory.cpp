@@ -82,6 +82,15 @@ bool RangeInImage(std::uint32_t first, std::uint32_t last) {
     return first <= last && last < kImageSize;
 }
 
+bool RefuseRangeOutsideImage(std::uint32_t start, std::uint32_t end) {
+    if (RangeInImage(start, end)) {
+        return false;
+    }
+    FailureFlag = 1;
+    ReportRefusal(kRangeOutsideImageText);
+    return true;
+}
+
 void BlankProgramMemory() {
     ProgramMemory.fill(kBlankByte);
 }
@@ -135,9 +144,7 @@ void BufferChecksum() {
     Window().SetStatusLine("请稍候,得到编程内存检查和......");
     FailureFlag = 0;
     const AddressRange range{StartAddress, EndAddress};
-    if (!RangeInImage(range.start, range.end)) {
-        FailureFlag = 1;
-        ReportRefusal(kRangeOutsideImageText);
+    if (RefuseRangeOutsideImage(range.start, range.end)) {
         return;
     }
     const std::string text = Hex(SumImageRange(range.start, range.end), 4);

@@ -44,6 +44,10 @@ extern std::atomic<int> ImageOverwrittenFlag;
 // reads as 0xFFFFFFFF.
 bool RangeInImage(std::uint32_t first, std::uint32_t last);
 inline constexpr char kRangeOutsideImageText[] = "地址超出范围!";
+// The refusal every such operation gives: when start..end is not a range inside the image,
+// sets FailureFlag, reports kRangeOutsideImageText as a refusal and returns true; otherwise
+// changes nothing and returns false.
+bool RefuseRangeOutsideImage(std::uint32_t start, std::uint32_t end);
 
 // Sets every byte of the image to 0xFF.
 void BlankProgramMemory();

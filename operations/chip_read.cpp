@@ -36,15 +36,6 @@ std::uint32_t BlockEnd(std::uint32_t first, std::uint32_t end) {
     return std::min(first + (kBlockBytes - 1), end);
 }
 
-bool RefuseRangeOutsideImage(std::uint32_t start, std::uint32_t end) {
-    if (RangeInImage(start, end)) {
-        return false;
-    }
-    FailureFlag = 1;
-    ReportRefusal(kRangeOutsideImageText);
-    return true;
-}
-
 }  // namespace
 
 void CopyChipToImage() {

@@ -68,9 +68,7 @@ std::atomic<bool> ProgramDataStarted{false};
 void ProgramChip() {
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
-    if (!RangeInImage(start, end)) {
-        FailureFlag = 1;
-        ReportRefusal(kRangeOutsideImageText);
+    if (RefuseRangeOutsideImage(start, end)) {
         return;
     }
     if (!OpenRangeOperation(kProgramText, kProgramChip, start, end)) {
@@ -134,9 +132,7 @@ void ProgramChip() {
 void BlankCheck() {
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
-    if (!RangeInImage(start, end)) {
-        FailureFlag = 1;
-        ReportRefusal(kRangeOutsideImageText);
+    if (RefuseRangeOutsideImage(start, end)) {
         return;
     }
     if (!OpenRangeOperation(kBlankCheckText, kBlankCheck, start, end)) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/outcome.h"
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "tests/support/process_state.h"
@@ -118,6 +119,29 @@ TEST_F(ImageTest, BufferChecksumRemembersTheRangeItSummed) {
     EXPECT_EQ(GetChecksumRange(), (AddressRange{0x100, 0x101}));
     EXPECT_EQ(FailureFlag, 0);
     EXPECT_EQ(window_.StatusHistory().front(), "请稍候,得到编程内存检查和......");
+}
+
+TEST_F(ImageTest, OnlyRangesInsideTheImageEscapeTheRefusal) {
+    struct Case {
+        std::uint32_t start;
+        std::uint32_t end;
+        bool refused;
+    };
+    const Case cases[] = {
+        {0, kImageSize - 1, false},     {5, 5, false},         {6, 5, true}, {0, kImageSize, true},
+        {kImageSize, kImageSize, true}, {0, 0xFFFFFFFF, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Hex(c.start, 8) + ".." + Hex(c.end, 8));
+        FailureFlag = 0;
+        window_.SetStatusLine("before");
+        EXPECT_EQ(RefuseRangeOutsideImage(c.start, c.end), c.refused);
+        EXPECT_EQ(FailureFlag, c.refused ? 1 : 0);
+        EXPECT_EQ(window_.StatusLine(), c.refused ? kRangeOutsideImageText : "before");
+        if (c.refused) {
+            EXPECT_EQ(LastOutcome().kind, OutcomeKind::Refused);
+        }
+    }
 }
 
 TEST_F(ImageTest, RandomSequenceSetsTheDefaultRangeButLeavesTheStartField) {
