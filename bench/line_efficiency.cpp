@@ -14,6 +14,7 @@
 #include <string_view>
 #include <thread>
 
+#include "bench/support/auto_program_window.h"
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "device/simulator.h"
@@ -70,34 +71,15 @@ class CountingPort final : public SerialPort {
     std::atomic<std::size_t> bytes_{0};
 };
 
-// The window of this run: MTP chip, fast mode, blank check and verify ticked.
-class BenchWindow final : public QuietWindowServices {
+// The window of this run, blank check ticked; every message box is printed and answered Ok.
+class BenchWindow final : public bench::AutoProgramWindow {
   public:
-    ChoiceState GetChoice(Choice choice) override {
-        switch (choice) {
-            case Choice::SerialMtp:
-            case Choice::DataSam:
-            case Choice::Vdd50:
-            case Choice::FastMode:
-            case Choice::AutoBlankCheck:
-            case Choice::AutoVerify:
-                return {true, true};
-            default:
-                return {false, true};
-        }
-    }
-    std::string ReadField(TextField field) override {
-        return field == TextField::Checksum ? checksum : std::string();
-    }
-    void SetStatusLine(const std::string& text) override { status = text; }
+    BenchWindow() : AutoProgramWindow(true) {}
     MessageAnswer ShowMessageBox(const std::string&, const std::string& text, MessageIcon,
                                  MessageButtons) override {
         std::fprintf(stderr, "box: %s\n", text.c_str());
         return MessageAnswer::Ok;
     }
-
-    std::string checksum;
-    std::string status;
 };
 
 double Ms(std::chrono::nanoseconds d) {

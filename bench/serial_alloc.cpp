@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/auto_program_window.h"
 #include "core/services.h"
 #include "core/shared_state.h"
 #include "device/simulator.h"
@@ -37,28 +38,6 @@ double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-class BenchWindow final : public QuietWindowServices {
-  public:
-    ChoiceState GetChoice(Choice choice) override {
-        switch (choice) {
-            case Choice::SerialMtp:
-            case Choice::DataSam:
-            case Choice::Vdd50:
-            case Choice::FastMode:
-            case Choice::AutoVerify:
-                return {true, true};
-            default:
-                return {false, true};
-        }
-    }
-    std::string ReadField(TextField field) override {
-        return field == TextField::Checksum ? checksum : std::string();
-    }
-    void SetStatusLine(const std::string& text) override { status = text; }
-    std::string checksum;
-    std::string status;
-};
-
 // One 4 KiB chip (program and verify) on the simulator pacing a 19200-baud line; ms or < 0.
 double ChipTimeMs() {
     device::DeviceTiming timing;
@@ -70,7 +49,7 @@ double ChipTimeMs() {
     sim.SetChip(device::ChipKind::Mtp, kChipBytes);
     TermiosSerialPort port;
     InstallPort(&port);
-    BenchWindow window;
+    bench::AutoProgramWindow window(false);  // program and verify
     InstallWindowServices(&window);
     for (std::uint32_t a = 0; a < kChipBytes; ++a) {
         ProgramMemory[a] = static_cast<std::uint8_t>(a * 37 + 11);
