@@ -26,7 +26,7 @@
 #include "link/connection.h"
 #include "operations/runner.h"
 #include "platform/posix/termios_serial_port.h"
-#include "tests/support/postgres_server.h"
+#include "support/postgres_server.h"
 
 namespace koru {
 namespace {

@@ -23,9 +23,9 @@
 #include "device/simulator.h"
 #include "image/numbers.h"
 #include "operations/job_file.h"
+#include "support/postgres_server.h"
 #include "tests/support/fake_device_tree.h"
 #include "tests/support/hex_text.h"
-#include "tests/support/postgres_server.h"
 #include "tests/support/wait.h"
 
 extern char** environ;

@@ -15,7 +15,7 @@
 #include "linedb/line_database_location.h"
 #include "linedb/line_serial_source.h"
 #include "linedb/record_upload.h"
-#include "tests/support/postgres_server.h"
+#include "support/postgres_server.h"
 
 namespace koru {
 namespace {

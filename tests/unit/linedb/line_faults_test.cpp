@@ -22,7 +22,7 @@
 #include "linedb/record_upload.h"
 #include "linedb/sql_connection.h"
 #include "platform/queue_file.h"
-#include "tests/support/postgres_server.h"
+#include "support/postgres_server.h"
 
 namespace koru {
 namespace {

@@ -1,9 +1,9 @@
 #pragma once
 
-// A throw-away PostgreSQL server for tests: initdb and pg_ctl of Debian's postgresql package
-// in a temporary folder, listening on a Unix socket there only (no TCP port). As root the
-// server runs as "nobody", since initdb refuses root. Every start and stop is bounded in time,
-// and the destructor always stops the server.
+// A throw-away PostgreSQL server for the tests and the benchmarks: initdb and pg_ctl of
+// Debian's postgresql package in a temporary folder, listening on a Unix socket there only (no
+// TCP port). As root the server runs as "nobody", since initdb refuses root. Every start and
+// stop is bounded in time, and the destructor always stops the server.
 
 #include <string>
 

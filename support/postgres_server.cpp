@@ -1,4 +1,4 @@
-#include "tests/support/postgres_server.h"
+#include "support/postgres_server.h"
 
 #include <unistd.h>
 
