@@ -14,10 +14,10 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "device/simulator.h"
+#include "tests/support/child_processes.h"
 #include "tests/support/hex_text.h"
 #include "window/station/station_window.h"
 
@@ -29,34 +29,10 @@ using namespace std::chrono_literals;
 
 constexpr int kChipMs = 30000;  // a generous bound for one chip
 
-// The koru-cli process of port that is a child of this one.
+// The koru-cli process of port that is a child of this one, or -1.
 pid_t SiteProcess(const std::string& port) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream cmdline(entry.path() / "cmdline");
-        const std::string args((std::istreambuf_iterator<char>(cmdline)),
-                               std::istreambuf_iterator<char>());
-        std::ifstream stat(entry.path() / "stat");
-        const std::string text((std::istreambuf_iterator<char>(stat)),
-                               std::istreambuf_iterator<char>());
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos ||
-            args.find(std::string("--port") + '\0' + port + '\0') == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(text.substr(close + 2));
-        char state = 0;
-        pid_t parent = -1;
-        rest >> state >> parent;
-        if (parent == getpid()) {
-            return std::stoi(name);
-        }
-    }
-    return -1;
+    const std::vector<pid_t> found = ChildProcessesForPort(port, false);
+    return found.empty() ? -1 : found.front();
 }
 
 }  // namespace

@@ -11,11 +11,11 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "device/simulator.h"
 #include "station/site_driver.h"
+#include "tests/support/child_processes.h"
 #include "tests/support/hex_text.h"
 #include "tests/support/wait.h"
 
@@ -26,50 +26,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr auto kChipTime = std::chrono::seconds(30);  // a generous bound for one chip
-
-// The processes that are children of this one and run for port: the site's own process
-// (the driver's child), and with grandchildren the chip's process it started too.
-std::vector<pid_t> ProcessesFor(const std::string& port, bool grandchildren) {
-    std::vector<pid_t> found;
-    const auto parentOf = [](const fs::path& dir) {
-        std::ifstream stat(dir / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const std::size_t close = text.rfind(')');
-        if (close == std::string::npos) {
-            return pid_t{-1};
-        }
-        std::istringstream rest(text.substr(close + 2));
-        char state = 0;
-        pid_t parent = -1;
-        rest >> state >> parent;
-        return parent;
-    };
-    std::vector<std::pair<pid_t, pid_t>> all;  // pid, parent
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream cmdline(entry.path() / "cmdline");
-        std::string args((std::istreambuf_iterator<char>(cmdline)),
-                         std::istreambuf_iterator<char>());
-        if (args.find(std::string("--port") + '\0' + port + '\0') != std::string::npos) {
-            all.emplace_back(std::stoi(name), parentOf(entry.path()));
-        }
-    }
-    for (const auto& [pid, parent] : all) {
-        if (parent == getpid()) {
-            found.push_back(pid);
-            for (const auto& [inner, innerParent] : all) {
-                if (grandchildren && innerParent == pid) {
-                    found.push_back(inner);
-                }
-            }
-        }
-    }
-    return found;
-}
 
 class SiteDriverTest : public ::testing::Test {
   protected:
@@ -228,7 +184,8 @@ TEST_F(SiteDriverTest, AKilledOrHungProcessFailsItsChipAndTheSiteStartsAgain) {
         std::string error;
         ASSERT_TRUE(site.Start(error)) << error;
         ASSERT_TRUE(test::WaitUntil([&] { return site.Snapshot().step == "verify"; }, kChipTime));
-        const std::vector<pid_t> processes = ProcessesFor(sim.SlavePath(), c.grandchild);
+        const std::vector<pid_t> processes =
+            test::ChildProcessesForPort(sim.SlavePath(), c.grandchild);
         ASSERT_EQ(processes.size(), c.grandchild ? 2u : 1u);
         if (c.freeze) {
             kill(-processes.back(), SIGSTOP);  // the site's process leads its group
