@@ -91,6 +91,20 @@ bool OutputFile::Append(std::string_view text) {
     return true;
 }
 
+bool OutputFile::WriteAll(std::string_view text) {
+    while (!failed_ && !text.empty()) {
+        const long long wrote = WriteSome(text);
+        if (wrote < 0) {
+            Fail(errno);
+        } else if (wrote == 0) {
+            Fail(EIO);
+        } else {
+            text.remove_prefix(static_cast<std::size_t>(wrote));
+        }
+    }
+    return !failed_;
+}
+
 bool OutputFile::Flush() {
     const bool ok = WriteAll(buffer_);
     buffer_.clear();

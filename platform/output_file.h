@@ -44,6 +44,7 @@ class OutputFile {
 
   private:
     bool Flush();
+    bool WriteAll(std::string_view text);
     void Fail(int error);
     void Abandon();
     bool OpenBeside(const std::string& path);
@@ -55,7 +56,7 @@ class OutputFile {
     int CreateNew(const std::string& name);  // EEXIST when the name is taken
     static std::string ProcessTag();         // part of a temporary's name, unique per process
     void KeepModeOf(const std::string& path);
-    bool WriteAll(std::string_view text);
+    long long WriteSome(std::string_view text);  // bytes written, or -1 with errno set
     int SyncToDisk();
     int MoveIntoPlace();  // the temporary over the target, made durable where the system can
 

@@ -74,22 +74,12 @@ void OutputFile::KeepModeOf(const std::string& path) {
     }
 }
 
-bool OutputFile::WriteAll(std::string_view text) {
-    std::size_t done = 0;
-    while (!failed_ && done < text.size()) {
-        const ssize_t wrote = ::write(fd_.Get(), text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote < 0) {
-            Fail(errno);
-        } else if (wrote == 0) {
-            Fail(EIO);
-        } else {
-            done += static_cast<std::size_t>(wrote);
-        }
-    }
-    return !failed_;
+long long OutputFile::WriteSome(std::string_view text) {
+    ssize_t wrote = -1;
+    do {
+        wrote = ::write(fd_.Get(), text.data(), text.size());
+    } while (wrote < 0 && errno == EINTR);
+    return wrote;
 }
 
 int OutputFile::SyncToDisk() {

@@ -18,6 +18,7 @@ namespace koru {
 namespace {
 
 constexpr int kNewFileMode = _S_IREAD | _S_IWRITE;
+constexpr unsigned kLargestWrite = 0x40000000u;
 // Binary: the program writes its own CR LF; no child process inherits the descriptor.
 constexpr int kOpenFlags = _O_WRONLY | _O_BINARY | _O_NOINHERIT;
 
@@ -61,21 +62,11 @@ std::string OutputFile::ProcessTag() {
 // Nothing of a replaced file is carried over to its successor here.
 void OutputFile::KeepModeOf(const std::string& /*path*/) {}
 
-bool OutputFile::WriteAll(std::string_view text) {
-    std::size_t done = 0;
-    while (!failed_ && done < text.size()) {
-        const std::size_t left = text.size() - done;
-        const unsigned piece = left > 0x40000000u ? 0x40000000u : static_cast<unsigned>(left);
-        const int wrote = ::_write(fd_.Get(), text.data() + done, piece);
-        if (wrote < 0) {
-            Fail(errno);
-        } else if (wrote == 0) {
-            Fail(EIO);
-        } else {
-            done += static_cast<std::size_t>(wrote);
-        }
-    }
-    return !failed_;
+// At most 1 GiB a call: _write takes an unsigned count.
+long long OutputFile::WriteSome(std::string_view text) {
+    const unsigned piece =
+        text.size() > kLargestWrite ? kLargestWrite : static_cast<unsigned>(text.size());
+    return ::_write(fd_.Get(), text.data(), piece);
 }
 
 int OutputFile::SyncToDisk() {
