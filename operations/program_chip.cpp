@@ -29,11 +29,15 @@ constexpr std::uint32_t kProgramBlock = 8;     // bytes per write in the data ph
 constexpr std::uint32_t kProgressEvery = 128;  // bytes between two progress texts
 constexpr std::uint32_t kBeforeDataMs = 50;    // the programmer's time to prepare the chip
 
-// Shows the opening text, puts the range and code into the command block, connects and reads
-// the first status. False when the operation must end here (link failure or supply fault,
-// both already handled). A missing first status leaves FailureFlag set and returns true.
+// Refuses a range outside the image; else shows the opening text, puts the range and code into
+// the command block, connects and reads the first status. False when the operation must end
+// here (range refused, link failure or supply fault, each already reported). A missing first
+// status leaves FailureFlag set and returns true.
 bool OpenRangeOperation(const char* text, std::uint8_t code, std::uint32_t start,
                         std::uint32_t end) {
+    if (RefuseRangeOutsideImage(start, end)) {
+        return false;
+    }
     Window().SetStatusLine(std::string(text) + kOpeningTail);
     SetCommandRange(start, end);
     FailureFlag = 0;
@@ -68,9 +72,6 @@ std::atomic<bool> ProgramDataStarted{false};
 void ProgramChip() {
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
-    if (RefuseRangeOutsideImage(start, end)) {
-        return;
-    }
     if (!OpenRangeOperation(kProgramText, kProgramChip, start, end)) {
         return;
     }
@@ -131,9 +132,6 @@ void ProgramChip() {
 void BlankCheck() {
     const std::uint32_t start = StartAddress;
     const std::uint32_t end = EndAddress;
-    if (RefuseRangeOutsideImage(start, end)) {
-        return;
-    }
     if (!OpenRangeOperation(kBlankCheckText, kBlankCheck, start, end)) {
         return;
     }
