@@ -1,5 +1,7 @@
 #include "window/programmer_dlg.h"
 
+#include "operations/production_recorder.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
@@ -21,7 +23,6 @@
 #include "window/command_router.h"
 #include "window/edit_dialog.h"
 #include "window/memory_page_list.h"
-#include "window/production_recording.h"
 #include "window/window_job.h"
 #include "window/window_serial.h"
 

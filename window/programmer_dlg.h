@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QString>
 #include <QTimer>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,7 +28,7 @@ class QMenu;
 namespace koru {
 
 class CMyedit;
-class WindowProductionRecord;
+class ProductionRecorder;
 class WindowSerial;
 class WindowJob;
 class StationWindow;
@@ -197,9 +198,16 @@ class CProgrammerDlg : public QDialog, public ControlHost {
     int m_regionHeight = kRegionCountersHidden;
     QTimer m_mainTimer;
     QTimer m_tickTimer;
+    // On the auto-programming worker: the day file did not take a run's record. The status
+    // line says so, and a box the first time (the worker waits for the operator).
+    void RecordNotWritten(const std::string& reason);
+    // The status line's note and the box, on the window's thread.
+    void ShowRecordNotWritten(const std::string& reason, bool firstTime);
+
     // Auto-programming's record of every chip, from the start of the running program.
-    std::unique_ptr<WindowSerial> m_serial;  // before the record, which reports to it
-    std::unique_ptr<WindowProductionRecord> m_productionRecord;
+    std::unique_ptr<WindowSerial> m_serial;  // before the record, which stores through it
+    std::unique_ptr<ProductionRecorder> m_productionRecord;
+    std::atomic<bool> m_recordWarned{false};
     std::unique_ptr<WindowJob> m_job;
 };
 
