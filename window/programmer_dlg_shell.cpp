@@ -16,7 +16,6 @@
 #include "link/reset_listener.h"
 #include "platform/serial_port.h"
 #include "resources/dialog_texts.h"
-#include "window/command_router.h"
 #include "window/job_save_dialog.h"
 #include "window/port_settings_dialog.h"
 #include "window/production_recording.h"
@@ -54,9 +53,7 @@ constexpr char kContactText[] =
 }  // namespace
 
 void CProgrammerDlg::OnInitDialog() {
-    connect(this, &CProgrammerDlg::commandIssued, this,
-            [this](int id, QWidget* parent) { RouteCommand(*this, id, parent); });
-    connect(this, &CProgrammerDlg::functionKeyReleased, this, &CProgrammerDlg::OnFunctionKey);
+    m_routing = true;
     connect(this, &CProgrammerDlg::tick, this, [] { OnListenTick(); });
 
     ZeroSharedFlags();
@@ -216,6 +213,10 @@ void CProgrammerDlg::OnFunctionKey(int vk) {
 }
 
 void CProgrammerDlg::accept() {}
+
+void CProgrammerDlg::EndWindow() {
+    reject();
+}
 
 void CProgrammerDlg::done(int result) {
     if (m_started && !m_settingsSaved) {
