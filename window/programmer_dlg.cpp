@@ -21,7 +21,6 @@
 #include "window/edit_dialog.h"
 #include "window/memory_page_list.h"
 #include "window/production_recording.h"
-#include "window/window_job.h"
 #include "window/window_serial.h"
 
 namespace koru {

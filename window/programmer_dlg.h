@@ -3,7 +3,7 @@
 // CProgrammerDlg: the program's one window. Every control is built from the control table at
 // construction and found by its id. The window answers the controls' requests (ControlHost),
 // switches between the normal layout and the memory view, applies the chip-kind rule, and
-// offers what the window services, the command router and the counters need. Once the
+// offers what the window services, the command router, the counters and the job need. Once the
 // window is started, a click goes to the command router and a function key to OnFunctionKey;
 // timer ticks leave the window as a signal, for the shell to act on.
 
@@ -19,6 +19,7 @@
 #include "core/services.h"
 #include "window/command_router.h"
 #include "window/control_table.h"
+#include "window/window_job.h"
 
 class QLineEdit;
 class QTableWidget;
@@ -31,15 +32,13 @@ namespace koru {
 class CMyedit;
 class WindowProductionRecord;
 class WindowSerial;
-class WindowJob;
 class StationWindow;
-struct JobSaveChoice;
 
 // The width of the window region in window coordinates; its heights are the counters'
 // (kRegionCountersHidden, kRegionCountersShown).
 inline constexpr int kRegionWidth = 700;
 
-class CProgrammerDlg : public QDialog, public ControlHost, public CommandWindow {
+class CProgrammerDlg : public QDialog, public ControlHost, public CommandWindow, public JobWindow {
     Q_OBJECT
 
   public:
@@ -63,7 +62,7 @@ class CProgrammerDlg : public QDialog, public ControlHost, public CommandWindow 
     // Whether a control counts as enabled for the operation reading it: a control that operator
     // mode disabled counts as it was before.
     bool IsAvailable(int id) const;
-    void SetMarked(int id, bool marked);
+    void SetMarked(int id, bool marked) override;
     QString FieldText(int id) const override;
     void SetFieldText(int id, const QString& text) override;
 
@@ -106,17 +105,17 @@ class CProgrammerDlg : public QDialog, public ControlHost, public CommandWindow 
 
     // The system's file dialog for opening or saving, with a Qt filter; the chosen path, or
     // nothing when cancelled. Tests answer it by overriding.
-    virtual std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter);
+    std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter) override;
 
     // A short text from the operator (a job checksum, a password shown as dots when secret);
     // nothing on cancel. Tests answer it by overriding.
-    virtual std::optional<QString> AskText(const QString& caption, const QString& label,
-                                           bool secret);
+    std::optional<QString> AskText(const QString& caption, const QString& label,
+                                   bool secret) override;
     // The job save dialog on choice; true (with choice updated) after OK.
-    virtual bool RunJobSaveDialog(JobSaveChoice& choice);
+    bool RunJobSaveDialog(JobSaveChoice& choice) override;
 
     // The caption: the program's name, then the open job and the serial job, if any.
-    void RefreshTitle();
+    void RefreshTitle() override;
 
     // Runs the counter settings dialog on settings; true (with settings updated) after OK.
     bool RunCounterDialog(CounterSettings& settings) override;
