@@ -1,5 +1,5 @@
-// The running program's side of the main window: start-up, the routing of commands, keys and
-// ticks, the about entry, and the end that saves the settings.
+// The running program's side of the main window: start-up (from which commands and keys act),
+// the ticks, the function keys, the about entry, and the end that saves the settings.
 
 #include <QContextMenuEvent>
 #include <QDir>
