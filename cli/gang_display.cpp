@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "report/html_text.h"
+
 namespace koru::cli {
 namespace {
 
@@ -56,17 +58,6 @@ std::string LastLine(const std::string& output) {
         end = begin;
     }
     return {};
-}
-
-std::string Clip(const std::string& text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) {
-        return text;
-    }
-    std::size_t cut = maxBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;  // back to the first byte of the character that would be split
-    }
-    return text.substr(0, cut);
 }
 
 std::string RoundTable(const std::vector<PortResult>& results) {

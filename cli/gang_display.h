@@ -25,9 +25,6 @@ std::string ResultName(int exitStatus);
 // The last non-empty line of output (a run's status lines end with '\n' or '\r').
 std::string LastLine(const std::string& output);
 
-// text cut to at most maxBytes without splitting a UTF-8 character.
-std::string Clip(const std::string& text, std::size_t maxBytes);
-
 // The table of one round: port, result, duration and last status, one row per port.
 std::string RoundTable(const std::vector<PortResult>& results);
 

@@ -18,6 +18,7 @@
 #include "operations/job_file.h"
 #include "operations/production_log.h"
 #include "platform/host_clock.h"
+#include "report/report_page.h"
 
 namespace koru::cli {
 namespace {

@@ -2,20 +2,13 @@
 
 // koru-cli report: reads production record files and prints their summary.
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/report_record.h"
+#include "report/report_record.h"
 
 namespace koru::cli {
-
-// The files that args name: a path as it is; a day "2026-12-07" or a day range
-// "2026-12-01..2026-12-07" as the day files in folder; no args: today's. Nothing with the
-// reason in error when a day or range is malformed.
-std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::string>& args,
-                                                    const std::string& folder, std::string& error);
 
 // Prints the summary of the records of source to standard output (as text, or CSV with csv)
 // and, with html, writes the HTML page there; sources says what the records were read from.
@@ -25,11 +18,6 @@ std::optional<std::vector<std::string>> ReportFiles(const std::vector<std::strin
 int WriteReport(RecordSource& source, const std::string& sources, bool csv,
                 const std::optional<std::string>& html, bool perHost = false,
                 const std::optional<std::string>& lot = std::nullopt);
-
-// Writes the HTML page alone of the records of source to html (a lot's report). passed: the
-// passed chips it names. False with the reason.
-bool WriteReportPage(RecordSource& source, const std::string& sources, const std::string& html,
-                     std::uint64_t& passed, std::string& error);
 
 // The report of the files, days or day ranges args names (see ReportFiles); lot: that lot's
 // records only.

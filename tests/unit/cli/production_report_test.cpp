@@ -9,16 +9,17 @@
 
 #include "cli/gang.h"
 #include "cli/gang_display.h"
-#include "cli/html_text.h"
-#include "cli/line_report.h"
 #include "cli/options.h"
 #include "cli/progress_meter.h"
-#include "cli/report.h"
-#include "cli/report_charts.h"
 #include "cli/report_command.h"
-#include "cli/report_page.h"
 #include "core/shared_state.h"
 #include "operations/progress_texts.h"
+#include "report/html_text.h"
+#include "report/line_report.h"
+#include "report/report_charts.h"
+#include "report/report_files.h"
+#include "report/report_page.h"
+#include "report/report_summary.h"
 
 namespace koru::cli {
 namespace {

@@ -1,12 +1,16 @@
-#include "cli/report_page.h"
+#include "report/report_page.h"
 
+#include <chrono>
 #include <cstdio>
 
-#include "cli/html_text.h"
-#include "cli/report_charts.h"
-#include "cli/report_terms.h"
+#include "platform/host_clock.h"
+#include "platform/output_file.h"
+#include "report/html_text.h"
+#include "report/report_charts.h"
+#include "report/report_reading.h"
+#include "report/report_terms.h"
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 constexpr std::size_t kListed = 20;    // code files, PCs and ports named in the header
@@ -202,4 +206,27 @@ std::string ReportPage(const ReportSummary& summary, const LineReport& line,
     return out;
 }
 
-}  // namespace koru::cli
+bool WriteReportPage(RecordSource& source, const std::string& sources, const std::string& html,
+                     std::uint64_t& passed, std::string& error) {
+    ReportWants wants;
+    wants.page = true;
+    const ReportReading reading = ReadReport(source, wants);
+    if (!reading.read.problems.empty()) {
+        error = reading.read.problems.front();
+        return false;
+    }
+    passed = 0;
+    for (const auto& [name, group] : reading.summary.images) {
+        passed += group.passed;
+    }
+    const PageFacts facts{LocalTimeText(std::chrono::system_clock::now()), sources};
+    OutputFile file;
+    if (!file.Create(html) || !file.Append(ReportPage(reading.summary, reading.line, facts)) ||
+        !file.Close()) {
+        error = "cannot write " + html + ": " + file.ErrorText();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace koru

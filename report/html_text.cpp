@@ -1,6 +1,6 @@
-#include "cli/html_text.h"
+#include "report/html_text.h"
 
-namespace koru::cli {
+namespace koru {
 
 std::string HtmlEscape(std::string_view text) {
     std::string out;
@@ -46,4 +46,15 @@ std::string ClipFront(const std::string& text, std::size_t maxBytes) {
     return "…" + text.substr(from);
 }
 
-}  // namespace koru::cli
+std::string Clip(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) {
+        return text;
+    }
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;  // back to the first byte of the character that would be split
+    }
+    return text.substr(0, cut);
+}
+
+}  // namespace koru

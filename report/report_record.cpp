@@ -1,9 +1,9 @@
-#include "cli/report_record.h"
+#include "report/report_record.h"
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 using nlohmann::json;
@@ -244,4 +244,4 @@ SourceResult RecordLines::ReadInto(RecordSink& sink) {
     return {1, {}};
 }
 
-}  // namespace koru::cli
+}  // namespace koru

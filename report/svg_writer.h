@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace koru::cli {
+namespace koru {
 
 enum class Anchor { Start, Middle, End };
 
@@ -41,4 +41,4 @@ class SvgWriter {
     std::string out_;
 };
 
-}  // namespace koru::cli
+}  // namespace koru

@@ -1,8 +1,8 @@
-#include "cli/report_terms.h"
+#include "report/report_terms.h"
 
 #include <map>
 
-namespace koru::cli::terms {
+namespace koru::terms {
 
 const char* ResultTerm(RecordResult result) {
     switch (result) {
@@ -50,4 +50,4 @@ std::string StepTerm(const std::string& step) {
     return caption == captions.end() ? step : caption->second;
 }
 
-}  // namespace koru::cli::terms
+}  // namespace koru::terms

@@ -1,10 +1,10 @@
-#include "cli/report.h"
+#include "report/report_summary.h"
 
 #include <cstdio>
 #include <string>
 #include <string_view>
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 constexpr std::size_t kJobDigitsShown = 8;  // as the job checksum is shown everywhere
@@ -205,4 +205,4 @@ std::string ReportCsv(const ReportSummary& summary) {
     return out;
 }
 
-}  // namespace koru::cli
+}  // namespace koru

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace koru::cli {
+namespace koru {
 
 // How a run ended, as the reports group it. A supply fault counts with the chip failures: the
 // chip in the socket did not get its code either way.
@@ -80,4 +80,4 @@ class RecordLines : public RecordSource {
     std::vector<std::string> lines_;
 };
 
-}  // namespace koru::cli
+}  // namespace koru

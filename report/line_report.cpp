@@ -1,10 +1,10 @@
-#include "cli/line_report.h"
+#include "report/line_report.h"
 
 #include <chrono>
 #include <cstdio>
 #include <limits>
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 constexpr int kHoursPerDay = 24;
@@ -103,4 +103,4 @@ void LineReport::Add(const ReportRecord& record) {
     }
 }
 
-}  // namespace koru::cli
+}  // namespace koru

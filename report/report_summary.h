@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/report_record.h"
+#include "report/report_record.h"
 
-namespace koru::cli {
+namespace koru {
 
 // A damaged file can hold thousands of lines that are not records: the report names this many
 // and counts the rest.
@@ -78,4 +78,4 @@ std::map<std::string, ReportGroup> PortGroups(const ReportSummary& summary);
 std::string ReportText(const ReportSummary& summary);
 std::string ReportCsv(const ReportSummary& summary);
 
-}  // namespace koru::cli
+}  // namespace koru

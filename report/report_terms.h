@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "cli/report_record.h"
+#include "report/report_record.h"
 
-namespace koru::cli::terms {
+namespace koru::terms {
 
 inline constexpr char kProductionRecord[] = "生产记录";
 inline constexpr char kPort[] = "端口";
@@ -28,4 +28,4 @@ const char* ResultColour(RecordResult result);
 // The window's caption of a step as recorded ("verify" -> "校验芯片"); another name as it is.
 std::string StepTerm(const std::string& step);
 
-}  // namespace koru::cli::terms
+}  // namespace koru::terms

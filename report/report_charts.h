@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "cli/line_report.h"
+#include "report/line_report.h"
 
-namespace koru::cli {
+namespace koru {
 
 // The most bars on the time axis: a month of hours. A longer period gets wider bins.
 inline constexpr std::size_t kMostTimeBins = 744;
@@ -39,4 +39,4 @@ std::string TimesChart(const LineReport& line);
 // The name a port goes by in the charts: with its PC when the records come from several.
 std::string PortLabel(const PortKey& port, bool severalPcs);
 
-}  // namespace koru::cli
+}  // namespace koru

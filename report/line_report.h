@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "cli/report_record.h"
+#include "report/report_record.h"
 
-namespace koru::cli {
+namespace koru {
 
 struct ResultCounts {
     std::array<std::uint64_t, kRecordResults> byResult{};
@@ -54,4 +54,4 @@ std::optional<std::int64_t> HourOfTime(std::string_view time);
 // "2026-12-07 08:00" for an hour counted as above.
 std::string HourText(std::int64_t hour);
 
-}  // namespace koru::cli
+}  // namespace koru

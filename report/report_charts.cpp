@@ -1,4 +1,4 @@
-#include "cli/report_charts.h"
+#include "report/report_charts.h"
 
 #include <algorithm>
 #include <array>
@@ -7,12 +7,11 @@
 #include <limits>
 #include <vector>
 
-#include "cli/gang_display.h"
-#include "cli/html_text.h"
-#include "cli/report_terms.h"
-#include "cli/svg_writer.h"
+#include "report/html_text.h"
+#include "report/report_terms.h"
+#include "report/svg_writer.h"
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 constexpr int kWidth = 1000;
@@ -451,4 +450,4 @@ std::string TimesChart(const LineReport& line) {
     return svg.Finish();
 }
 
-}  // namespace koru::cli
+}  // namespace koru

@@ -1,10 +1,10 @@
-#include "cli/svg_writer.h"
+#include "report/svg_writer.h"
 
 #include <cstdio>
 
-#include "cli/html_text.h"
+#include "report/html_text.h"
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 // A coordinate with one decimal: enough for the screen, short in a page of thousands of bars.
@@ -93,4 +93,4 @@ std::string SvgWriter::Finish() {
     return std::move(out_);
 }
 
-}  // namespace koru::cli
+}  // namespace koru
