@@ -1,5 +1,5 @@
-// The running program's side of the main window: start-up, the routing of commands, keys and
-// ticks, the about entry, and the end that saves the settings.
+// The running program's side of the main window: start-up (from which commands and keys act),
+// the ticks, the function keys, the about entry, and the end that saves the settings.
 
 #include <QContextMenuEvent>
 #include <QDir>
@@ -18,7 +18,6 @@
 #include "operations/production_recorder.h"
 #include "platform/serial_port.h"
 #include "resources/dialog_texts.h"
-#include "window/command_router.h"
 #include "window/job_save_dialog.h"
 #include "window/port_settings_dialog.h"
 #include "window/programmer_dlg.h"
@@ -56,9 +55,7 @@ constexpr char kContactText[] =
 }  // namespace
 
 void CProgrammerDlg::OnInitDialog() {
-    connect(this, &CProgrammerDlg::commandIssued, this,
-            [this](int id, QWidget* parent) { RouteCommand(*this, id, parent); });
-    connect(this, &CProgrammerDlg::functionKeyReleased, this, &CProgrammerDlg::OnFunctionKey);
+    m_routing = true;
     connect(this, &CProgrammerDlg::tick, this, [] { OnListenTick(); });
 
     ZeroSharedFlags();
@@ -221,6 +218,10 @@ void CProgrammerDlg::OnFunctionKey(int vk) {
 }
 
 void CProgrammerDlg::accept() {}
+
+void CProgrammerDlg::EndWindow() {
+    reject();
+}
 
 void CProgrammerDlg::done(int result) {
     if (m_started && !m_settingsSaved) {
