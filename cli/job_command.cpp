@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "cli/console_window_services.h"
-#include "cli/line_link.h"
+#include "cli/line_run.h"
 #include "cli/safety.h"
 #include "core/services.h"
 #include "core/shared_state.h"

@@ -10,11 +10,11 @@
 #include "cli/event_stream.h"
 #include "cli/gang.h"
 #include "cli/job_command.h"
-#include "cli/line_link.h"
+#include "cli/line_commands.h"
+#include "cli/line_run.h"
 #include "cli/options.h"
 #include "cli/port_resolver.h"
 #include "cli/ports_command.h"
-#include "cli/production_recorder.h"
 #include "cli/report_command.h"
 #include "cli/safety.h"
 #include "core/outcome.h"
@@ -29,6 +29,7 @@
 #include "operations/auto_run_report.h"
 #include "operations/job_install.h"
 #include "operations/one_shot.h"
+#include "operations/production_recorder.h"
 #include "operations/runner.h"
 #include "platform/com_ports.h"
 #include "platform/output_file.h"
@@ -69,8 +70,8 @@ Saved ReadSavedSettings() {
     const std::uint32_t options = store.GetNumber(kValueAuto).value_or(kDefaultAutoOptions);
     saved.optionMarks = OptionMarksAfterLoad(options, autoFunc);
     saved.lockedProduction = (autoFunc & kFuncLockedProduction) != 0;
-    saved.line.database = store.GetString("linedb").value_or("");
-    saved.line.serialCommands = store.GetString("serialcommands").value_or("");
+    saved.line.database = store.GetString(kValueLineDb).value_or("");
+    saved.line.serialCommands = store.GetString(kValueSerialCommands).value_or("");
     return saved;
 }
 
@@ -86,7 +87,8 @@ class Session {
         : options_(options),
           job_(job),
           console_(MakeSelections(options, saved), stderr,
-                   DisplayFor(stderr, options.quiet, FigureLinesWanted())) {
+                   DisplayFor(stderr, options.quiet, FigureLinesWanted())),
+          line_(options, saved.line) {
         if (options.events) {
             // Each event names the port as it was given, as the gang and the station know it.
             events_.emplace(stdout, options.port.value_or(saved.port.value_or("")));
@@ -140,8 +142,14 @@ class Session {
         // So is a production record that cannot be written.
         std::optional<ProductionRecorder> recorder;
         if (options_.command == Command::Program) {
-            std::string error;
-            const auto upload = [this](const nlohmann::json& record) {
+            RecorderHandlers handlers;
+            handlers.writeFailed = [](const std::string& reason) {
+                std::fprintf(stderr,
+                             "koru-cli: warning: the production record was not written: %s\n",
+                             reason.c_str());
+            };
+            handlers.recorded = [this](const nlohmann::json& record) {
+                line_.NoteRecord(record);
                 if (events_) {
                     const nlohmann::json* serial =
                         record.contains("serial") ? &record["serial"] : nullptr;
@@ -149,13 +157,15 @@ class Session {
                                     serial != nullptr ? serial->value("value", "") : "",
                                     LastOutcome());
                 }
-                line_.Store(record);
             };
-            if (!recorder.emplace(options_.log).Start(error, upload)) {
+            std::string error;
+            if (!recorder.emplace(options_.log.value_or(""), &line_.Records(), handlers)
+                     .Check(error)) {
                 std::fprintf(stderr, "koru-cli: the production record cannot be written: %s\n",
                              error.c_str());
                 return kBadUsage;
             }
+            recorder->Start();
         }
         if (options_.command == Command::Read && !CheckOutput()) {
             return kBadUsage;
@@ -181,7 +191,7 @@ class Session {
             }
         }
         if (options_.command == Command::Program) {
-            int status = line_.Start(options_, saved.line, port_, StartAddress, EndAddress);
+            int status = line_.Start(options_, port_, StartAddress, EndAddress);
             if (status == kSuccess && job_ != nullptr) {
                 status = line_.TakeLotPlace(
                     {job_->lot, job_->job.name, job_->checksum, job_->job.quota}, port_);
@@ -384,7 +394,7 @@ class Session {
     mutable ConsoleWindowServices console_;
     std::string port_;
     bool outputCreated_ = false;
-    LineLink line_;
+    LineRun line_;
     std::optional<EventStream> events_;  // --events: the stream on standard output
 };
 
@@ -406,15 +416,22 @@ int main(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return kSuccess;
     }
-    if (options->command == Command::Report) {
-        return options->db
-                   ? RunDatabaseReport(*options)
-                   : RunReport(options->reportArgs, options->csv, options->html, options->lot);
+    if (options->command == Command::Report && !options->db) {
+        return RunReport(options->reportArgs, options->csv, options->html, options->lot);
     }
-    if (options->command == Command::Serial || options->command == Command::Sync) {
-        const Saved saved = ReadSavedSettings();
-        return options->command == Command::Serial ? RunSerialCommand(*options, saved.line.database)
-                                                   : RunSync(*options, saved.line.database);
+    if (options->command == Command::Report || options->command == Command::Serial ||
+        options->command == Command::Sync) {
+#if KORU_WITH_LINEDB
+        return RunLineCommand(*options, ReadSavedSettings().line.database);
+#else
+        std::fprintf(stderr,
+                     "koru-cli: %s: this build has no line database (built without SQLite and "
+                     "PostgreSQL)\n",
+                     options->command == Command::Report ? "--db"
+                     : options->command == Command::Sync ? "sync"
+                                                         : "serial");
+        return kBadUsage;
+#endif
     }
     if (options->command == Command::Job) {
         const Saved saved = ReadSavedSettings();

@@ -15,6 +15,10 @@ inline constexpr char kValueVdd[] = "Vdd";
 inline constexpr char kValueAuto[] = "auto";
 inline constexpr char kValueAutoCount[] = "autocount";
 inline constexpr char kValueAutoFunc[] = "autofunc";
+// The line database, the programs a command serial job may run, the window's serial job.
+inline constexpr char kValueLineDb[] = "linedb";
+inline constexpr char kValueSerialCommands[] = "serialcommands";
+inline constexpr char kValueSerialJob[] = "serialjob";
 
 // What a load adds when a word is absent, and what it always sets.
 inline constexpr std::uint32_t kDefaultAutoFunc = 0x21;  // always-set bit, buzzer on

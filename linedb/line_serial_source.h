@@ -16,10 +16,6 @@
 
 namespace koru {
 
-inline constexpr char kValueSerialCommands[] = "serialcommands";  // settings: allowed programs
-inline constexpr char kValueSerialJob[] = "serialjob";            // settings: the chosen job
-inline constexpr char kValueLineDb[] = "linedb";                  // settings: the database
-
 // How long a command job's program may take to print its value before the chip is refused.
 inline constexpr std::chrono::milliseconds kSerialCommandTimeLimit{10000};
 

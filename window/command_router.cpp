@@ -1,5 +1,6 @@
 #include "window/command_router.h"
 
+#include <QAbstractButton>
 #include <QGroupBox>
 #include <QString>
 #include <cstdint>
@@ -12,8 +13,6 @@
 #include "link/connection.h"
 #include "operations/one_shot.h"
 #include "operations/runner.h"
-#include "window/counters.h"
-#include "window/programmer_dlg.h"
 #include "window/window_job.h"
 
 namespace koru {
@@ -27,12 +26,12 @@ constexpr int kIdMemoryGroup = 158;
 
 constexpr int kIdChipVoltage = 135;
 
-void Box(CProgrammerDlg& window, const char* caption, const char* text, MessageIcon icon) {
+void Box(CommandWindow& window, const char* caption, const char* text, MessageIcon icon) {
     window.ShowMessage(QString::fromUtf8(caption), QString::fromUtf8(text), icon,
                        MessageButtons::Ok);
 }
 
-void NoCodeBox(CProgrammerDlg& window) {
+void NoCodeBox(CommandWindow& window) {
     Box(window, kNoCodeCaption, kNoCodeText, MessageIcon::Warning);
 }
 
@@ -42,7 +41,7 @@ void ReadRange() {
     ReadAddressRange();
 }
 
-void AutoProgram(CProgrammerDlg& window) {
+void AutoProgram(CommandWindow& window) {
     ReadRange();
     const AddressRange checked = GetChecksumRange();
     if (StartAddress.load() != checked.start || EndAddress.load() != checked.end) {
@@ -54,7 +53,7 @@ void AutoProgram(CProgrammerDlg& window) {
     }
 }
 
-void BufferChecksumCommand(CProgrammerDlg& window) {
+void BufferChecksumCommand(CommandWindow& window) {
     if (ImageOverwrittenFlag.load() != 0) {
         Box(window, kOverwrittenCaption, kOverwrittenText, MessageIcon::None);
     } else if (CodeLoadedFlag.load() == 0) {
@@ -65,7 +64,7 @@ void BufferChecksumCommand(CProgrammerDlg& window) {
     }
 }
 
-void ShowMemoryCommand(CProgrammerDlg& window) {
+void ShowMemoryCommand(CommandWindow& window) {
     window.ShowMemoryView(true);
     if (!window.IsMemoryListPrepared()) {
         window.PrepareMemoryList();
@@ -73,8 +72,9 @@ void ShowMemoryCommand(CProgrammerDlg& window) {
     StartOperation(kShowPageEnter);
 }
 
-void SelectView(CProgrammerDlg& window, int radio, std::uint8_t code) {
-    window.Group(kIdMemoryGroup)->setTitle(window.ButtonWidget(radio)->text());
+void SelectView(CommandWindow& window, int radio, std::uint8_t code) {
+    const auto* button = qobject_cast<const QAbstractButton*>(window.Control(radio));
+    qobject_cast<QGroupBox*>(window.Control(kIdMemoryGroup))->setTitle(button->text());
     StartOperation(code);
 }
 
@@ -89,7 +89,7 @@ bool RefusedWhileBusy(const QWidget* parent) {
            group == kIdMemoryGroup;
 }
 
-void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent) {
+void RouteCommand(CommandWindow& window, int id, QWidget* parent) {
     // Operator mode disables those controls; a stand-in (a key) must not reach them either.
     if (RefusedWhileBusy(parent) || window.Job().Refuses(id)) {
         return;
@@ -169,7 +169,7 @@ void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent) {
             StartOperation(kSaveHexFile);
             break;
         case 154:
-            window.reject();  // as the close box: the window ends and saves the settings
+            window.EndWindow();
             break;
         case 160:
             StartOperation(kShowPagePrevious);

@@ -1,19 +1,44 @@
 #pragma once
 
 // RouteCommand: the single place where a click on the window becomes an action — a port probe,
-// a change of the window, a message box, or an operation handed to the runner. Runs on the
+// a change of the window, a message box, or an operation handed to the runner. The main window
+// hands each click here; the router reaches the window only through CommandWindow. Runs on the
 // window's thread and never waits for an operation.
+
+#include <QString>
+
+#include "window/counters.h"
 
 class QWidget;
 
 namespace koru {
 
-class CProgrammerDlg;
+class WindowJob;
+
+// What the commands need of the window besides the counters' part: the open job, the chip-kind
+// rule, the memory view, the status line and the window's end. The main window implements it.
+class CommandWindow : public CounterWindow {
+  public:
+    virtual WindowJob& Job() = 0;
+    // Enables and disables the controls that depend on the chip kind; id is 114 (OTP) or 115
+    // (MTP).
+    virtual void ApplyChipKind(int id) = 0;
+    // Switches between the normal layout (false) and the memory view (true).
+    virtual void ShowMemoryView(bool on) = 0;
+    virtual bool IsMemoryListPrepared() const = 0;
+    virtual void PrepareMemoryList() = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+    // Ends the window as its close box does: the settings are saved.
+    virtual void EndWindow() = 0;
+
+  protected:
+    ~CommandWindow() = default;
+};
 
 // id: the clicked control (or the button an edit stands in for); parent: the widget that holds
 // it. While an operation runs, commands from the groups "编程操作", "文件操作", "端口" and the
 // memory view are ignored.
-void RouteCommand(CProgrammerDlg& window, int id, QWidget* parent);
+void RouteCommand(CommandWindow& window, int id, QWidget* parent);
 
 // True while the commands of the controls held by parent are ignored: an operation runs and
 // parent is one of the four groups above.

@@ -5,7 +5,6 @@
 #include "core/shared_state.h"
 #include "image/numbers.h"
 #include "resources/dialog_texts.h"
-#include "window/programmer_dlg.h"
 #include "window/set_count_dialog.h"
 
 namespace koru {
@@ -21,8 +20,8 @@ constexpr std::uint8_t kStartValueDigits = 6;  // start values are shown with si
 constexpr int kFieldTextLimit = 15;            // what the dialog's buffers take of a field
 
 // Shows paused or counting: the button's caption and whether the count fields are enabled.
-void ShowCountingState(CProgrammerDlg& window, bool paused) {
-    window.ButtonWidget(kIdPauseButton)
+void ShowCountingState(CounterWindow& window, bool paused) {
+    qobject_cast<QAbstractButton*>(window.Control(kIdPauseButton))
         ->setText(QString::fromUtf8(paused ? kResumeCaption : kPauseCaption));
     window.Control(kIdSuccessField)->setEnabled(!paused);
     window.Control(kIdFailureField)->setEnabled(!paused);
@@ -34,7 +33,7 @@ QString DecimalText(std::uint32_t value, std::uint8_t digits) {
 
 }  // namespace
 
-void ClearCounters(CProgrammerDlg& window) {
+void ClearCounters(CounterWindow& window) {
     const MessageAnswer answer =
         window.ShowMessage(QString::fromUtf8(kClearCaption), QString::fromUtf8(kClearQuestion),
                            MessageIcon::Question, MessageButtons::OkCancel);
@@ -47,12 +46,12 @@ void ClearCounters(CProgrammerDlg& window) {
     FailureCount = 0;
 }
 
-void TogglePausedCounting(CProgrammerDlg& window) {
+void TogglePausedCounting(CounterWindow& window) {
     const std::uint32_t before = AutoFunc.fetch_xor(kFuncCountingPaused);
     ShowCountingState(window, (before & kFuncCountingPaused) == 0);
 }
 
-void ShowCountersAsMarked(CProgrammerDlg& window) {
+void ShowCountersAsMarked(CounterWindow& window) {
     window.SetWindowRegion(window.IsMarked(kIdShowCounters) ? kRegionCountersShown
                                                             : kRegionCountersHidden);
 }
@@ -69,7 +68,7 @@ std::optional<std::uint32_t> CounterStartValue(const QString& text) {
     return ParseNumber(lastSix, 10);
 }
 
-void OpenCounterSettings(CProgrammerDlg& window) {
+void OpenCounterSettings(CounterWindow& window) {
     CounterSettings settings;
     settings.successText = window.FieldText(kIdSuccessField).left(kFieldTextLimit);
     settings.failureText = window.FieldText(kIdFailureField).left(kFieldTextLimit);
@@ -79,7 +78,7 @@ void OpenCounterSettings(CProgrammerDlg& window) {
     }
 }
 
-void ApplyCounterSettings(CProgrammerDlg& window, const CounterSettings& settings) {
+void ApplyCounterSettings(CounterWindow& window, const CounterSettings& settings) {
     const std::optional<std::uint32_t> success = CounterStartValue(settings.successText);
     const std::optional<std::uint32_t> failure = CounterStartValue(settings.failureText);
     if (!success || !failure) {

@@ -17,12 +17,10 @@
 #include "image/memory_view.h"
 #include "image/numbers.h"
 #include "image/program_memory.h"
+#include "operations/production_recorder.h"
 #include "resources/dialog_texts.h"
-#include "window/command_router.h"
 #include "window/edit_dialog.h"
 #include "window/memory_page_list.h"
-#include "window/production_recording.h"
-#include "window/window_job.h"
 #include "window/window_serial.h"
 
 namespace koru {
@@ -439,7 +437,9 @@ std::optional<QString> CProgrammerDlg::RunEditDialog(const QString& value, const
 }
 
 void CProgrammerDlg::Command(int id, QWidget* parent) {
-    emit commandIssued(id, parent);
+    if (m_routing) {
+        RouteCommand(*this, id, parent);
+    }
 }
 
 bool CProgrammerDlg::RefusesCommandsOf(const QWidget* parent) {
@@ -467,7 +467,9 @@ void CProgrammerDlg::RequestSaveStop() {
 }
 
 void CProgrammerDlg::FunctionKey(int vk) {
-    emit functionKeyReleased(vk);
+    if (m_routing) {
+        OnFunctionKey(vk);
+    }
 }
 
 void CProgrammerDlg::ShowGreeting() {

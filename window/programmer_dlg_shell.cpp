@@ -1,5 +1,5 @@
-// The running program's side of the main window: start-up, the routing of commands, keys and
-// ticks, the about entry, and the end that saves the settings.
+// The running program's side of the main window: start-up (from which commands and keys act),
+// the ticks, the function keys, the about entry, and the end that saves the settings.
 
 #include <QContextMenuEvent>
 #include <QDir>
@@ -8,19 +8,20 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QThread>
 #include <QTimer>
 
 #include "core/shared_state.h"
 #include "image/program_memory.h"
 #include "link/connection.h"
 #include "link/reset_listener.h"
+#include "operations/production_recorder.h"
 #include "platform/serial_port.h"
 #include "resources/dialog_texts.h"
-#include "window/command_router.h"
 #include "window/job_save_dialog.h"
 #include "window/port_settings_dialog.h"
-#include "window/production_recording.h"
 #include "window/programmer_dlg.h"
+#include "window/record_warning.h"
 #include "window/set_count_dialog.h"
 #include "window/settings.h"
 #include "window/station/station_window.h"
@@ -54,9 +55,7 @@ constexpr char kContactText[] =
 }  // namespace
 
 void CProgrammerDlg::OnInitDialog() {
-    connect(this, &CProgrammerDlg::commandIssued, this,
-            [this](int id, QWidget* parent) { RouteCommand(*this, id, parent); });
-    connect(this, &CProgrammerDlg::functionKeyReleased, this, &CProgrammerDlg::OnFunctionKey);
+    m_routing = true;
     connect(this, &CProgrammerDlg::tick, this, [] { OnListenTick(); });
 
     ZeroSharedFlags();
@@ -69,13 +68,16 @@ void CProgrammerDlg::OnInitDialog() {
     StartMainTimer();
 
     LoadSettings(*this);
-    m_serial = std::make_unique<WindowSerial>(*this);
+    m_serial = std::make_unique<WindowSerial>(*this, [this] { RefreshTitle(); });
     m_serial->LoadChoice();
-    m_productionRecord =
-        std::make_unique<WindowProductionRecord>(*this, [this](const nlohmann::json& record) {
-            m_serial->AfterRecord(record);
-            m_job->AfterRecord(record);
-        });
+    RecorderHandlers handlers;
+    handlers.writeFailed = [this](const std::string& reason) { RecordNotWritten(reason); };
+    handlers.recorded = [this](const nlohmann::json& record) {
+        m_serial->AfterRecord();
+        m_job->AfterRecord(record);
+    };
+    m_productionRecord = std::make_unique<ProductionRecorder>("", &m_serial->Records(), handlers);
+    m_productionRecord->Start();
 
     SetFieldText(129, QStringLiteral("0000"));
     SetFieldText(131, QStringLiteral("1FFF"));
@@ -217,6 +219,10 @@ void CProgrammerDlg::OnFunctionKey(int vk) {
 
 void CProgrammerDlg::accept() {}
 
+void CProgrammerDlg::EndWindow() {
+    reject();
+}
+
 void CProgrammerDlg::done(int result) {
     if (m_started && !m_settingsSaved) {
         m_settingsSaved = true;
@@ -243,6 +249,29 @@ void CProgrammerDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu* menu = CreateContextMenu();
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
+}
+
+void CProgrammerDlg::RecordNotWritten(const std::string& reason) {
+    const bool firstTime = !m_recordWarned.exchange(true);
+    if (QThread::currentThread() == thread()) {
+        ShowRecordNotWritten(reason, firstTime);
+        return;
+    }
+    // The worker waits, as for every box it shows: the next chip starts after the operator saw it.
+    QMetaObject::invokeMethod(
+        this, [&] { ShowRecordNotWritten(reason, firstTime); }, Qt::BlockingQueuedConnection);
+}
+
+void CProgrammerDlg::ShowRecordNotWritten(const std::string& reason, bool firstTime) {
+    constexpr int kStatusLineId = 157;
+    SetStatusText(FieldText(kStatusLineId) + QString::fromUtf8(kRecordNotWrittenNote));
+    if (firstTime) {
+        ShowMessage(QString::fromUtf8(kRecordWarningCaption),
+                    QString::fromUtf8(kRecordNotWrittenText) + "\n" +
+                        QString::fromStdString(reason) + "\n" +
+                        QString::fromUtf8(kRecordWarningTail),
+                    MessageIcon::Warning, MessageButtons::Ok);
+    }
 }
 
 }  // namespace koru

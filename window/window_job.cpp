@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QWidget>
 #include <chrono>
 #include <cstdlib>
 
@@ -16,7 +17,6 @@
 #include "platform/host_clock.h"
 #include "platform/settings_store.h"
 #include "window/control_table.h"
-#include "window/programmer_dlg.h"
 #include "window/window_serial.h"
 
 namespace koru {
@@ -70,7 +70,7 @@ JobConfirmRule ConfirmRule() {
 
 }  // namespace
 
-WindowJob::WindowJob(CProgrammerDlg& window) : m_window(window) {}
+WindowJob::WindowJob(JobWindow& window) : m_window(window) {}
 
 void WindowJob::Refuse(const QString& text) {
     m_window.ShowMessage(QString::fromUtf8(kJobCaption), text, MessageIcon::Warning,
@@ -301,7 +301,7 @@ void WindowJob::AfterRecord(const nlohmann::json& record) {
     // chip's goes back.
     const std::string lot = m_lot.Finish(passed);
     QMetaObject::invokeMethod(
-        &m_window,
+        &m_context,
         [this, checksum, lot, passed] {
             if (!m_job || checksum != m_checksum) {
                 return;

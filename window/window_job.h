@@ -5,18 +5,22 @@
 // the controls that would change the job are disabled until its password is given. Before the
 // first chip of a job the operator may have to type the job checksum from the work order.
 
+#include <QObject>
 #include <QString>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 
+#include "core/services.h"
 #include "operations/job_file.h"
 #include "window/window_lot.h"
 
+class QWidget;
+
 namespace koru {
 
-class CProgrammerDlg;
+class WindowSerial;
 
 inline constexpr char kOpenJobEntryText[] = "打开作业…";
 inline constexpr char kSaveJobEntryText[] = "保存为作业…";
@@ -39,9 +43,37 @@ struct JobSaveChoice {
     QString repeated;
 };
 
+// What a job needs of the window: its boxes and dialogs, the serial job, the controls a job
+// sets or locks, the chip-kind rule, the status line and the caption. The main window
+// implements it.
+class JobWindow {
+  public:
+    virtual MessageAnswer ShowMessage(const QString& caption, const QString& text, MessageIcon icon,
+                                      MessageButtons buttons) = 0;
+    // A short text from the operator; nothing on cancel.
+    virtual std::optional<QString> AskText(const QString& caption, const QString& label,
+                                           bool secret) = 0;
+    // The chosen path, or nothing when cancelled.
+    virtual std::optional<QString> RunFileDialog(FileDialogKind kind, const QString& filter) = 0;
+    // True (with choice updated) after OK.
+    virtual bool RunJobSaveDialog(JobSaveChoice& choice) = 0;
+    virtual WindowSerial& Serial() = 0;
+    // nullptr for an unknown id.
+    virtual QWidget* Control(int id) const = 0;
+    virtual bool IsMarked(int id) const = 0;
+    virtual void SetMarked(int id, bool marked) = 0;
+    // id is 114 (OTP) or 115 (MTP).
+    virtual void ApplyChipKind(int id) = 0;
+    virtual void SetStatusText(const QString& text) = 0;
+    virtual void RefreshTitle() = 0;
+
+  protected:
+    ~JobWindow() = default;
+};
+
 class WindowJob {
   public:
-    explicit WindowJob(CProgrammerDlg& window);
+    explicit WindowJob(JobWindow& window);
 
     // The context menu's entries.
     void OpenFromDialog();
@@ -85,7 +117,9 @@ class WindowJob {
     std::optional<Job> JobOfWindow(const JobSaveChoice& choice);
     void Refuse(const QString& text);
 
-    CProgrammerDlg& m_window;
+    JobWindow& m_window;
+    // Where the title's update after a record runs: the thread that made the job (the window's).
+    QObject m_context;
     std::optional<Job> m_job;
     std::string m_checksum;
     QString m_path;

@@ -5,13 +5,10 @@
 #include <mutex>
 
 #include "core/settings_words.h"
-#include "linedb/line_database.h"
-#include "linedb/line_database_location.h"
-#include "linedb/line_serial_source.h"
+#include "linedb/line_station.h"
 #include "operations/job_file.h"
 #include "operations/production_log.h"
 #include "platform/child_process.h"
-#include "platform/host_clock.h"
 #include "platform/settings_store.h"
 #include "window/station/station_window.h"
 
@@ -63,50 +60,53 @@ std::optional<std::string> WriteLotReport(const std::string& database, const std
 struct WindowLot::State {
     mutable std::mutex mutex;  // the window's thread takes, the worker finishes
     std::optional<WindowLotChoice> lot;
-    std::unique_ptr<LineDatabase> database;
-    std::string databaseName;  // as the settings name it
-    std::optional<LotPlace> place;
+    std::unique_ptr<LineStation> station;  // made at the first chip
     std::optional<LotCount> count;
 };
 
 WindowLot::WindowLot() : m_state(new State) {}
-WindowLot::~WindowLot() = default;
+
+WindowLot::~WindowLot() {
+    // A place still held goes back once this process has ended: closing never waits for the
+    // database.
+    if (m_state->station) {
+        m_state->station->ForgetLotPlace();
+    }
+}
 
 void WindowLot::Use(std::optional<WindowLotChoice> lot) {
     std::lock_guard lock(m_state->mutex);
     m_state->lot = std::move(lot);
-    m_state->place.reset();  // a place left held goes back when this process has ended
+    if (m_state->station) {
+        m_state->station->ForgetLotPlace();  // goes back when this process has ended
+    }
     m_state->count.reset();
 }
 
 bool WindowLot::TakePlace(const std::string& port, std::string& refusal) {
     std::lock_guard lock(m_state->mutex);
-    if (!m_state->lot || m_state->place) {
+    if (!m_state->lot || (m_state->station && m_state->station->HoldsLotPlace())) {
         return true;
     }
     const WindowLotChoice& lot = *m_state->lot;
-    std::string error;
-    if (!m_state->database) {
+    if (!m_state->station) {
         SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
         store.Load();
-        m_state->databaseName = ChooseLineDatabase(std::nullopt, store.GetString(kValueLineDb));
-        m_state->database = LineDatabase::Open(m_state->databaseName, error);
-        if (!m_state->database) {
-            refusal = "本批 " + lot.name + ": 数量记在生产线数据库中,数据库不能用: " + error +
-                      "。芯片未编程。";
-            return false;
-        }
+        m_state->station = std::make_unique<LineStation>(
+            LineSettings{store.GetString(kValueLineDb).value_or(""), ""});
+    }
+    std::string error;
+    if (!m_state->station->Connect(error)) {
+        refusal = "本批 " + lot.name + ": 数量记在生产线数据库中,数据库不能用: " + error +
+                  "。芯片未编程。";
+        return false;
     }
     const LotRun run{lot.name, lot.job, lot.checksum, static_cast<std::int64_t>(lot.quota)};
-    LotPlace place;
     LotCount count;
-    const LotPlaceResult result = m_state->database->TakeLotPlace(
-        run, SerialHolder{HostName(), port, ProcessId()},
-        [](long pid) { return ProcessRunning(pid); }, place, count, error);
+    const LotPlaceResult result = m_state->station->TakeLotPlace(run, port, count, error);
     m_state->count = count;
     switch (result) {
         case LotPlaceResult::Taken:
-            m_state->place = place;
             return true;
         case LotPlaceResult::Full:
             refusal = std::string(count.Complete() ? kLotCompleteText : kLotFullText) + ": 本批 " +
@@ -117,7 +117,6 @@ bool WindowLot::TakePlace(const std::string& port, std::string& refusal) {
         case LotPlaceResult::Failed:
             break;
     }
-    m_state->database.reset();  // connect afresh for the next chip
     refusal = "本批 " + lot.name + ": " + error + "。芯片未编程。";
     return false;
 }
@@ -126,15 +125,12 @@ std::string WindowLot::Finish(bool passed) {
     std::string lot, database, progress;
     {
         std::lock_guard lock(m_state->mutex);
-        if (!m_state->lot || !m_state->place || !m_state->database) {
+        if (!m_state->lot || !m_state->station || !m_state->station->HoldsLotPlace()) {
             return {};
         }
-        const LotPlace place = *m_state->place;
-        m_state->place.reset();
         LotCount count;
         std::string error;
-        if (!m_state->database->FinishLotPlace(m_state->lot->name, place, passed, count, error)) {
-            m_state->database.reset();
+        if (!m_state->station->FinishLotPlace(passed, count, error)) {
             return "本批 " + m_state->lot->name + ": " + error;
         }
         m_state->count = count;
@@ -143,7 +139,7 @@ std::string WindowLot::Finish(bool passed) {
             return "本批 " + progress;
         }
         lot = m_state->lot->name;
-        database = m_state->databaseName;
+        database = m_state->station->Location();
     }
     // This chip completed the lot: every chip of it has stored its record by now. The page is
     // made without the lock, so the window's title never waits for it.

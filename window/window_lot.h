@@ -3,8 +3,8 @@
 // The lot of the window's open job, counted in the line database as koru-cli counts it, so the
 // window, a gang and other PCs share one quota: a chip of a job with a quota takes its place in
 // the lot before any traffic, and the place counts once the chip's record says passed (after
-// the record went to the database); a chip refused by a full lot sends nothing. A build without
-// the line database refuses a job with a quota.
+// the record went to the database); a chip refused by a full lot sends nothing. The database
+// work is the line station's; a build without the line database refuses a job with a quota.
 
 #include <QString>
 #include <cstdint>

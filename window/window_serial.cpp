@@ -4,122 +4,44 @@
 #include <mutex>
 
 #include "core/settings_words.h"
-#include "linedb/line_database_location.h"
-#include "linedb/line_serial_source.h"
-#include "linedb/record_upload.h"
-#include "link/connection.h"
-#include "platform/host_clock.h"
+#include "linedb/line_station.h"
 #include "platform/settings_store.h"
-#include "window/programmer_dlg.h"
+#if KORU_WITH_LINEDB
 #include "window/serial_settings_dialog.h"
+#endif
 
 namespace koru {
 namespace {
 
-struct LineSettingsNow {
-    std::string database;
-    std::string commands;
+struct SavedLineChoice {
+    LineSettings line;
     std::string job;
 };
 
-LineSettingsNow ReadLineSettings() {
+SavedLineChoice ReadLineSettings() {
     SettingsStore store(SettingsStore::PathForKey(kSettingsKey));
     store.Load();
-    return {ChooseLineDatabase(std::nullopt, store.GetString(kValueLineDb)),
-            store.GetString(kValueSerialCommands).value_or(""),
+    return {{store.GetString(kValueLineDb).value_or(""),
+             store.GetString(kValueSerialCommands).value_or("")},
             store.GetString(kValueSerialJob).value_or("")};
 }
-
-// The chosen job's values, reached when a run asks: a database that is down refuses that chip
-// with its reason and is tried again for the next one.
-class LazyLineSource final : public ChipSerialSource {
-  public:
-    LazyLineSource(std::string job, LineSettingsNow settings)
-        : m_job(std::move(job)), m_settings(std::move(settings)) {}
-
-    ChipSerialGrant Reserve() override {
-        std::lock_guard lock(m_mutex);
-        const std::string port = OpenPortName();
-        if (!m_inner || m_port != port) {
-            std::string error;
-            std::shared_ptr<LineDatabase> database = LineDatabase::Open(m_settings.database, error);
-            std::optional<SerialJob> job;
-            if (database) {
-                job = database->Job(m_job, error);
-                if (!job && error.empty()) {
-                    error = "no serial job named " + m_job + " in " + database->Name();
-                }
-            }
-            if (!job) {
-                ChipSerialGrant refused;
-                refused.refusal = "序列号: " + error;
-                return refused;
-            }
-            m_port = port;
-            m_inner = std::make_shared<LineSerialSource>(
-                database, *job, SerialHolder{HostName(), port, ProcessId()},
-                AllowedSerialCommands(m_settings.commands), nullptr);
-        }
-        ChipSerialGrant grant = m_inner->Reserve();
-        if (!grant.granted && !grant.usedUp) {
-            m_last = m_inner->LastLabel();
-            m_inner.reset();  // connect afresh for the next chip
-        }
-        return grant;
-    }
-
-    bool StartSending(const ChipSerialValue& value, std::string& refusal) override {
-        std::lock_guard lock(m_mutex);
-        if (!m_inner) {
-            refusal = "序列号: " + value.label + " is not held";
-            return false;
-        }
-        return m_inner->StartSending(value, refusal);
-    }
-
-    void Finish(const ChipSerialValue& value, bool spent, const Outcome& outcome) override {
-        std::lock_guard lock(m_mutex);
-        if (m_inner) {
-            m_inner->Finish(value, spent, outcome);
-            m_last = m_inner->LastLabel();
-        }
-    }
-
-    // The value just programmed and the next one (empty when unknown).
-    std::pair<std::string, std::string> Labels() {
-        std::lock_guard lock(m_mutex);
-        return {m_last, m_inner ? m_inner->NextLabel() : std::string()};
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::string m_job;
-    LineSettingsNow m_settings;
-    std::string m_port;
-    std::shared_ptr<LineSerialSource> m_inner;
-    std::string m_last;
-};
 
 }  // namespace
 
 struct WindowSerial::State {
     std::mutex mutex;
     std::string job;
-    std::shared_ptr<LazyLineSource> source;
-    std::unique_ptr<LineDatabase> uploads;  // used on the worker only
+    LineStation station{ReadLineSettings().line};  // stores on the worker, its own lock
     QString titleText;  // made on the worker after each record, shown by the window
 };
 
-WindowSerial::WindowSerial(CProgrammerDlg& window) : m_window(window), m_state(new State) {}
+WindowSerial::WindowSerial(QWidget& parent, std::function<void()> titleChanged)
+    : m_parent(parent), m_titleChanged(std::move(titleChanged)), m_state(new State) {}
 
-WindowSerial::~WindowSerial() {
-    if (m_state->source) {
-        SetChipSerialSource(nullptr);
-    }
-}
+WindowSerial::~WindowSerial() = default;
 
 bool WindowSerial::Available() {
-    return true;
+    return LineStation::Available();
 }
 
 void WindowSerial::LoadChoice() {
@@ -127,14 +49,11 @@ void WindowSerial::LoadChoice() {
 }
 
 void WindowSerial::Use(const std::string& job) {
-    LineSettingsNow settings = ReadLineSettings();
-    settings.job = job;
     {
         std::lock_guard lock(m_state->mutex);
         m_state->job = job;
-        m_state->source = job.empty() ? nullptr : std::make_shared<LazyLineSource>(job, settings);
-        SetChipSerialSource(m_state->source);
     }
+    m_state->station.UseSerialJobWhenAsked(job, ReadLineSettings().line);
     const QString text = ComposeTitleText();
     std::lock_guard lock(m_state->mutex);
     m_state->titleText = text;
@@ -148,20 +67,15 @@ void WindowSerial::Choose(const std::string& job, bool save) {
         store.Save();
     }
     Use(job);
-    m_window.RefreshTitle();
+    m_titleChanged();
 }
 
 std::optional<std::pair<std::uint32_t, std::uint32_t>> WindowSerial::Place(const std::string& name,
                                                                            std::string& error) {
-    const auto database = LineDatabase::Open(ReadLineSettings().database, error);
-    if (!database) {
-        return std::nullopt;
-    }
-    const auto job = database->Job(name, error);
+    // A connection of its own: the worker may be storing a record meanwhile.
+    LineStation station(ReadLineSettings().line);
+    const auto job = station.Job(name, error);
     if (!job) {
-        if (error.empty()) {
-            error = "no serial job named " + name + " in " + database->Name();
-        }
         return std::nullopt;
     }
     return std::pair{job->address, static_cast<std::uint32_t>(job->size)};
@@ -172,31 +86,25 @@ const std::string& WindowSerial::Chosen() const {
 }
 
 void WindowSerial::ShowDialog() {
-    SerialSettingsDialog dialog(&m_window, ReadLineSettings().database, Chosen());
+#if KORU_WITH_LINEDB
+    SerialSettingsDialog dialog(&m_parent, m_state->station.Location(), Chosen());
     if (dialog.exec() == QDialog::Accepted) {
         Choose(dialog.ChosenJob());
     }
+#endif
 }
 
-void WindowSerial::AfterRecord(const nlohmann::json& record) {
-    std::string error;
-    if (!m_state->uploads) {
-        m_state->uploads = LineDatabase::Open(ReadLineSettings().database, error);
-        std::size_t sent = 0, left = 0;
-        if (m_state->uploads) {
-            UploadQueuedRecords(*m_state->uploads, sent, left, error);
-        }
-    }
-    if (!UploadOrQueue(m_state->uploads.get(), record, error)) {
-        m_state->uploads.reset();  // connect afresh next time
-    }
+RecordStore& WindowSerial::Records() {
+    return m_state->station;
+}
+
+void WindowSerial::AfterRecord() {
     const QString text = ComposeTitleText();
     {
         std::lock_guard lock(m_state->mutex);
         m_state->titleText = text;
     }
-    QMetaObject::invokeMethod(
-        &m_window, [this] { m_window.RefreshTitle(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&m_parent, m_titleChanged, Qt::QueuedConnection);
 }
 
 QString WindowSerial::TitleText() {
@@ -205,17 +113,15 @@ QString WindowSerial::TitleText() {
 }
 
 QString WindowSerial::ComposeTitleText() {
-    std::shared_ptr<LazyLineSource> source;
     std::string job;
     {
         std::lock_guard lock(m_state->mutex);
-        source = m_state->source;
         job = m_state->job;
     }
-    if (!source) {
+    if (job.empty()) {
         return {};
     }
-    const auto [last, next] = source->Labels();
+    const auto [last, next] = m_state->station.SerialLabels();
     QString text = QStringLiteral("   序列号 ") + QString::fromStdString(job);
     if (!last.empty()) {
         text += QStringLiteral(": ") + QString::fromStdString(last);

@@ -2,26 +2,29 @@
 
 // The window's serial job: the job chosen in "序列号设置…" (saved with the settings as
 // "serialjob") gives every auto-programming run its value from the line database; the title
-// shows the value just programmed and the next one, and records also go to the database. A
-// build without the line database has none of it.
+// shows the value just programmed and the next one, and records also go to the database. The
+// database work is the line station's; a build without the line database has none of it.
 
 #include <QString>
+#include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <utility>
 
 namespace koru {
 
-class CProgrammerDlg;
+class LineStation;
+class RecordStore;
 
 inline constexpr char kSerialSettingsEntryText[] = "序列号设置…";
 
 class WindowSerial {
   public:
-    explicit WindowSerial(CProgrammerDlg& window);
+    // parent: the dialog's parent and the thread titleChanged runs on.
+    WindowSerial(QWidget& parent, std::function<void()> titleChanged);
     ~WindowSerial();
     WindowSerial(const WindowSerial&) = delete;
     WindowSerial& operator=(const WindowSerial&) = delete;
@@ -42,9 +45,12 @@ class WindowSerial {
     // The dialog, modal over the window.
     void ShowDialog();
 
-    // On the worker after a run's record was written: into the database (or queued), and the
-    // title's serial values brought up to date.
-    void AfterRecord(const nlohmann::json& record);
+    // Where the production recorder hands each record after the day file: the line database,
+    // or the queue for sync.
+    RecordStore& Records();
+    // On the worker after a run's record was stored: the title's serial values brought up to
+    // date.
+    void AfterRecord();
     // The text the title carries after the program's name; empty without a job.
     QString TitleText();
 
@@ -53,7 +59,8 @@ class WindowSerial {
     QString ComposeTitleText();
 
     struct State;
-    CProgrammerDlg& m_window;
+    QWidget& m_parent;
+    std::function<void()> m_titleChanged;
     std::unique_ptr<State> m_state;
 };
 

@@ -5,7 +5,6 @@
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QLabel>
-#include <QSignalSpy>
 #include <QTableWidget>
 #include <QUrl>
 #include <QtTest>
@@ -30,15 +29,28 @@ class UrlRecorder : public QObject {
     void open(const QUrl& url) { opened.append(url); }
 };
 
+// The main window that records what its controls hand it, one argument list a call, instead of
+// acting on it.
+class RecordingWindow : public TestWindow {
+  public:
+    QList<QList<QVariant>> commands;      // id, parent
+    QList<QList<QVariant>> functionKeys;  // virtual-key code
+
+    void Command(int id, QWidget* parent) override {
+        commands.append(QList<QVariant>{id, QVariant::fromValue(parent)});
+    }
+    void FunctionKey(int vk) override { functionKeys.append(QList<QVariant>{vk}); }
+};
+
 class ControlsTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TestWindow> m_window;
-    std::unique_ptr<QSignalSpy> m_commands;
-    std::unique_ptr<QSignalSpy> m_functionKeys;
+    std::unique_ptr<RecordingWindow> m_window;
+    const QList<QList<QVariant>>* m_commands = nullptr;
+    const QList<QList<QVariant>>* m_functionKeys = nullptr;
 
-    TestWindow& Window() { return *m_window; }
+    RecordingWindow& Window() { return *m_window; }
 
     QList<int> CommandIds() const {
         QList<int> ids;
@@ -56,17 +68,16 @@ class ControlsTest : public QObject {
   private slots:
     void init() {
         ResetProcessState();
-        m_window = std::make_unique<TestWindow>();
+        m_window = std::make_unique<RecordingWindow>();
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-        m_commands = std::make_unique<QSignalSpy>(m_window.get(), &CProgrammerDlg::commandIssued);
-        m_functionKeys =
-            std::make_unique<QSignalSpy>(m_window.get(), &CProgrammerDlg::functionKeyReleased);
+        m_commands = &m_window->commands;
+        m_functionKeys = &m_window->functionKeys;
     }
 
     void cleanup() {
-        m_commands.reset();
-        m_functionKeys.reset();
+        m_commands = nullptr;
+        m_functionKeys = nullptr;
         m_window.reset();
     }
 

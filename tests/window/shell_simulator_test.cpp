@@ -17,8 +17,8 @@
 #include "tests/window/shell_fixture.h"
 #include "window/command_router.h"
 #include "window/counters.h"
-#include "window/production_recording.h"
 #include "window/programmer_dlg.h"
+#include "window/record_warning.h"
 #include "window/window_serial.h"
 #if KORU_WITH_LINEDB
 #include <QComboBox>

@@ -671,6 +671,21 @@ class ShellTest : public QObject {
         QVERIFY(W().FieldText(157).startsWith(QString::fromUtf8("随机数序列已产生")));
     }
 
+    // Before the start-up a click and a function key reach nothing; once started, the same click
+    // is routed (the clear asks first) and the same key shows its box.
+    void clicksAndFunctionKeysActOnlyOnceStarted() {
+        W().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&W()));
+        QTest::mouseClick(W().ButtonWidget(172), Qt::LeftButton);  // "清零"
+        W().FunctionKey(0x74);                                     // F5 released on a button
+        QVERIFY(W().boxes.empty());
+
+        m_program->Start();
+        m_program->Click(172);
+        W().FunctionKey(0x74);
+        QCOMPARE(BoxCaptions(), (QStringList{Utf8(kClearCaption), Utf8("尊敬的用户")}));
+    }
+
     void rightClickOnTheBackgroundOffersTheAboutEntry() {
         m_program->Start();
         const QPoint background(5, 300);  // between the groups, on the window itself

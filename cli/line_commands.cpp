@@ -1,4 +1,4 @@
-#include "cli/line_link.h"
+#include "cli/line_commands.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -285,8 +285,6 @@ int Find(LineDatabase& database, const Options& options) {
     return kSuccess;
 }
 
-}  // namespace
-
 int RunSerialCommand(const Options& options, const std::string& savedDatabase) {
     const auto database = OpenDatabase(options, savedDatabase);
     if (!database) {
@@ -344,221 +342,17 @@ int RunDatabaseReport(const Options& options) {
     return WriteReport(source, sources, options.csv, options.html, true, options.lot);
 }
 
-struct LineLink::State {
-    std::shared_ptr<LineDatabase> database;
-    std::shared_ptr<LineSerialSource> source;
-    LotOfRun lot;
-    std::optional<LotPlace> place;      // held for this chip
-    bool passed = false;                // the chip's record said passed
-    std::optional<LotCount> lastCount;  // as the last FinishLot found it
-    std::string lotRefusal;             // why the chip got no place
-};
+}  // namespace
 
-LineLink::LineLink() : state_(std::make_unique<State>()) {}
-
-LineLink::~LineLink() {
-    if (state_->source) {
-        SetChipSerialSource(nullptr);
+int RunLineCommand(const Options& options, const std::string& savedDatabase) {
+    switch (options.command) {
+        case Command::Serial:
+            return RunSerialCommand(options, savedDatabase);
+        case Command::Sync:
+            return RunSync(options, savedDatabase);
+        default:
+            return RunDatabaseReport(options);
     }
-    if (state_->place && state_->database) {
-        // The run ended before its chip was judged (no programmer, a refusal): the place
-        // goes back to the lot.
-        LotCount count;
-        std::string error;
-        if (!state_->database->FinishLotPlace(state_->lot.name, *state_->place, false, count,
-                                              error)) {
-            Say("warning: lot " + state_->lot.name +
-                ": the chip's place did not go back: " + error);
-        }
-    }
-}
-
-std::optional<SerialPlace> FindSerialPlace(const Options& options, const std::string& savedDatabase,
-                                           const std::string& name) {
-    const auto database = OpenDatabase(options, savedDatabase);
-    if (!database) {
-        return std::nullopt;
-    }
-    std::string error;
-    const auto job = database->Job(name, error);
-    if (!job) {
-        Say(error.empty() ? "no serial job named " + name + " in " + database->Name() : error);
-        return std::nullopt;
-    }
-    return SerialPlace{job->address, static_cast<std::uint32_t>(job->size)};
-}
-
-int LineLink::Start(const Options& options, const LineSettings& settings, const std::string& port,
-                    std::uint32_t start, std::uint32_t end) {
-    std::string error;
-    state_->database = LineDatabase::Open(ChooseLineDatabase(options.db, settings.database), error);
-    if (!state_->database) {
-        if (options.serialJob) {
-            Say("serial job " + *options.serialJob +
-                ": the line database cannot be used: " + error);
-            return kBadUsage;
-        }
-        Say("warning: the line database cannot be used (records are kept for koru-cli sync): " +
-            error);
-        return kSuccess;
-    }
-    std::size_t sent = 0, left = 0;
-    if (!UploadQueuedRecords(*state_->database, sent, left, error) && left != 0) {
-        Say("warning: " + std::to_string(left) +
-            " records still wait for the line database: " + error);
-    }
-    if (!options.serialJob) {
-        return kSuccess;
-    }
-    const auto job = state_->database->Job(*options.serialJob, error);
-    if (!job) {
-        Say(error.empty()
-                ? "no serial job named " + *options.serialJob + " in " + state_->database->Name()
-                : error);
-        return kBadUsage;
-    }
-    if (const std::string problem = SerialJobPlacementProblem(*job, start, end); !problem.empty()) {
-        Say("serial job " + job->name + ": " + problem);
-        return kBadUsage;
-    }
-    std::vector<SerialJobStatus> status;
-    if (state_->database->Status(job->name, status, error) && !status.empty() &&
-        status[0].left == 0) {
-        Say(std::string(kSerialUsedUpText) + ": serial job " + job->name);
-        return kBadUsage;
-    }
-    state_->source = std::make_shared<LineSerialSource>(
-        state_->database, *job, SerialHolder{HostName(), port, ProcessId()},
-        AllowedSerialCommands(settings.serialCommands),
-        [](const std::string& text) { Say("warning: " + text); });
-    SetChipSerialSource(state_->source);
-    return kSuccess;
-}
-
-int LineLink::TakeLotPlace(const LotOfRun& lot, const std::string& port) {
-    const auto refuse = [this](const std::string& text) {
-        state_->lotRefusal = text;
-        Say(text);
-        return kBadUsage;
-    };
-    if (!lot.quota) {
-        return kSuccess;  // a lot without a quota has nothing to hold
-    }
-    if (!state_->database) {
-        return refuse("lot " + lot.name +
-                      ": its quota is counted in the line database, which cannot be used; "
-                      "nothing was sent");
-    }
-    state_->lot = lot;
-    const LotRun run{lot.name, lot.job, lot.checksum, static_cast<std::int64_t>(*lot.quota)};
-    LotPlace place;
-    LotCount count;
-    std::string error;
-    const LotPlaceResult result = state_->database->TakeLotPlace(
-        run, SerialHolder{HostName(), port, ProcessId()},
-        [](long pid) { return ProcessRunning(pid); }, place, count, error);
-    switch (result) {
-        case LotPlaceResult::Taken:
-            state_->place = place;
-            return kSuccess;
-        case LotPlaceResult::Full:
-            if (count.Complete()) {
-                return refuse(std::string(kLotCompleteText) + ": lot " + lot.name + " has its " +
-                              std::to_string(count.passed) + " passed chips; nothing was sent");
-            }
-            // Not complete yet: a chip under way that fails gives its place back.
-            return refuse(std::string(kLotFullText) + ": lot " + lot.name + " has " +
-                          std::to_string(count.passed) + " of " + std::to_string(*count.quota) +
-                          " chips passed and " + std::to_string(count.held) +
-                          " under way for the rest; nothing was sent");
-        case LotPlaceResult::Refused:
-        case LotPlaceResult::Failed:
-            break;
-    }
-    return refuse(error + "; nothing was sent");
-}
-
-std::optional<LotProgress> LineLink::LastLotProgress() const {
-    if (!state_->lastCount) {
-        return std::nullopt;
-    }
-    return LotProgress{state_->lot.name, state_->lastCount->passed,
-                       state_->lastCount->quota.value_or(0)};
-}
-
-std::string LineLink::LotRefusal() const {
-    return state_->lotRefusal;
-}
-
-std::string LineLink::FinishLot() {
-    if (!state_->place) {
-        return {};
-    }
-    const LotPlace place = *state_->place;
-    state_->place.reset();
-    LotCount count;
-    std::string error;
-    if (!state_->database->FinishLotPlace(state_->lot.name, place, state_->passed, count, error)) {
-        // The place stays held until a later chip of this PC finds this process ended.
-        Say("warning: lot " + state_->lot.name + ": " +
-            (state_->passed ? "this chip passed but the lot has not counted it: "
-                            : "this chip's place did not go back: ") +
-            error);
-        return {};
-    }
-    state_->lastCount = count;
-    const std::string progress =
-        std::to_string(count.passed) + "/" + std::to_string(count.quota.value_or(0));
-    if (!state_->passed || !count.Complete()) {
-        return "本批 " + progress;
-    }
-    // This chip completed the lot: every chip of it has stored its record by now (a place
-    // counts only after its record went in), unless the database missed one.
-    std::vector<std::string> lines;
-    if (!state_->database->LotRecordLines(state_->lot.name, lines, error)) {
-        Say("warning: lot " + state_->lot.name + ": the lot report was not written: " + error);
-        return std::string(kLotCompleteText) + " " + progress;
-    }
-    const std::filesystem::path folder = DefaultProductionFolder();
-    std::error_code made;
-    std::filesystem::create_directories(folder, made);  // a run with --log may not have made it
-    const std::string path = (folder / LotReportFileName(state_->lot.name)).string();
-    RecordLines source(state_->database->Name() + ", lot " + state_->lot.name, std::move(lines));
-    std::uint64_t passed = 0;
-    if (!WriteReportPage(source, "lot " + state_->lot.name + " (" + state_->database->Name() + ")",
-                         path, passed, error)) {
-        Say("warning: lot " + state_->lot.name + ": the lot report was not written: " + error);
-        return std::string(kLotCompleteText) + " " + progress;
-    }
-    if (passed != static_cast<std::uint64_t>(count.passed)) {
-        Say("warning: lot " + state_->lot.name + ": the report names " + std::to_string(passed) +
-            " passed chips of " + std::to_string(count.passed) +
-            "; the others' records have not reached the line database (koru-cli sync)");
-    }
-    Say("lot " + state_->lot.name + " complete; its report: " + path);
-    return std::string(kLotCompleteText) + " " + progress + ", 报告 " + path;
-}
-
-void LineLink::Store(const nlohmann::json& record) {
-    if (state_->place) {
-        // The lot counts the chip as its record judged it.
-        const auto passed = record.find("passed");
-        state_->passed = passed != record.end() && passed->is_boolean() && passed->get<bool>();
-    }
-    std::string error;
-    if (!UploadOrQueue(state_->database.get(), record, error)) {
-        Say("warning: the record did not reach the line database (kept for koru-cli sync): " +
-            error);
-    }
-}
-
-std::string LineLink::SerialText() {
-    if (!state_->source || state_->source->LastLabel().empty()) {
-        return {};
-    }
-    const std::string next = state_->source->NextLabel();
-    return "序列号 " + state_->source->LastLabel() + ", 下一个 " +
-           (next.empty() ? std::string(kSerialUsedUpText) : next);
 }
 
 }  // namespace koru::cli
