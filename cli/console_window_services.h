@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "cli/progress_meter.h"
 #include "core/services.h"
+#include "operations/progress_meter.h"
 
 namespace koru::cli {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "cli/progress_meter.h"
 #include "core/outcome.h"
+#include "operations/progress_meter.h"
 
 namespace koru::cli {
 

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "cli/safety.h"
-#include "linedb/line_serial_source.h"
 #include "operations/chip_serial.h"
 #include "operations/job_file.h"
 #include "operations/production_log.h"
@@ -78,7 +77,8 @@ int LineRun::Start(const Options& options, const std::string& port, std::uint32_
         Say(error);
         return kBadUsage;
     }
-    if (const std::string problem = SerialJobPlacementProblem(*job, start, end); !problem.empty()) {
+    if (const std::string problem = SerialPlacementProblem(job->address, job->size, start, end);
+        !problem.empty()) {
         Say("serial job " + job->name + ": " + problem);
         return kBadUsage;
     }

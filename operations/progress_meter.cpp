@@ -1,11 +1,11 @@
-#include "cli/progress_meter.h"
+#include "operations/progress_meter.h"
 
 #include <algorithm>
 #include <cstdio>
 
 #include "operations/progress_texts.h"
 
-namespace koru::cli {
+namespace koru {
 namespace {
 
 struct StepText {
@@ -167,4 +167,4 @@ std::optional<ProgressFigures> ProgressMeter::Current(
     return figures;
 }
 
-}  // namespace koru::cli
+}  // namespace koru

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace koru::cli {
+namespace koru {
 
 enum class LongStep { Program, Verify, Read, BlankCheck, Checksum, Erase };
 
@@ -57,4 +57,4 @@ class ProgressMeter {
     ProgressFigures last_;
 };
 
-}  // namespace koru::cli
+}  // namespace koru
