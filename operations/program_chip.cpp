@@ -79,8 +79,9 @@ void ProgramChip() {
     ProgramDataStarted = true;
 
     // The data phase runs even when the first status did not come; only a port that takes no
-    // more bytes ends it early (the transport has then recorded the link lost).
+    // more bytes ends it early.
     std::uint32_t sinceProgress = 0;
+    bool portStuck = false;
     for (std::uint32_t address = start; address <= end; address += kProgramBlock) {
         if (sinceProgress >= kProgressEvery) {
             Window().SetStatusLine(std::string(kProgramText) + ", 地址: " + Hex(address, 4));
@@ -91,15 +92,17 @@ void ProgramChip() {
         SendBytes(block.data(), kProgramBlock, sent);
         if (sent != kProgramBlock) {
             FailureFlag = 1;
+            portStuck = true;
             break;
         }
         sinceProgress += kProgramBlock;
     }
     if (FailureFlag != 0) {
-        // A missing first status is the programmer's silence; a port that took no more bytes
-        // has already marked the link lost, which ReportOutcome shows instead. Neither judges
-        // the chip.
-        ReportOutcome(OutcomeKind::NoAnswer, "编程失败!");
+        // A port that took no more bytes is the link's fault; a missing first status, the
+        // programmer's silence. Neither judges the chip. A stalled write has marked the link
+        // lost already; a Windows port whose line errors could not be cleared has not, and is
+        // decided here.
+        ReportOutcome(portStuck ? OutcomeKind::LinkLost : OutcomeKind::NoAnswer, "编程失败!");
         return;
     }
 
