@@ -1,5 +1,6 @@
 // The running program's side of the main window: start-up (from which commands and keys act),
-// the ticks, the function keys, the about entry, and the end that saves the settings.
+// the ticks, the function keys, the about entry, the warning of a record that cannot be
+// written, and the end that saves the settings.
 
 #include <QContextMenuEvent>
 #include <QDir>
