@@ -21,15 +21,12 @@ void Warn(const std::string& text) {
     Say("warning: " + text);
 }
 
-constexpr char kNoDatabase[] =
-    ": this build has no line database (built without SQLite and PostgreSQL)";
-
 }  // namespace
 
 std::optional<SerialPlace> FindSerialPlace(const Options& options, const std::string& savedDatabase,
                                            const std::string& name) {
     if (!LineStation::Available()) {
-        Say(std::string("--serial") + kNoDatabase);
+        Say(std::string("--serial: ") + kNoLineDatabaseText);
         return std::nullopt;
     }
     LineStation station({options.db.value_or(savedDatabase), ""});
@@ -53,7 +50,7 @@ int LineRun::Start(const Options& options, const std::string& port, std::uint32_
                    std::uint32_t end) {
     if (!LineStation::Available()) {
         if (options.serialJob || options.db) {
-            Say((options.serialJob ? "--serial" : "--db") + std::string(kNoDatabase));
+            Say((options.serialJob ? "--serial: " : "--db: ") + std::string(kNoLineDatabaseText));
             return kBadUsage;
         }
         return kSuccess;

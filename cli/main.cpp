@@ -424,12 +424,11 @@ int main(int argc, char** argv) {
 #if KORU_WITH_LINEDB
         return RunLineCommand(*options, ReadSavedSettings().line.database);
 #else
-        std::fprintf(stderr,
-                     "koru-cli: %s: this build has no line database (built without SQLite and "
-                     "PostgreSQL)\n",
+        std::fprintf(stderr, "koru-cli: %s: %s\n",
                      options->command == Command::Report ? "--db"
                      : options->command == Command::Sync ? "sync"
-                                                         : "serial");
+                                                         : "serial",
+                     koru::kNoLineDatabaseText);
         return kBadUsage;
 #endif
     }

@@ -19,6 +19,10 @@
 
 namespace koru {
 
+// Why whatever needs the database is refused in a build without it.
+inline constexpr char kNoLineDatabaseText[] =
+    "this build has no line database (built without SQLite and PostgreSQL)";
+
 // What this PC's settings say about the line database.
 struct LineSettings {
     std::string database;        // as saved (kValueLineDb), or --db; empty: the default

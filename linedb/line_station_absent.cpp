@@ -4,13 +4,6 @@
 #include "linedb/line_station.h"
 
 namespace koru {
-namespace {
-
-constexpr char kNoDatabase[] =
-    "this build has no line database (built without SQLite and "
-    "PostgreSQL)";
-
-}  // namespace
 
 struct LineStation::State {
     LineSettings settings;
@@ -28,11 +21,11 @@ std::string LineStation::Location() const {
     return state_->settings.database;
 }
 bool LineStation::Open(std::string& error) {
-    error = kNoDatabase;
+    error = kNoLineDatabaseText;
     return false;
 }
 bool LineStation::Connect(std::string& error) {
-    error = kNoDatabase;
+    error = kNoLineDatabaseText;
     return false;
 }
 bool LineStation::IsOpen() const {
@@ -42,7 +35,7 @@ std::string LineStation::Name() const {
     return {};
 }
 std::optional<SerialJob> LineStation::Job(const std::string&, std::string& error) {
-    error = kNoDatabase;
+    error = kNoLineDatabaseText;
     return std::nullopt;
 }
 std::optional<std::int64_t> LineStation::ValuesLeft(const std::string&) {
@@ -57,20 +50,20 @@ std::pair<std::string, std::string> LineStation::SerialLabels() {
 void LineStation::Store(const nlohmann::json&) {}
 LotPlaceResult LineStation::TakeLotPlace(const LotRun&, const std::string&, LotCount&,
                                          std::string& error) {
-    error = kNoDatabase;
+    error = kNoLineDatabaseText;
     return LotPlaceResult::Failed;
 }
 bool LineStation::HoldsLotPlace() const {
     return false;
 }
 bool LineStation::FinishLotPlace(bool, LotCount&, std::string& error) {
-    error = kNoDatabase;
+    error = kNoLineDatabaseText;
     return false;
 }
 void LineStation::ForgetLotPlace() {}
 bool LineStation::LotRecordLines(const std::string&, std::vector<std::string>&,
                                  std::string& error) {
-    error = kNoDatabase;
+    error = kNoLineDatabaseText;
     return false;
 }
 
